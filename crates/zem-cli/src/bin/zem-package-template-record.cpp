@@ -1,0 +1,171 @@
+// zem-package-template-record PACKAGE TILE RECORD
+//
+// Rebuilds one tile's memory image from an application package, finds the
+// template setup in it, patches the template words and compares them with a
+// device record. Prints one line on standard output when the record matches;
+// any failure is reported on standard error with exit status 101.
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "template_record/failure.hpp"
+#include "template_record/patching.hpp"
+#include "template_record/record_comparison.hpp"
+#include "template_record/template_setup.hpp"
+#include "template_record/tile_number.hpp"
+#include "zem_package/application.hpp"
+
+namespace {
+
+namespace tr = zem::template_record;
+using tr::Failure;
+using tr::Outcome;
+
+constexpr int failure_status = 101;
+
+// The run's one failure path: the message on standard error, nothing on
+// standard output, exit status 101.
+[[noreturn]] void fail(const Failure& failure) {
+  std::fflush(stdout);
+  fmt::print(stderr, "zem-package-template-record: {}\n", failure.message);
+  std::fflush(stderr);
+  std::_Exit(failure_status);
+}
+
+// The value of a stage, or the end of the run with its failure.
+template <class T>
+T take(Outcome<T> outcome) {
+  if (!outcome) {
+    fail(outcome.error());
+  }
+  return std::move(*outcome);
+}
+
+struct Arguments {
+  const char* package;
+  std::uint32_t physical_tile;
+  const char* record;
+};
+
+// Paths are used as the raw bytes the system gave; only the tile number must
+// be text.
+Outcome<Arguments> parse_arguments(std::span<char*> arguments) {
+  auto next = [&, index = std::size_t{1}]() mutable -> const char* {
+    return index < arguments.size() ? arguments[index++] : nullptr;
+  };
+  const char* package = next();
+  if (package == nullptr) return std::unexpected(Failure{"missing package"});
+  const char* tile = next();
+  if (tile == nullptr) return std::unexpected(Failure{"missing physical tile"});
+  auto tile_text = tr::physical_tile_text(tile);
+  if (!tile_text) return std::unexpected(std::move(tile_text).error());
+  auto physical_tile = tr::parse_physical_tile(*tile_text);
+  if (!physical_tile) return std::unexpected(std::move(physical_tile).error());
+  const char* record = next();
+  if (record == nullptr) return std::unexpected(Failure{"missing device record"});
+  if (next() != nullptr) {
+    return std::unexpected(Failure{"assertion failed: arguments.next().is_none()"});
+  }
+  return Arguments{package, *physical_tile, record};
+}
+
+// Opens the package read-only and hands it to the library, which takes it
+// over. Only a regular file is read: a FIFO or device would block the run or
+// never end, and a directory has no bytes.
+Outcome<zem::Application> read_package(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    return std::unexpected(tr::os_error("cannot open package", errno));
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    const int error = errno;
+    ::close(fd);
+    return std::unexpected(tr::os_error("cannot read package", error));
+  }
+  if (!S_ISREG(info.st_mode)) {
+    ::close(fd);
+    if (S_ISDIR(info.st_mode)) {
+      return std::unexpected(tr::os_error("cannot read package", EISDIR));
+    }
+    return std::unexpected(tr::error_result("cannot read package", "not a regular file"));
+  }
+  auto application = zem::Application::read(fd);
+  if (!application) {
+    return std::unexpected(tr::error_result("cannot read package", application.error().to_string()));
+  }
+  return std::move(*application);
+}
+
+// The tile's load base: the lowest address among its segments.
+Outcome<std::uint32_t> tile_load_base(const zem::Application& application,
+                                      std::uint32_t physical_tile) {
+  const auto tile = std::ranges::find(application.tiles, physical_tile,
+                                      &zem::TileImage::physical_tile);
+  if (tile == application.tiles.end()) {
+    return std::unexpected(tr::absent_value(fmt::format("no tile has physical tile number {}", physical_tile)));
+  }
+  const std::optional<std::uint32_t> base = zem::load_base(*tile);
+  if (!base) {
+    return std::unexpected(tr::absent_value(fmt::format("tile {} has no segments", physical_tile)));
+  }
+  return *base;
+}
+
+Outcome<std::vector<std::uint8_t>> tile_image(const zem::Application& application,
+                                              std::uint32_t physical_tile) {
+  auto image = application.tile_image(physical_tile);
+  if (!image) {
+    return std::unexpected(tr::error_result("cannot rebuild the tile image", image.error().to_string()));
+  }
+  return std::move(*image);
+}
+
+// Prints the success line; a line that cannot be written is no success.
+Outcome<int> report_match(const std::string& line) {
+  fmt::print(stdout, "{}\n", line);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    return std::unexpected(tr::os_error("cannot write to standard output", errno));
+  }
+  return 0;
+}
+
+int run(std::span<char*> argv) {
+  const Arguments arguments = take(parse_arguments(argv));
+  const zem::Application application = take(read_package(arguments.package));
+  const std::uint32_t load_base = take(tile_load_base(application, arguments.physical_tile));
+  const std::vector<std::uint8_t> image = take(tile_image(application, arguments.physical_tile));
+
+  const tr::TemplateSetup setup = take(tr::locate_template_setup(image));
+  fmt::print(stderr, "{}\n", tr::template_setup_line(arguments.physical_tile, setup));
+
+  const std::vector<std::uint32_t> words = take(tr::patched_template_words(image, load_base, setup));
+  const std::vector<std::uint8_t> record =
+      take(tr::read_device_record(arguments.record, words.size() * sizeof(std::uint32_t)));
+  return take(report_match(take(tr::compare_record(words, record))));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
+  } catch (const std::bad_alloc&) {
+    fail(Failure{"out of memory"});
+  } catch (const std::exception& e) {
+    fail(Failure{e.what()});
+  }
+}

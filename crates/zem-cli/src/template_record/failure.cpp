@@ -1,0 +1,33 @@
+#include "template_record/failure.hpp"
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+namespace zem::template_record {
+
+Failure out_of_range_index(std::size_t index, std::size_t length) {
+  return {fmt::format("index {} out of range for slice of length {}", index, length)};
+}
+
+Failure out_of_range_end(std::size_t end, std::size_t length) {
+  return {fmt::format("range end index {} out of range for slice of length {}", end, length)};
+}
+
+Failure length_mismatch(std::string_view subject, std::size_t actual, std::size_t expected) {
+  return {fmt::format("{} length {} does not match expected length {}", subject, actual,
+                      expected)};
+}
+
+Failure error_result(std::string_view context, std::string_view error) {
+  return {fmt::format("{}: {}", context, error)};
+}
+
+Failure os_error(std::string_view context, int errnum) {
+  // The process has one thread, so strerror's shared buffer is safe here.
+  return error_result(context, fmt::format("{} (os error {})", std::strerror(errnum), errnum));
+}
+
+Failure absent_value(std::string_view what) { return {std::string(what)}; }
+
+}  // namespace zem::template_record

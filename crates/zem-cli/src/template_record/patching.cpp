@@ -1,0 +1,172 @@
+#include "template_record/patching.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <limits>
+
+#include <fmt/format.h>
+
+#include "template_record/little_endian.hpp"
+
+namespace zem::template_record {
+namespace {
+
+[[nodiscard]] std::size_t set_bits(std::span<const std::uint32_t> words) {
+  std::size_t count = 0;
+  for (const std::uint32_t word : words) count += static_cast<std::size_t>(std::popcount(word));
+  return count;
+}
+
+// Short delta `index`: the low half of its word for even indices, the high
+// half for odd ones, sign-extended and returned as its 32-bit two's complement.
+[[nodiscard]] std::uint32_t short_delta(std::span<const std::uint32_t> shorts, std::size_t index) {
+  const std::uint32_t word = shorts[index / 2];
+  const auto half = static_cast<std::uint16_t>(index % 2 == 0 ? word : word >> 16U);
+  return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int16_t>(half)));
+}
+
+// Appends `count` words read at `start`, `start` + 4, ... (32-bit address
+// arithmetic), stopping at the first word that is not in the image.
+[[nodiscard]] Outcome<void> append_words(std::vector<std::uint32_t>& out,
+                                         std::span<const std::uint8_t> image,
+                                         std::uint32_t load_base, std::uint32_t start,
+                                         std::uint64_t count) {
+  std::uint32_t address = start;
+  for (std::uint64_t k = 0; k < count; ++k, address += 4U) {
+    const Outcome<std::uint32_t> word = word_at(image, load_base, address);
+    if (!word) return std::unexpected(word.error());
+    out.push_back(*word);
+  }
+  return {};
+}
+
+}  // namespace
+
+Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image, std::uint32_t load_base,
+                               std::uint32_t address) {
+  const std::uint32_t offset = address - load_base;
+  if (offset > image.size()) return std::unexpected(out_of_range_index(offset, image.size()));
+  // Held in 64 bits, so an offset near 2^32 cannot wrap past the check.
+  const std::uint64_t end = std::uint64_t{offset} + 4U;
+  if (end > image.size()) {
+    return std::unexpected(out_of_range_end(static_cast<std::size_t>(end), image.size()));
+  }
+  return load_u32_le(image.subspan(offset).first<4>());
+}
+
+Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table) {
+  if (table.empty()) return std::unexpected(out_of_range_index(0, 0));
+  const std::uint32_t header = table[0];
+  if (header == 0) return 1;
+  const std::size_t mask_count = header >> 16U;
+  const std::size_t first_position = header & 0xffffU;
+
+  // Each part is checked against the table before it is looked at.
+  const std::size_t masks_end = 1 + mask_count;
+  if (masks_end > table.size()) return std::unexpected(out_of_range_end(masks_end, table.size()));
+  const auto masks = table.subspan(1, mask_count);
+
+  const std::size_t patched = set_bits(masks);
+  const std::size_t selectors_end = masks_end + (patched + 31) / 32;
+  if (selectors_end > table.size()) {
+    return std::unexpected(out_of_range_end(selectors_end, table.size()));
+  }
+  const auto selectors = table.subspan(masks_end, selectors_end - masks_end);
+
+  // Every set bit of the selector words counts here, even one beyond the last
+  // patched position; such a bit can add a short-delta word.
+  const std::size_t short_count = set_bits(selectors);
+  const std::size_t shorts_end = selectors_end + (short_count + 1) / 2;
+  if (shorts_end > table.size()) {
+    return std::unexpected(out_of_range_end(shorts_end, table.size()));
+  }
+  const auto shorts = table.subspan(selectors_end, shorts_end - selectors_end);
+  const auto longs = table.subspan(shorts_end);
+
+  // The shorts used never outnumber the set selector bits among the patched
+  // positions, so `shorts` always holds them; the longs are checked one by one.
+  std::size_t shorts_used = 0;
+  std::size_t longs_used = 0;
+  std::size_t n = 0;
+  for (std::size_t k = 0; k < masks.size(); ++k) {
+    for (std::uint32_t bits = masks[k]; bits != 0; bits &= bits - 1, ++n) {
+      const std::size_t position =
+          first_position + 32 * k + static_cast<std::size_t>(std::countr_zero(bits));
+      std::uint32_t delta = 0;
+      if (((selectors[n / 32] >> (n % 32)) & 1U) != 0) {
+        delta = short_delta(shorts, shorts_used++);
+      } else {
+        if (longs_used >= longs.size()) {
+          return std::unexpected(out_of_range_index(longs_used, longs.size()));
+        }
+        delta = longs[longs_used++];
+      }
+      // The delta is fetched first, so a group lacking both a delta and a
+      // position reports the delta.
+      if (position >= target.size()) {
+        return std::unexpected(out_of_range_index(position, target.size()));
+      }
+      target[position] += delta;
+    }
+  }
+  return shorts_end + longs_used;
+}
+
+Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::uint8_t> image,
+                                                           std::uint32_t load_base,
+                                                           const TemplateSetup& setup) {
+  // A region can yield at most image.size() / 4 words before one falls outside
+  // the image, so a hostile count cannot reserve more than the image justifies.
+  const std::uint64_t template_count =
+      std::uint64_t{setup.primary_words} + std::uint64_t{setup.secondary_words};
+  std::vector<std::uint32_t> words;
+  words.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>(template_count, std::uint64_t{image.size()} / 2)));
+  if (auto r = append_words(words, image, load_base, setup.primary, setup.primary_words); !r) {
+    return std::unexpected(r.error());
+  }
+  if (auto r = append_words(words, image, load_base, setup.secondary, setup.secondary_words);
+      !r) {
+    return std::unexpected(r.error());
+  }
+
+  const Outcome<std::uint32_t> table_start = word_at(image, load_base, setup.patch_table);
+  if (!table_start) return std::unexpected(table_start.error());
+
+  if (image.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(error_result("cannot convert tile image length to 32 bits",
+                                        fmt::format("{} is out of range", image.size())));
+  }
+  // Tile addresses are 32-bit: an image reaching past 2^32 has no end address.
+  // Refused outright rather than letting the end wrap to a low address.
+  const std::uint64_t image_end = std::uint64_t{load_base} + image.size();
+  if (image_end > std::numeric_limits<std::uint32_t>::max()) {
+    return std::unexpected(
+        error_result("tile image does not fit in the 32-bit address space",
+                     fmt::format("load base 0x{:x} plus length {} exceeds 0xffffffff", load_base,
+                                 image.size())));
+  }
+  const std::uint64_t patch_count =
+      *table_start < image_end ? (image_end - *table_start + 3) / 4 : 0;
+  std::vector<std::uint32_t> patch_words;
+  patch_words.reserve(static_cast<std::size_t>(
+      std::min<std::uint64_t>(patch_count, std::uint64_t{image.size()} / 4 + 1)));
+  if (auto r = append_words(patch_words, image, load_base, *table_start, patch_count); !r) {
+    return std::unexpected(r.error());
+  }
+
+  const std::span<std::uint32_t> all(words);
+  const Outcome<std::size_t> used = patch(all.first(setup.primary_words), patch_words);
+  if (!used) return std::unexpected(used.error());
+  // `patch` never counts more words than it was given; the check keeps the
+  // tail below well-defined should that ever change.
+  if (*used > patch_words.size()) {
+    return std::unexpected(out_of_range_end(*used, patch_words.size()));
+  }
+  const std::span<const std::uint32_t> rest = std::span(patch_words).subspan(*used);
+  const Outcome<std::size_t> second = patch(all.subspan(setup.primary_words), rest);
+  if (!second) return std::unexpected(second.error());
+  return words;
+}
+
+}  // namespace zem::template_record

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "template_record/failure.hpp"
+#include "template_record/template_setup.hpp"
+
+namespace zem::template_record {
+
+// The little-endian word at tile `address` of an image whose byte 0 stands at
+// `load_base`. The offset is address - load_base modulo 2^32, so an address
+// below the load base gives a huge offset. All four bytes must lie in the image.
+[[nodiscard]] Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image,
+                                             std::uint32_t load_base, std::uint32_t address);
+
+// Applies the patch group at the front of `table` to `target` and returns the
+// number of table words the group occupies. A group is a header (mask word
+// count M in the high half, first position B in the low half; 0 ends the group
+// at once), M mask words marking the patched positions, selector words choosing
+// a short or long delta for each, the short deltas (two signed 16-bit halves
+// per word) and then the long deltas (one unsigned word each). Every patched
+// word gets its delta added modulo 2^32. On failure `target` may already be
+// partly patched.
+[[nodiscard]] Outcome<std::size_t> patch(std::span<std::uint32_t> target,
+                                         std::span<const std::uint32_t> table);
+
+// Gathers the primary then the secondary template words from the image, reads
+// the patch words from the table start (the word at `setup.patch_table`) to
+// the end of the image, and applies the first patch group to the primary part
+// and the following group to the secondary part.
+[[nodiscard]] Outcome<std::vector<std::uint32_t>> patched_template_words(
+    std::span<const std::uint8_t> image, std::uint32_t load_base, const TemplateSetup& setup);
+
+}  // namespace zem::template_record

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "template_record/failure.hpp"
+
+namespace zem::template_record {
+
+// The five parameters of the template setup, each the low 20 bits of its word.
+struct TemplateSetup {
+  std::uint32_t primary = 0;          // tile address of the primary region's first word
+  std::uint32_t secondary = 0;        // tile address of the secondary region's first word
+  std::uint32_t primary_words = 0;    // words in the primary region
+  std::uint32_t secondary_words = 0;  // words in the secondary region
+  std::uint32_t patch_table = 0;      // tile address of the word holding the table start
+
+  friend bool operator==(const TemplateSetup&, const TemplateSetup&) = default;
+};
+
+// Scans the image as little-endian words at 4-byte steps from offset 0 (a tail
+// of 1 to 3 bytes is ignored) and returns the parameters of the first
+// twelve-word template setup, or fails with "template setup was not found".
+[[nodiscard]] Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image);
+
+// The diagnostic line for a located setup, without a newline:
+// "physicalTile=5 primary=0x4c100 primaryWords=16 secondary=0x4c200 ..."
+[[nodiscard]] std::string template_setup_line(std::uint32_t physical_tile,
+                                              const TemplateSetup& setup);
+
+}  // namespace zem::template_record

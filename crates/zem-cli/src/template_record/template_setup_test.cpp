@@ -1,0 +1,161 @@
+#include "template_record/template_setup.hpp"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace zem::template_record {
+namespace {
+
+constexpr std::string_view kNotFound = "template setup was not found";
+
+// The setup of the documented example: primary 0x4c100 (16 words), secondary
+// 0x4c200 (8 words), patch table 0x4d000; the untested words are arbitrary.
+std::array<std::uint32_t, 12> example_setup() {
+  return {0x22bbffe0, 0x1944c100, 0x1954c200, 0x19600010, 0x19700008, 0x11111111,
+          0x22222222, 0x33333333, 0x44444444, 0x1920001b, 0x4fb2f004, 0x0004d000};
+}
+
+constexpr TemplateSetup kExampleParameters{.primary = 0x4c100,
+                                           .secondary = 0x4c200,
+                                           .primary_words = 16,
+                                           .secondary_words = 8,
+                                           .patch_table = 0x4d000};
+
+void append_words(std::vector<std::uint8_t>& bytes, std::span<const std::uint32_t> words) {
+  for (const std::uint32_t word : words) {
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+      bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+    }
+  }
+}
+
+std::vector<std::uint8_t> image_of(std::span<const std::uint32_t> words) {
+  std::vector<std::uint8_t> bytes;
+  append_words(bytes, words);
+  return bytes;
+}
+
+std::string failure_of(const Outcome<TemplateSetup>& found) {
+  return found ? "<found>" : found.error().message;
+}
+
+TEST(LocateTemplateSetupTest, FindsTheExampleAndFormatsItsLine) {
+  const auto words = example_setup();
+  const Outcome<TemplateSetup> found = locate_template_setup(image_of(words));
+  ASSERT_TRUE(found.has_value()) << found.error().message;
+  EXPECT_EQ(*found, kExampleParameters);
+  EXPECT_EQ(template_setup_line(5, *found),
+            "physicalTile=5 primary=0x4c100 primaryWords=16 secondary=0x4c200 secondaryWords=8 "
+            "patchTable=0x4d000");
+}
+
+TEST(LocateTemplateSetupTest, TooShortImagesHaveNoSetup) {
+  EXPECT_EQ(failure_of(locate_template_setup({})), kNotFound);
+  // 47 bytes are 11 whole words, even though they begin like a setup.
+  std::vector<std::uint8_t> image = image_of(example_setup());
+  image.pop_back();
+  EXPECT_EQ(failure_of(locate_template_setup(image)), kNotFound);
+}
+
+TEST(LocateTemplateSetupTest, OnlyWordAlignedWindowsAreConsidered) {
+  for (std::size_t shift = 1; shift < 4; ++shift) {
+    std::vector<std::uint8_t> image(shift, 0);
+    append_words(image, example_setup());
+    image.resize(image.size() + 4 - shift, 0);  // whole words again, setup still misaligned
+    EXPECT_EQ(failure_of(locate_template_setup(image)), kNotFound) << "shift " << shift;
+  }
+}
+
+TEST(LocateTemplateSetupTest, FindsASetupEndingAtTheLastWholeWordDespiteATail) {
+  for (std::size_t tail = 0; tail < 4; ++tail) {
+    std::vector<std::uint8_t> image = image_of(std::array<std::uint32_t, 3>{7, 8, 9});
+    append_words(image, example_setup());
+    image.resize(image.size() + tail, 0xff);
+    const Outcome<TemplateSetup> found = locate_template_setup(image);
+    ASSERT_TRUE(found.has_value()) << "tail " << tail;
+    EXPECT_EQ(*found, kExampleParameters);
+  }
+}
+
+TEST(LocateTemplateSetupTest, TheFirstOfTwoSetupsWins) {
+  auto second = example_setup();
+  second[1] = 0x19400001;
+  second[3] = 0x19600002;
+  std::vector<std::uint8_t> image = image_of(std::array<std::uint32_t, 2>{0, 0x22bbffe0});
+  append_words(image, example_setup());
+  append_words(image, second);
+  const Outcome<TemplateSetup> found = locate_template_setup(image);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(*found, kExampleParameters);
+
+  // With word 9 of the first spoiled, the second one is found.
+  image[(2 + 9) * 4] ^= 1;
+  const Outcome<TemplateSetup> later = locate_template_setup(image);
+  ASSERT_TRUE(later.has_value());
+  EXPECT_EQ(later->primary, 1U);
+  EXPECT_EQ(later->primary_words, 2U);
+}
+
+TEST(LocateTemplateSetupTest, UntestedWordsMayHoldAnyValueAndPatchTableKeepsLow20Bits) {
+  auto words = example_setup();
+  for (std::size_t i = 5; i <= 8; ++i) words[i] = 0x22bbffe0;
+  words[11] = 0xfff4d000;
+  const Outcome<TemplateSetup> found = locate_template_setup(image_of(words));
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(*found, kExampleParameters);
+}
+
+TEST(LocateTemplateSetupTest, ParameterWordsAcceptTheirWholeLow20BitRange) {
+  auto words = example_setup();
+  words[1] = 0x19400000;
+  words[2] = 0x195fffff;
+  words[3] = 0x19600000;
+  words[4] = 0x197fffff;
+  words[11] = 0;
+  const Outcome<TemplateSetup> found = locate_template_setup(image_of(words));
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(*found, (TemplateSetup{.primary = 0,
+                                   .secondary = 0xfffff,
+                                   .primary_words = 0,
+                                   .secondary_words = 0xfffff,
+                                   .patch_table = 0}));
+  EXPECT_EQ(template_setup_line(4294967295U, *found),
+            "physicalTile=4294967295 primary=0x0 primaryWords=0 secondary=0xfffff "
+            "secondaryWords=1048575 patchTable=0x0");
+}
+
+struct BrokenWordCase {
+  std::string_view name;
+  std::size_t index;
+  std::uint32_t value;
+};
+
+class BrokenSetupTest : public testing::TestWithParam<BrokenWordCase> {};
+
+TEST_P(BrokenSetupTest, AnyFailedTestRejectsTheWindow) {
+  auto words = example_setup();
+  words[GetParam().index] = GetParam().value;
+  EXPECT_EQ(failure_of(locate_template_setup(image_of(words))), kNotFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachTestedWord, BrokenSetupTest,
+    testing::Values(BrokenWordCase{"FirstWord", 0, 0x22bbffe1},
+                    BrokenWordCase{"PrimaryBelowTag", 1, 0x193fffff},
+                    BrokenWordCase{"PrimaryAboveTag", 1, 0x19500000},
+                    BrokenWordCase{"SecondaryTag", 2, 0x1944c200},
+                    BrokenWordCase{"PrimaryWordsTag", 3, 0x19700010},
+                    BrokenWordCase{"SecondaryWordsTag", 4, 0x19600008},
+                    BrokenWordCase{"NinthWord", 9, 0x1920001a},
+                    BrokenWordCase{"TenthWord", 10, 0x4fb2f005}),
+    [](const testing::TestParamInfo<BrokenWordCase>& case_info) {
+      return std::string(case_info.param.name);
+    });
+
+}  // namespace
+}  // namespace zem::template_record

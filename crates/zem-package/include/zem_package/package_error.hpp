@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include <fmt/format.h>
+
+namespace zem {
+
+// The one error type of the library. Each variant carries what its text form
+// shows; `to_string` gives that form, e.g. `Invalid("blob digest mismatch")`.
+struct PackageError {
+  // The message could not be read or followed: framing, pointers, lists, text.
+  struct Capnp {
+    std::string kind;  // "failed", "overloaded", ...
+    std::string description;
+    friend bool operator==(const Capnp&, const Capnp&) = default;
+  };
+  // An I/O error; for a blob, the decompressor's name for its failure.
+  struct Io {
+    std::string kind;  // "Other" for decompression failures
+    std::string description;
+    friend bool operator==(const Io&, const Io&) = default;
+  };
+  // A text field is not UTF-8: `valid_up_to` bytes are good, then a bad
+  // sequence of `error_len` bytes, or no length when the text ends inside a
+  // sequence.
+  struct Utf8 {
+    std::size_t valid_up_to = 0;
+    std::optional<std::uint8_t> error_len;
+    friend bool operator==(const Utf8&, const Utf8&) = default;
+  };
+  // An enumeration holds a number the schema does not define.
+  struct SchemaEnum {
+    std::uint16_t value = 0;
+    friend bool operator==(const SchemaEnum&, const SchemaEnum&) = default;
+  };
+  // A rule of the library fails.
+  struct Invalid {
+    std::string message;
+    friend bool operator==(const Invalid&, const Invalid&) = default;
+  };
+
+  using Variant = std::variant<Capnp, Io, Utf8, SchemaEnum, Invalid>;
+  Variant value;
+
+  [[nodiscard]] static PackageError capnp(std::string kind, std::string description);
+  [[nodiscard]] static PackageError io(std::string kind, std::string description);
+  [[nodiscard]] static PackageError utf8(std::size_t valid_up_to, std::optional<std::uint8_t> error_len);
+  [[nodiscard]] static PackageError schema_enum(std::uint16_t value);
+  [[nodiscard]] static PackageError invalid(std::string message);
+
+  // The message of an `Invalid` error, or nothing for the other variants.
+  [[nodiscard]] const std::string* invalid_message() const noexcept;
+
+  [[nodiscard]] std::string to_string() const;
+
+  friend bool operator==(const PackageError&, const PackageError&) = default;
+};
+
+template <class T>
+using Result = std::expected<T, PackageError>;
+
+// `text` between double quotes, escaped as a string literal: \" \\ \t \r \n \0,
+// and \u{hex} for every other control or non-printable character.
+[[nodiscard]] std::string quote_escaped(std::string_view text);
+
+}  // namespace zem
+
+// Evaluates `expr` (a Result); returns its error from the enclosing function
+// when it holds one. g++ 12's std::expected has no and_then, so fallible steps
+// are chained with early returns through this one macro.
+#define ZEM_TRY(expr)                                        \
+  do {                                                       \
+    if (auto zem_try_result_ = (expr); !zem_try_result_) {   \
+      return std::unexpected(std::move(zem_try_result_).error()); \
+    }                                                        \
+  } while (false)
+
+template <>
+struct fmt::formatter<zem::PackageError> : fmt::formatter<std::string_view> {
+  auto format(const zem::PackageError& error, fmt::format_context& ctx) const {
+    return fmt::formatter<std::string_view>::format(error.to_string(), ctx);
+  }
+};

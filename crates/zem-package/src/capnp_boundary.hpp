@@ -1,0 +1,46 @@
+#pragma once
+
+#include <new>
+#include <string>
+#include <type_traits>
+
+#include <capnp/blob.h>
+#include <kj/exception.h>
+
+#include "utf8.hpp"
+#include "zem_package/package_error.hpp"
+
+namespace zem {
+
+// Cap'n Proto readers are lazy: any getter may throw when it follows a
+// malformed pointer. Every traversal of a message runs inside this boundary,
+// which turns the exception into a `Capnp` error with the library's own
+// description (not its file, line or trace).
+template <class F>
+[[nodiscard]] auto capnp_boundary(F&& traverse) -> std::invoke_result_t<F> {
+  try {
+    return traverse();
+  } catch (const kj::Exception& e) {
+    std::string kind;
+    switch (e.getType()) {
+      case kj::Exception::Type::FAILED: kind = "failed"; break;
+      case kj::Exception::Type::OVERLOADED: kind = "overloaded"; break;
+      case kj::Exception::Type::DISCONNECTED: kind = "disconnected"; break;
+      case kj::Exception::Type::UNIMPLEMENTED: kind = "unimplemented"; break;
+    }
+    return std::unexpected(PackageError::capnp(std::move(kind), e.getDescription().cStr()));
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(PackageError::io("OutOfMemory", "memory allocation failed"));
+  }
+}
+
+// An owned copy of a text field, which must be UTF-8.
+[[nodiscard]] inline Result<std::string> read_text(capnp::Text::Reader text) {
+  const auto bytes = text.asBytes();
+  if (auto fault = check_utf8({bytes.begin(), bytes.size()})) {
+    return std::unexpected(PackageError::utf8(fault->valid_up_to, fault->error_len));
+  }
+  return std::string(text.cStr(), text.size());
+}
+
+}  // namespace zem

@@ -1,0 +1,140 @@
+#include "framing.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zem {
+namespace {
+
+PackageError framing_error(std::string description) {
+  return PackageError::capnp("failed", std::move(description));
+}
+
+// Reads exactly `size` bytes into `out`, retrying reads that a signal
+// interrupted. Returns the number of bytes read, which is short only at end of
+// file, or the operating system's error.
+Result<std::size_t> read_fully(int fd, std::uint8_t* out, std::size_t size) {
+  std::size_t done = 0;
+  while (done < size) {
+    const ssize_t n = ::read(fd, out + done, size - done);
+    if (n < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      const int error = errno;
+      return std::unexpected(
+          framing_error(fmt::format("cannot read the package: {} (os error {})", std::strerror(error), error)));
+    }
+    if (n == 0) {
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return done;
+}
+
+std::uint32_t little_endian_u32(const std::uint8_t* bytes) {
+  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// Bytes left between the current position and the end of `fd`, when `fd` is a
+// regular file whose size is known.
+std::optional<std::uint64_t> bytes_left(int fd) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    return std::nullopt;
+  }
+  const off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0 || position > info.st_size) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint64_t>(info.st_size - position);
+}
+
+PackageError premature_end(std::uint64_t needed, std::uint64_t held) {
+  return framing_error(fmt::format(
+      "premature end of file: the message framing needs {} bytes but the file holds {}", needed,
+      held));
+}
+
+}  // namespace
+
+Result<FramedMessage> read_framed_message(int fd) {
+  const std::optional<std::uint64_t> available = bytes_left(fd);
+
+  std::uint8_t first[4];
+  auto got = read_fully(fd, first, sizeof first);
+  if (!got) return std::unexpected(std::move(got).error());
+  if (*got < sizeof first) {
+    return std::unexpected(premature_end(sizeof first, *got));
+  }
+  // The first word is the segment count minus one; in 64 bits so that
+  // 0xffffffff means 2^32 segments rather than wrapping to none.
+  const std::uint64_t segment_count = std::uint64_t{little_endian_u32(first)} + 1;
+  if (segment_count > max_segment_count) {
+    return std::unexpected(framing_error(
+        fmt::format("message has too many segments: {} (at most {})", segment_count, max_segment_count)));
+  }
+
+  // Header: the count word and one size word per segment, padded to 8 bytes.
+  const std::size_t header_words = static_cast<std::size_t>(segment_count + 2) / 2;
+  const std::size_t header_bytes = header_words * sizeof(capnp::word);
+  std::uint8_t header[(max_segment_count + 2) / 2 * sizeof(capnp::word)];
+  std::memcpy(header, first, sizeof first);
+  got = read_fully(fd, header + sizeof first, header_bytes - sizeof first);
+  if (!got) return std::unexpected(std::move(got).error());
+  if (*got < header_bytes - sizeof first) {
+    return std::unexpected(premature_end(header_bytes, sizeof first + *got));
+  }
+
+  // At most 511 sizes below 2^32 words each: the sum cannot overflow.
+  std::uint64_t segment_words = 0;
+  for (std::size_t i = 0; i < segment_count; ++i) {
+    segment_words += little_endian_u32(header + 4 * (i + 1));
+  }
+  const std::uint64_t needed = header_bytes + segment_words * sizeof(capnp::word);
+  if (available && needed > *available) {
+    return std::unexpected(premature_end(needed, *available));
+  }
+  if (needed > SIZE_MAX / 2) {
+    return std::unexpected(premature_end(needed, 0));
+  }
+  const std::size_t total_words = static_cast<std::size_t>(needed / sizeof(capnp::word));
+
+  // From a regular file the size is known to be there: take it at once. From
+  // anything else, grow the buffer only as data arrives, so that a framing
+  // that lies costs at most twice what was really sent.
+  std::size_t capacity = available ? total_words : std::min<std::size_t>(total_words, 1 << 16);
+  auto words = std::make_unique_for_overwrite<capnp::word[]>(capacity);
+  std::memcpy(words.get(), header, header_bytes);
+  std::size_t filled = header_bytes;
+  const std::size_t total_bytes = total_words * sizeof(capnp::word);
+  while (filled < total_bytes) {
+    if (filled == capacity * sizeof(capnp::word)) {
+      const std::size_t larger = std::min(total_words, capacity * 2);
+      auto grown = std::make_unique_for_overwrite<capnp::word[]>(larger);
+      std::memcpy(grown.get(), words.get(), filled);
+      words = std::move(grown);
+      capacity = larger;
+    }
+    auto* bytes = reinterpret_cast<std::uint8_t*>(words.get());
+    const std::size_t want = std::min(capacity * sizeof(capnp::word), total_bytes) - filled;
+    got = read_fully(fd, bytes + filled, want);
+    if (!got) return std::unexpected(std::move(got).error());
+    filled += *got;
+    if (*got < want) {
+      return std::unexpected(premature_end(total_bytes, filled));
+    }
+  }
+  return FramedMessage(std::move(words), total_words);
+}
+
+}  // namespace zem

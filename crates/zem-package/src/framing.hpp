@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+
+#include <capnp/common.h>
+#include <kj/common.h>
+
+#include "zem_package/package_error.hpp"
+
+namespace zem {
+
+// One message in the standard stream framing, header included, in memory that
+// the caller owns.
+class FramedMessage {
+ public:
+  FramedMessage(std::unique_ptr<capnp::word[]> words, std::size_t word_count)
+      : words_(std::move(words)), word_count_(word_count) {}
+
+  [[nodiscard]] kj::ArrayPtr<const capnp::word> words() const {
+    return {words_.get(), word_count_};
+  }
+
+ private:
+  std::unique_ptr<capnp::word[]> words_;
+  std::size_t word_count_;
+};
+
+// Most segments a message may have.
+inline constexpr std::size_t max_segment_count = 511;
+
+// Reads one framed message from the current position of `fd`. Stops at the
+// message's end, so bytes after it are never read. Memory is only taken for
+// what the file can actually hold: a framing that claims more than the rest of
+// a regular file is refused before anything is allocated, and from a pipe the
+// buffer only grows as bytes arrive.
+[[nodiscard]] Result<FramedMessage> read_framed_message(int fd);
+
+}  // namespace zem

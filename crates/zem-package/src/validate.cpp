@@ -1,0 +1,240 @@
+// Package validation: the internal consistency of a fully assembled model.
+//
+// The rules run in a fixed order and the first one that fails is reported, so
+// the order of the checks below is part of the behaviour, not a detail. Every
+// sum of two file values is formed so that it cannot wrap: a wrapped sum
+// would make a range that runs off the end look small and valid.
+//
+// Cost stays close to linear in the size of the model: uniqueness and
+// membership go through hash sets and one hash map, and the overlap rule sorts
+// each tile's ranges and compares neighbours only.
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "zem_package/application.hpp"
+
+namespace zem {
+namespace {
+
+constexpr std::uint64_t u32_max = 0xffff'ffff;
+
+// The startup protocol is one 32-bit word.
+constexpr std::uint64_t startup_protocol_size = 4;
+
+// A device configuration write address must have its two low bits clear.
+constexpr std::uint32_t device_write_alignment = 4;
+
+using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
+
+[[nodiscard]] std::unexpected<PackageError> fail(std::string message) {
+  return std::unexpected(PackageError::invalid(std::move(message)));
+}
+
+// Whether [offset, offset + length) lies within `size` bytes. A sum past
+// 2^64 - 1 counts as too large.
+[[nodiscard]] bool range_fits(std::uint64_t offset, std::uint64_t length, std::uint64_t size) noexcept {
+  std::uint64_t end = 0;
+  return !__builtin_add_overflow(offset, length, &end) && end <= size;
+}
+
+// Rule 2.
+[[nodiscard]] Result<void> check_device_config_writes(const std::vector<DeviceConfigWrite>& writes) {
+  std::unordered_set<std::uint32_t> seen;
+  seen.reserve(writes.size());
+  for (const DeviceConfigWrite& write : writes) {
+    if (write.address % device_write_alignment != 0 || !seen.insert(write.address).second) {
+      return fail("unaligned or duplicate device configuration write");
+    }
+  }
+  return {};
+}
+
+// Rule 3b, for every segment of one tile in list order.
+[[nodiscard]] Result<void> check_segments(const TileImage& tile, const std::vector<Blob>& blobs) {
+  for (const Segment& segment : tile.segments) {
+    // Both terms are 32-bit, so their sum is exact in 64 bits.
+    const std::uint64_t end = std::uint64_t{segment.address} + segment.memory_size;
+    if (end > u32_max) {
+      return fail("segment address overflow");
+    }
+    const bool invalid = segment.address < tile_memory_base || end > tile_memory_end ||
+                         segment.data_size > segment.memory_size || segment.blob >= blobs.size() ||
+                         !range_fits(segment.blob_offset, segment.data_size, blobs[segment.blob].data.size());
+    if (invalid) {
+      return fail(fmt::format("invalid segment on tile {}", tile.physical_tile));
+    }
+  }
+  return {};
+}
+
+// Rule 3c. Runs after rule 3b has passed for the tile, so every end fits in
+// 32 bits and lies inside tile memory.
+[[nodiscard]] Result<void> check_overlap(const TileImage& tile) {
+  // (start, end) pairs; the list lives only while this tile is checked.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+  ranges.reserve(tile.segments.size());
+  for (const Segment& segment : tile.segments) {
+    // An empty segment occupies nothing, wherever it stands.
+    if (segment.memory_size != 0) {
+      ranges.emplace_back(segment.address, segment.address + segment.memory_size);
+    }
+  }
+  // Ascending by start, then by end. Once sorted, any overlap shows between
+  // neighbours: if a range reaches past the start of a later one, it reaches
+  // past the start of the very next one too.
+  std::sort(ranges.begin(), ranges.end());
+  for (std::size_t i = 1; i < ranges.size(); ++i) {
+    const auto& [earlier_start, earlier_end] = ranges[i - 1];
+    const auto& [later_start, later_end] = ranges[i];
+    // Ranges that only touch (end == next start) do not overlap.
+    if (earlier_end > later_start) {
+      return fail(fmt::format("overlapping segments on tile {}: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}",
+                              tile.physical_tile, earlier_start, earlier_end, later_start, later_end));
+    }
+  }
+  return {};
+}
+
+// Rules 3 and 4. Each tile is finished (3a to 3c) before the next one starts.
+// On success `tile_set` holds the physical tile of every tile, which is the
+// tile set of rule 4.
+[[nodiscard]] Result<void> check_tiles(const std::vector<TileImage>& tiles, const std::vector<Blob>& blobs,
+                                       std::unordered_set<std::uint32_t>& tile_set) {
+  tile_set.reserve(tiles.size());
+  for (const TileImage& tile : tiles) {
+    // A duplicate is reported before its segments are looked at.
+    if (!tile_set.insert(tile.physical_tile).second) {
+      return fail(fmt::format("duplicate physical tile {}", tile.physical_tile));
+    }
+    ZEM_TRY(check_segments(tile, blobs));
+    ZEM_TRY(check_overlap(tile));
+  }
+  return {};
+}
+
+// Rule 5b, for one slice of a binding.
+[[nodiscard]] Result<void> check_slice(const Binding& binding, const RegionSlice& slice,
+                                       const std::unordered_set<std::uint32_t>& tile_set) {
+  if (slice.length > u32_max) {
+    return fail(fmt::format("binding {} slice is too large", binding.name));
+  }
+  // Both terms fit in 32 bits now, so the sum is exact in 64 bits.
+  const std::uint64_t end = std::uint64_t{slice.address} + slice.length;
+  if (end > u32_max) {
+    return fail("binding address overflow");
+  }
+  if (!tile_set.contains(slice.physical_tile) || end > tile_memory_end || slice.address < tile_memory_base) {
+    return fail(fmt::format("binding {} references invalid tile memory", binding.name));
+  }
+  return {};
+}
+
+// Rule 5. One name set covers the three lists, walked in order.
+[[nodiscard]] Result<void> check_bindings(const Application& app, const std::unordered_set<std::uint32_t>& tile_set) {
+  const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
+  std::size_t total = 0;
+  for (const std::vector<Binding>* list : lists) {
+    total += list->size();
+  }
+  // Views of the names: the model outlives the set. Names compare as exact
+  // byte strings.
+  std::unordered_set<std::string_view> names;
+  names.reserve(total);
+  for (const std::vector<Binding>* list : lists) {
+    for (const Binding& binding : *list) {
+      if (binding.name.empty() || !names.insert(binding.name).second) {
+        return fail(fmt::format("empty or duplicate binding {}", binding.name));
+      }
+      for (const RegionSlice& slice : binding.slices) {
+        ZEM_TRY(check_slice(binding, slice, tile_set));
+      }
+    }
+  }
+  return {};
+}
+
+// Rule 10b, for one page reference of a host call.
+[[nodiscard]] Result<void> check_page_ref(const HostCall& call, const HostPageRef& ref, const PageMap& pages) {
+  const auto page = pages.find(ref.page);
+  if (page == pages.end()) {
+    return fail(fmt::format("host call {} references missing page", call.name));
+  }
+  if (!range_fits(ref.offset, ref.length, page->second)) {
+    return fail(fmt::format("host call {} exceeds page bounds", call.name));
+  }
+  return {};
+}
+
+// Rules 6 to 10.
+[[nodiscard]] Result<void> check_host_exchange(const HostExchange& host) {
+  // Rule 6: page ids are unique. The rule is stated as "the map ends up
+  // smaller than the page list"; stopping at the first id already present
+  // reports the same failure without building the rest of the map.
+  PageMap pages;
+  pages.reserve(host.pages.size());
+  for (const HostPage& page : host.pages) {
+    if (!pages.emplace(page.id, page.size).second) {
+      return fail("invalid host page table");
+    }
+  }
+
+  // Rule 7.
+  for (const std::uint32_t id : host.required_pages) {
+    if (!pages.contains(id)) {
+      return fail("invalid host page table");
+    }
+  }
+
+  // Rule 8: with no host calls validation ends here, and the place of the
+  // startup protocol is not checked.
+  if (host.calls.empty()) {
+    return {};
+  }
+
+  // Rule 9.
+  const auto startup = pages.find(host.startup_page);
+  if (startup == pages.end() || !range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
+    return fail("invalid host startup protocol");
+  }
+
+  // Rule 10.
+  for (const HostCall& call : host.calls) {
+    if (call.invocations == 0) {
+      return fail(fmt::format("host call {} has no invocations", call.name));
+    }
+    for (const HostPageRef& ref : call.page_refs_1) {
+      ZEM_TRY(check_page_ref(call, ref, pages));
+    }
+    for (const HostPageRef& ref : call.page_refs_2) {
+      ZEM_TRY(check_page_ref(call, ref, pages));
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<void> Application::validate() const {
+  // Rule 1.
+  if (tiles.empty()) {
+    return fail("application has no tiles");
+  }
+  ZEM_TRY(check_device_config_writes(device_config_writes));
+  std::unordered_set<std::uint32_t> tile_set;
+  ZEM_TRY(check_tiles(tiles, blobs, tile_set));
+  ZEM_TRY(check_bindings(*this, tile_set));
+  return check_host_exchange(host_exchange);
+}
+
+}  // namespace zem
