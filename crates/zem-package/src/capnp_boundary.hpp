@@ -5,12 +5,29 @@
 #include <type_traits>
 
 #include <capnp/blob.h>
+#include <fmt/format.h>
 #include <kj/exception.h>
 
 #include "utf8.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {
+
+// The library's description of an error can quote a value it found in the
+// message, NUL and control bytes included: those are shown escaped.
+inline std::string printable(kj::StringPtr description) {
+  std::string out;
+  out.reserve(description.size());
+  for (const char c : description) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      out += fmt::format("\\x{:02x}", byte);
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
 
 // Cap'n Proto readers are lazy: any getter may throw when it follows a
 // malformed pointer. Every traversal of a message runs inside this boundary,
@@ -28,7 +45,7 @@ template <class F>
       case kj::Exception::Type::DISCONNECTED: kind = "disconnected"; break;
       case kj::Exception::Type::UNIMPLEMENTED: kind = "unimplemented"; break;
     }
-    return std::unexpected(PackageError::capnp(std::move(kind), e.getDescription().cStr()));
+    return std::unexpected(PackageError::capnp(std::move(kind), printable(e.getDescription())));
   } catch (const std::bad_alloc&) {
     return std::unexpected(PackageError::io("OutOfMemory", "memory allocation failed"));
   }

@@ -9,20 +9,26 @@
 namespace zem {
 namespace {
 
-// Where a segment's bytes come from, when they lie inside both the blob and
-// the image. Validation guarantees this for every segment of a read package;
-// checking again keeps a hand-built model from reading or writing out of
-// bounds.
-bool copy_fits(const Segment& segment, const std::vector<Blob>& blobs, std::uint64_t image_offset,
-               std::size_t image_length) {
-  if (segment.blob >= blobs.size() || segment.data_size > segment.memory_size) {
-    return false;
+// Validation guarantees that every segment of a read package lies inside tile
+// memory and takes its bytes from inside its blob. Checking again keeps a
+// hand-built model from reading or writing out of bounds, or from asking for
+// an image of gigabytes.
+Result<void> check_segment(const Segment& segment, const std::vector<Blob>& blobs,
+                           std::uint32_t physical_tile) {
+  const std::uint64_t end = std::uint64_t{segment.address} + segment.memory_size;
+  if (segment.address < tile_memory_base || end > tile_memory_end) {
+    return std::unexpected(PackageError::invalid(fmt::format(
+        "segment at 0x{:x} on tile {} lies outside tile memory", segment.address, physical_tile)));
   }
-  const std::size_t blob_length = blobs[segment.blob].data.size();
-  if (segment.blob_offset > blob_length || segment.data_size > blob_length - segment.blob_offset) {
-    return false;
+  const bool data_fits = segment.blob < blobs.size() && segment.data_size <= segment.memory_size &&
+                         segment.blob_offset <= blobs[segment.blob].data.size() &&
+                         segment.data_size <= blobs[segment.blob].data.size() - segment.blob_offset;
+  if (!data_fits) {
+    return std::unexpected(PackageError::invalid(fmt::format(
+        "segment at 0x{:x} on tile {} takes data from outside its blob", segment.address,
+        physical_tile)));
   }
-  return image_offset <= image_length && segment.data_size <= image_length - image_offset;
+  return {};
 }
 
 }  // namespace
@@ -44,8 +50,12 @@ Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical
     return std::unexpected(PackageError::invalid("tile has no loadable segments"));
   }
 
-  // Lengths in 32-bit arithmetic, as tile addresses are; a validated tile
-  // lies inside tile memory, so nothing wraps.
+  for (const Segment& segment : tile->segments) {
+    ZEM_TRY(check_segment(segment, blobs, physical_tile));
+  }
+
+  // Lengths in 32-bit arithmetic, as tile addresses are; every segment lies
+  // inside tile memory, so nothing wraps.
   std::uint32_t image_length = 0;
   for (const Segment& segment : tile->segments) {
     image_length = std::max(image_length, segment.address - *base + segment.memory_size);
@@ -60,12 +70,7 @@ Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical
   }
 
   for (const Segment& segment : tile->segments) {
-    const std::uint64_t offset = segment.address - *base;
-    if (!copy_fits(segment, blobs, offset, image.size())) {
-      return std::unexpected(PackageError::invalid(
-          fmt::format("segment at 0x{:x} on tile {} lies outside its blob or the image",
-                      segment.address, physical_tile)));
-    }
+    const std::uint32_t offset = segment.address - *base;
     if (segment.data_size > 0) {
       std::memcpy(image.data() + offset, blobs[segment.blob].data.data() + segment.blob_offset,
                   segment.data_size);

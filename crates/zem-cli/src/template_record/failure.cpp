@@ -1,8 +1,8 @@
 #include "template_record/failure.hpp"
 
-#include <cstring>
-
 #include <fmt/format.h>
+
+#include <cstring>
 
 namespace zem::template_record {
 
@@ -15,8 +15,7 @@ Failure out_of_range_end(std::size_t end, std::size_t length) {
 }
 
 Failure length_mismatch(std::string_view subject, std::size_t actual, std::size_t expected) {
-  return {fmt::format("{} length {} does not match expected length {}", subject, actual,
-                      expected)};
+  return {fmt::format("{} length {} does not match expected length {}", subject, actual, expected)};
 }
 
 Failure error_result(std::string_view context, std::string_view error) {

@@ -1,10 +1,10 @@
 #include "template_record/patching.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <bit>
 #include <limits>
-
-#include <fmt/format.h>
 
 #include "template_record/little_endian.hpp"
 
@@ -125,8 +125,7 @@ Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::
   if (auto r = append_words(words, image, load_base, setup.primary, setup.primary_words); !r) {
     return std::unexpected(r.error());
   }
-  if (auto r = append_words(words, image, load_base, setup.secondary, setup.secondary_words);
-      !r) {
+  if (auto r = append_words(words, image, load_base, setup.secondary, setup.secondary_words); !r) {
     return std::unexpected(r.error());
   }
 

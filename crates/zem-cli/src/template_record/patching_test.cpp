@@ -1,15 +1,16 @@
 #include "template_record/patching.hpp"
 
+#include <fmt/format.h>
+#include <gtest/gtest.h>
 #include <sys/mman.h>
 
 #include <cstddef>
 #include <cstdint>
 #include <initializer_list>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace zem::template_record {
 namespace {
@@ -24,6 +25,7 @@ std::string failure_of(const Outcome<T>& outcome) {
 struct WordAtCase {
   std::uint32_t address;
   std::string_view expected;  // word in hex, or the failure message
+  friend void PrintTo(const WordAtCase& c, std::ostream* os) { *os << "address " << c.address; }
 };
 
 class WordAtTest : public testing::TestWithParam<WordAtCase> {};
@@ -36,15 +38,14 @@ TEST_P(WordAtTest, ReadsLittleEndianWordsInsideTheImageOnly) {
 
 INSTANTIATE_TEST_SUITE_P(
     Offsets, WordAtTest,
-    testing::Values(
-        WordAtCase{0x1000, "0x4030201"}, WordAtCase{0x1001, "0x5040302"},
-        WordAtCase{0x1004, "0x8070605"},
-        WordAtCase{0x1005, "range end index 9 out of range for slice of length 8"},
-        WordAtCase{0x1008, "range end index 12 out of range for slice of length 8"},
-        WordAtCase{0x1009, "index 9 out of range for slice of length 8"},
-        // Below the load base the offset wraps to a huge value.
-        WordAtCase{0x0fff, "index 4294967295 out of range for slice of length 8"},
-        WordAtCase{0x0ffc, "index 4294967292 out of range for slice of length 8"}));
+    testing::Values(WordAtCase{0x1000, "0x4030201"}, WordAtCase{0x1001, "0x5040302"},
+                    WordAtCase{0x1004, "0x8070605"},
+                    WordAtCase{0x1005, "range end index 9 out of range for slice of length 8"},
+                    WordAtCase{0x1008, "range end index 12 out of range for slice of length 8"},
+                    WordAtCase{0x1009, "index 9 out of range for slice of length 8"},
+                    // Below the load base the offset wraps to a huge value.
+                    WordAtCase{0x0fff, "index 4294967295 out of range for slice of length 8"},
+                    WordAtCase{0x0ffc, "index 4294967292 out of range for slice of length 8"}));
 
 // --- patch -----------------------------------------------------------------
 
@@ -64,6 +65,7 @@ TEST(PatchTest, WorkedExample) {
 
 struct PatchCase {
   std::string_view name;
+  friend void PrintTo(const PatchCase& c, std::ostream* os) { *os << c.name; }
   std::vector<std::uint32_t> target;
   std::vector<std::uint32_t> table;
   std::vector<std::uint32_t> patched;
@@ -107,11 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
         PatchCase{"LongDeltaWraps", {0xffffffff}, {0x00010000, 1, 0, 1}, {0}, 4},
         // Bit 1 of the selector lies beyond the one patched position, yet it
         // adds a short-delta word, which pushes the long delta one word on.
-        PatchCase{"SelectorBitBeyondPatchedPositions",
-                  {1},
-                  {0x00010000, 1, 0b10, 0xdeadbeef, 7},
-                  {8},
-                  5},
+        PatchCase{
+            "SelectorBitBeyondPatchedPositions", {1}, {0x00010000, 1, 0b10, 0xdeadbeef, 7}, {8}, 5},
         PatchCase{"FirstPositionAndLaterMaskWord",
                   std::vector<std::uint32_t>(36, 0),
                   {0x00020003, 0, 1, 0, 9},
@@ -122,10 +121,13 @@ INSTANTIATE_TEST_SUITE_P(
                   }(),
                   5},
         second_selector_word_case()),
-    [](const testing::TestParamInfo<PatchCase>& case_info) { return std::string(case_info.param.name); });
+    [](const testing::TestParamInfo<PatchCase>& case_info) {
+      return std::string(case_info.param.name);
+    });
 
 struct PatchFailureCase {
   std::string_view name;
+  friend void PrintTo(const PatchFailureCase& c, std::ostream* os) { *os << c.name; }
   std::size_t target_length;
   std::vector<std::uint32_t> table;
   std::string_view message;
@@ -155,10 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                          4,
                          {0x00010000, 0b11, 0b11},
                          "range end index 4 out of range for slice of length 3"},
-        PatchFailureCase{"NoLongDelta",
-                         4,
-                         {0x00010000, 1, 0},
-                         "index 0 out of range for slice of length 0"},
+        PatchFailureCase{
+            "NoLongDelta", 4, {0x00010000, 1, 0}, "index 0 out of range for slice of length 0"},
         PatchFailureCase{"SecondLongDeltaMissing",
                          4,
                          {0x00010000, 0b11, 0, 5},
@@ -259,6 +259,7 @@ TEST(PatchedTemplateWordsTest, NoTemplateWordsAndEmptyGroupsGiveAnEmptyRecord) {
 
 struct StageFailureCase {
   std::string_view name;
+  friend void PrintTo(const StageFailureCase& c, std::ostream* os) { *os << c.name; }
   void (*change)(Scenario&);
   std::string_view message;
 };
@@ -273,67 +274,67 @@ TEST_P(PatchedTemplateWordsFailureTest, FailsInTheOrderOfTheWork) {
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, PatchedTemplateWordsFailureTest,
-    testing::Values(
-        StageFailureCase{"PrimaryBelowLoadBase",
-                         [](Scenario& s) { s.setup.primary = kBase - 0x100; },
-                         "index 4294967040 out of range for slice of length 1060"},
-        StageFailureCase{"PrimaryRunsPastImageEnd",
-                         [](Scenario& s) { s.setup.primary = kBase + 1060 - 8; },
-                         "range end index 1064 out of range for slice of length 1060"},
-        StageFailureCase{"UnalignedWordStraddlesImageEnd",
-                         [](Scenario& s) {
-                           s.setup.primary = kBase + 1058;
-                           s.setup.primary_words = 1;
-                         },
-                         "range end index 1062 out of range for slice of length 1060"},
-        StageFailureCase{"PrimaryBeforeSecondaryAndTable",
-                         [](Scenario& s) {
-                           s.setup.primary = kBase + 2000;
-                           s.setup.secondary = kBase - 4;
-                           s.setup.patch_table = kBase - 8;
-                         },
-                         "index 2000 out of range for slice of length 1060"},
-        StageFailureCase{"SecondaryBeforeTable",
-                         [](Scenario& s) {
-                           s.setup.secondary = kBase + 2000;
-                           s.setup.patch_table = kBase - 8;
-                         },
-                         "index 2000 out of range for slice of length 1060"},
-        StageFailureCase{"TableStartWordOutsideImage",
-                         [](Scenario& s) { s.setup.patch_table = kBase + 1060; },
-                         "range end index 1064 out of range for slice of length 1060"},
-        StageFailureCase{"TableStartAtImageEnd",
-                         [](Scenario& s) { s.put(0x4c300, {kBase + 1060}); },
-                         "index 0 out of range for slice of length 0"},
-        StageFailureCase{"TableStartBeyondImageEnd",
-                         [](Scenario& s) { s.put(0x4c300, {0xfffffff0}); },
-                         "index 0 out of range for slice of length 0"},
-        StageFailureCase{"TableStartBelowLoadBase",
-                         [](Scenario& s) { s.put(0x4c300, {kBase - 0x10}); },
-                         "index 4294967280 out of range for slice of length 1060"},
-        // The last patch word reaches 2 bytes past the end, though unused.
-        StageFailureCase{"OddTailAfterTable",
-                         [](Scenario& s) { s.image.resize(1062, 0); },
-                         "range end index 1064 out of range for slice of length 1062"},
-        StageFailureCase{"FirstGroupRunsOutOfLongDeltas",
-                         [](Scenario& s) {
-                           // Positions 0 to 4 all take long deltas, but
-                           // only four words follow the selector. The
-                           // missing delta is reported, not position 4.
-                           s.put(0x4c400, {0x00010000, 0b11111, 0});
-                           s.image.resize(0x400 + 7 * 4);
-                         },
-                         "index 4 out of range for slice of length 4"},
-        StageFailureCase{"SecondGroupPositionsCountFromSecondaryPart",
-                         [](Scenario& s) { s.put(0x4c414, {0x00010000, 0b100, 0b1, 5}); },
-                         "index 2 out of range for slice of length 2"},
-        StageFailureCase{"NoTemplateWordsButAPatchedPosition",
-                         [](Scenario& s) {
-                           s.setup.primary_words = 0;
-                           s.setup.secondary_words = 0;
-                           s.put(0x4c400, {0x00010002, 1, 1, 5});
-                         },
-                         "index 2 out of range for slice of length 0"}),
+    testing::Values(StageFailureCase{"PrimaryBelowLoadBase",
+                                     [](Scenario& s) { s.setup.primary = kBase - 0x100; },
+                                     "index 4294967040 out of range for slice of length 1060"},
+                    StageFailureCase{"PrimaryRunsPastImageEnd",
+                                     [](Scenario& s) { s.setup.primary = kBase + 1060 - 8; },
+                                     "range end index 1064 out of range for slice of length 1060"},
+                    StageFailureCase{"UnalignedWordStraddlesImageEnd",
+                                     [](Scenario& s) {
+                                       s.setup.primary = kBase + 1058;
+                                       s.setup.primary_words = 1;
+                                     },
+                                     "range end index 1062 out of range for slice of length 1060"},
+                    StageFailureCase{"PrimaryBeforeSecondaryAndTable",
+                                     [](Scenario& s) {
+                                       s.setup.primary = kBase + 2000;
+                                       s.setup.secondary = kBase - 4;
+                                       s.setup.patch_table = kBase - 8;
+                                     },
+                                     "index 2000 out of range for slice of length 1060"},
+                    StageFailureCase{"SecondaryBeforeTable",
+                                     [](Scenario& s) {
+                                       s.setup.secondary = kBase + 2000;
+                                       s.setup.patch_table = kBase - 8;
+                                     },
+                                     "index 2000 out of range for slice of length 1060"},
+                    StageFailureCase{"TableStartWordOutsideImage",
+                                     [](Scenario& s) { s.setup.patch_table = kBase + 1060; },
+                                     "range end index 1064 out of range for slice of length 1060"},
+                    StageFailureCase{"TableStartAtImageEnd",
+                                     [](Scenario& s) { s.put(0x4c300, {kBase + 1060}); },
+                                     "index 0 out of range for slice of length 0"},
+                    StageFailureCase{"TableStartBeyondImageEnd",
+                                     [](Scenario& s) { s.put(0x4c300, {0xfffffff0}); },
+                                     "index 0 out of range for slice of length 0"},
+                    StageFailureCase{"TableStartBelowLoadBase",
+                                     [](Scenario& s) { s.put(0x4c300, {kBase - 0x10}); },
+                                     "index 4294967280 out of range for slice of length 1060"},
+                    // The last patch word reaches 2 bytes past the end, though unused.
+                    StageFailureCase{"OddTailAfterTable",
+                                     [](Scenario& s) { s.image.resize(1062, 0); },
+                                     "range end index 1064 out of range for slice of length 1062"},
+                    StageFailureCase{"FirstGroupRunsOutOfLongDeltas",
+                                     [](Scenario& s) {
+                                       // Positions 1 to 3 take long deltas, but the
+                                       // patch words end two words after the selector.
+                                       s.put(0x4c400, {0x00010000, 0b1110, 0});
+                                       s.image.resize(0x400 + 5 * 4);
+                                     },
+                                     "index 2 out of range for slice of length 2"},
+                    StageFailureCase{"SecondGroupPositionsCountFromSecondaryPart",
+                                     [](Scenario& s) {
+                                       s.put(0x4c414, {0x00010000, 0b100, 0b1, 5});
+                                     },
+                                     "index 2 out of range for slice of length 2"},
+                    StageFailureCase{"NoTemplateWordsButAPatchedPosition",
+                                     [](Scenario& s) {
+                                       s.setup.primary_words = 0;
+                                       s.setup.secondary_words = 0;
+                                       s.put(0x4c400, {0x00010002, 1, 1, 5});
+                                     },
+                                     "index 2 out of range for slice of length 0"}),
     [](const testing::TestParamInfo<StageFailureCase>& case_info) {
       return std::string(case_info.param.name);
     });
@@ -349,8 +350,8 @@ TEST(PatchedTemplateWordsTest, RefusesAnImageReachingPastTheAddressSpace) {
 TEST(PatchedTemplateWordsTest, RefusesAnImageLongerThan32Bits) {
   // 4 GiB of untouched zero pages: only the table start word is ever read.
   constexpr std::size_t kLength = std::size_t{1} << 32U;
-  void* mapping = ::mmap(nullptr, kLength, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                         -1, 0);
+  void* mapping =
+      ::mmap(nullptr, kLength, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (mapping == MAP_FAILED) GTEST_SKIP() << "cannot reserve 4 GiB of address space";
   const std::span<const std::uint8_t> image(static_cast<const std::uint8_t*>(mapping), kLength);
   const Outcome<std::vector<std::uint32_t>> words =

@@ -1,14 +1,13 @@
 #include "template_record/record_comparison.hpp"
 
-#include <cerrno>
-#include <cstdint>
-#include <string_view>
-
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fmt/format.h>
+#include <cerrno>
+#include <cstdint>
+#include <string_view>
 
 #include "template_record/little_endian.hpp"
 
@@ -77,13 +76,14 @@ Outcome<std::vector<std::uint8_t>> read_device_record(const char* path,
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(os_error(kReadContext, errno));
   if (S_ISDIR(info.st_mode)) return std::unexpected(os_error(kReadContext, EISDIR));
   if (!S_ISREG(info.st_mode)) {
-    return std::unexpected(
-        error_result(kReadContext, fmt::format("not a regular file: it is {}", file_kind(info.st_mode))));
+    return std::unexpected(error_result(
+        kReadContext, fmt::format("not a regular file: it is {}", file_kind(info.st_mode))));
   }
   // A regular file's size is never negative.
   const auto size = static_cast<std::uint64_t>(info.st_size);
   if (size != expected_length) {
-    return std::unexpected(length_mismatch(kSubject, static_cast<std::size_t>(size), expected_length));
+    return std::unexpected(
+        length_mismatch(kSubject, static_cast<std::size_t>(size), expected_length));
   }
 
   std::vector<std::uint8_t> record(expected_length);
@@ -115,9 +115,9 @@ Outcome<std::string> compare_record(std::span<const std::uint32_t> template_word
     const std::uint32_t actual = load_u32_le(record.subspan(4 * n).first<4>());
     const std::uint32_t expected = template_words[n];
     if (actual != expected) {
-      return std::unexpected(Failure{fmt::format(
-          "device record differs at word {}: actual=0x{:08x}, expected=0x{:08x}", n, actual,
-          expected)});
+      return std::unexpected(Failure{
+          fmt::format("device record differs at word {}: actual=0x{:08x}, expected=0x{:08x}", n,
+                      actual, expected)});
     }
   }
   return fmt::format("templateRecordWords={} transition=1 status=match", template_words.size());

@@ -1,6 +1,7 @@
 #include "template_record/record_comparison.hpp"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,11 +9,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace zem::template_record {
 namespace {
@@ -26,6 +26,7 @@ std::string failure_of(const Outcome<T>& outcome) {
 
 struct CompareCase {
   std::string_view name;
+  friend void PrintTo(const CompareCase& c, std::ostream* os) { *os << c.name; }
   std::vector<std::uint32_t> words;
   std::vector<std::uint8_t> record;
   std::string_view result;  // the success line or the failure message
@@ -42,12 +43,18 @@ TEST_P(CompareRecordTest, MatchesOrReportsTheFirstDifference) {
 INSTANTIATE_TEST_SUITE_P(
     Records, CompareRecordTest,
     testing::Values(
-        CompareCase{"Match", {1, 2}, {1, 0, 0, 0, 2, 0, 0, 0},
+        CompareCase{"Match",
+                    {1, 2},
+                    {1, 0, 0, 0, 2, 0, 0, 0},
                     "templateRecordWords=2 transition=1 status=match"},
         CompareCase{"BothEmpty", {}, {}, "templateRecordWords=0 transition=1 status=match"},
-        CompareCase{"SecondWordDiffers", {1, 2}, {1, 0, 0, 0, 3, 0, 0, 0},
+        CompareCase{"SecondWordDiffers",
+                    {1, 2},
+                    {1, 0, 0, 0, 3, 0, 0, 0},
                     "device record differs at word 1: actual=0x00000003, expected=0x00000002"},
-        CompareCase{"HexPaddedToEightDigits", {0x80000000}, {0xff, 0x0f, 0, 0},
+        CompareCase{"HexPaddedToEightDigits",
+                    {0x80000000},
+                    {0xff, 0x0f, 0, 0},
                     "device record differs at word 0: actual=0x00000fff, expected=0x80000000"},
         CompareCase{"OnlyTheFirstDifference",
                     {0, 0, 0, 0, 0, 0},
@@ -58,13 +65,21 @@ INSTANTIATE_TEST_SUITE_P(
                     {0x01000001, 0x12345678},
                     {0x01, 0x00, 0x00, 0x01, 0x12, 0x34, 0x56, 0x78},
                     "device record differs at word 1: actual=0x78563412, expected=0x12345678"},
-        CompareCase{"RecordLonger", {1, 2}, {1, 0, 0, 0, 2, 0, 0, 0, 0},
+        CompareCase{"RecordLonger",
+                    {1, 2},
+                    {1, 0, 0, 0, 2, 0, 0, 0, 0},
                     "device record length 9 does not match expected length 8"},
-        CompareCase{"RecordShorterNotWholeWords", {1, 2}, {1, 0, 0, 0, 2, 0, 0},
+        CompareCase{"RecordShorterNotWholeWords",
+                    {1, 2},
+                    {1, 0, 0, 0, 2, 0, 0},
                     "device record length 7 does not match expected length 8"},
-        CompareCase{"RecordWithoutTemplate", {}, {0, 0, 0, 0},
+        CompareCase{"RecordWithoutTemplate",
+                    {},
+                    {0, 0, 0, 0},
                     "device record length 4 does not match expected length 0"}),
-    [](const testing::TestParamInfo<CompareCase>& case_info) { return std::string(case_info.param.name); });
+    [](const testing::TestParamInfo<CompareCase>& case_info) {
+      return std::string(case_info.param.name);
+    });
 
 // --- read_device_record ----------------------------------------------------
 
@@ -72,7 +87,8 @@ INSTANTIATE_TEST_SUITE_P(
 class ReadDeviceRecordTest : public testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "device-record-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "device-record-XXXXXX").string();
     ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
     dir_ = pattern;
   }

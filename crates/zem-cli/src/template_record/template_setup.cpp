@@ -1,8 +1,8 @@
 #include "template_record/template_setup.hpp"
 
-#include <cstddef>
-
 #include <fmt/format.h>
+
+#include <cstddef>
 
 #include "template_record/little_endian.hpp"
 
@@ -47,8 +47,8 @@ Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image
       const std::uint32_t secondary_words = image_word(image, i + 4);
       if (!has_tag(primary, kPrimaryTag) || !has_tag(secondary, kSecondaryTag) ||
           !has_tag(primary_words, kPrimaryWordsTag) ||
-          !has_tag(secondary_words, kSecondaryWordsTag) ||
-          image_word(image, i + 9) != kNinthWord || image_word(image, i + 10) != kTenthWord) {
+          !has_tag(secondary_words, kSecondaryWordsTag) || image_word(image, i + 9) != kNinthWord ||
+          image_word(image, i + 10) != kTenthWord) {
         continue;
       }
       return TemplateSetup{

@@ -1,12 +1,13 @@
 #include "template_record/template_setup.hpp"
 
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace zem::template_record {
 namespace {
@@ -131,6 +132,7 @@ TEST(LocateTemplateSetupTest, ParameterWordsAcceptTheirWholeLow20BitRange) {
 
 struct BrokenWordCase {
   std::string_view name;
+  friend void PrintTo(const BrokenWordCase& c, std::ostream* os) { *os << c.name; }
   std::size_t index;
   std::uint32_t value;
 };
@@ -143,19 +145,18 @@ TEST_P(BrokenSetupTest, AnyFailedTestRejectsTheWindow) {
   EXPECT_EQ(failure_of(locate_template_setup(image_of(words))), kNotFound);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachTestedWord, BrokenSetupTest,
-    testing::Values(BrokenWordCase{"FirstWord", 0, 0x22bbffe1},
-                    BrokenWordCase{"PrimaryBelowTag", 1, 0x193fffff},
-                    BrokenWordCase{"PrimaryAboveTag", 1, 0x19500000},
-                    BrokenWordCase{"SecondaryTag", 2, 0x1944c200},
-                    BrokenWordCase{"PrimaryWordsTag", 3, 0x19700010},
-                    BrokenWordCase{"SecondaryWordsTag", 4, 0x19600008},
-                    BrokenWordCase{"NinthWord", 9, 0x1920001a},
-                    BrokenWordCase{"TenthWord", 10, 0x4fb2f005}),
-    [](const testing::TestParamInfo<BrokenWordCase>& case_info) {
-      return std::string(case_info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(EachTestedWord, BrokenSetupTest,
+                         testing::Values(BrokenWordCase{"FirstWord", 0, 0x22bbffe1},
+                                         BrokenWordCase{"PrimaryBelowTag", 1, 0x193fffff},
+                                         BrokenWordCase{"PrimaryAboveTag", 1, 0x19500000},
+                                         BrokenWordCase{"SecondaryTag", 2, 0x1944c200},
+                                         BrokenWordCase{"PrimaryWordsTag", 3, 0x19700010},
+                                         BrokenWordCase{"SecondaryWordsTag", 4, 0x19600008},
+                                         BrokenWordCase{"NinthWord", 9, 0x1920001a},
+                                         BrokenWordCase{"TenthWord", 10, 0x4fb2f005}),
+                         [](const testing::TestParamInfo<BrokenWordCase>& case_info) {
+                           return std::string(case_info.param.name);
+                         });
 
 }  // namespace
 }  // namespace zem::template_record

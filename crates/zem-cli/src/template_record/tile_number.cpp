@@ -1,9 +1,9 @@
 #include "template_record/tile_number.hpp"
 
+#include <fmt/format.h>
+
 #include <cstddef>
 #include <limits>
-
-#include <fmt/format.h>
 
 namespace zem::template_record {
 namespace {

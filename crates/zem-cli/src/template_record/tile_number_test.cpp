@@ -1,11 +1,12 @@
 #include "template_record/tile_number.hpp"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <variant>
-
-#include <gtest/gtest.h>
 
 namespace zem::template_record {
 namespace {
@@ -15,6 +16,7 @@ using Expected = std::variant<std::uint32_t, std::string>;  // value or failure 
 struct ParseCase {
   std::string_view text;
   Expected expected;
+  friend void PrintTo(const ParseCase& c, std::ostream* os) { *os << '"' << c.text << '"'; }
 };
 
 constexpr std::string_view kEmpty = "invalid physical tile number: Empty";
@@ -37,33 +39,29 @@ TEST_P(ParsePhysicalTileTest, ParsesOrNamesTheFirstProblem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Grammar, ParsePhysicalTileTest,
-    testing::Values(ParseCase{"7", 7U}, ParseCase{"+7", 7U}, ParseCase{"0007", 7U},
-                    ParseCase{"+007", 7U}, ParseCase{"0", 0U}, ParseCase{"+0", 0U},
-                    ParseCase{"4294967295", 4294967295U},
-                    ParseCase{"000004294967295", 4294967295U},
-                    ParseCase{"", std::string(kEmpty)},
-                    ParseCase{"+", std::string(kInvalidDigit)},
-                    ParseCase{"-", std::string(kInvalidDigit)},
-                    ParseCase{"-7", std::string(kInvalidDigit)},
-                    ParseCase{"-0", std::string(kInvalidDigit)},
-                    ParseCase{"++7", std::string(kInvalidDigit)},
-                    ParseCase{" 7", std::string(kInvalidDigit)},
-                    ParseCase{"7 ", std::string(kInvalidDigit)},
-                    ParseCase{"0x7", std::string(kInvalidDigit)},
-                    ParseCase{"7+", std::string(kInvalidDigit)},
-                    // ARABIC-INDIC DIGIT THREE: a digit, but not an ASCII one.
-                    ParseCase{"\xd9\xa3", std::string(kInvalidDigit)},
-                    ParseCase{"4294967296", std::string(kPosOverflow)},
-                    ParseCase{"42949672950", std::string(kPosOverflow)},
-                    ParseCase{"99999999999", std::string(kPosOverflow)},
-                    ParseCase{"+99999999999", std::string(kPosOverflow)},
-                    // Left to right, the first problem decides.
-                    ParseCase{"99999999999x", std::string(kPosOverflow)},
-                    ParseCase{"429496729x", std::string(kInvalidDigit)},
-                    ParseCase{"4294967295x", std::string(kInvalidDigit)}));
+    testing::Values(
+        ParseCase{"7", 7U}, ParseCase{"+7", 7U}, ParseCase{"0007", 7U}, ParseCase{"+007", 7U},
+        ParseCase{"0", 0U}, ParseCase{"+0", 0U}, ParseCase{"4294967295", 4294967295U},
+        ParseCase{"000004294967295", 4294967295U}, ParseCase{"", std::string(kEmpty)},
+        ParseCase{"+", std::string(kInvalidDigit)}, ParseCase{"-", std::string(kInvalidDigit)},
+        ParseCase{"-7", std::string(kInvalidDigit)}, ParseCase{"-0", std::string(kInvalidDigit)},
+        ParseCase{"++7", std::string(kInvalidDigit)}, ParseCase{" 7", std::string(kInvalidDigit)},
+        ParseCase{"7 ", std::string(kInvalidDigit)}, ParseCase{"0x7", std::string(kInvalidDigit)},
+        ParseCase{"7+", std::string(kInvalidDigit)},
+        // ARABIC-INDIC DIGIT THREE: a digit, but not an ASCII one.
+        ParseCase{"\xd9\xa3", std::string(kInvalidDigit)},
+        ParseCase{"4294967296", std::string(kPosOverflow)},
+        ParseCase{"42949672950", std::string(kPosOverflow)},
+        ParseCase{"99999999999", std::string(kPosOverflow)},
+        ParseCase{"+99999999999", std::string(kPosOverflow)},
+        // Left to right, the first problem decides.
+        ParseCase{"99999999999x", std::string(kPosOverflow)},
+        ParseCase{"429496729x", std::string(kInvalidDigit)},
+        ParseCase{"4294967295x", std::string(kInvalidDigit)}));
 
 struct Utf8Case {
   std::string_view name;
+  friend void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.name; }
   std::string_view bytes;
   bool valid;
 };
@@ -83,30 +81,32 @@ TEST_P(Utf8Test, AcceptsExactlyWellFormedText) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sequences, Utf8Test,
-    testing::Values(Utf8Case{"Empty", "", true}, Utf8Case{"Ascii", "+0007", true},
-                    Utf8Case{"TwoBytes", "\xc3\xa9", true},
-                    Utf8Case{"ThreeBytes", "\xe2\x82\xac", true},
-                    Utf8Case{"LastBeforeSurrogates", "\xed\x9f\xbf", true},
-                    Utf8Case{"FourBytes", "\xf0\x9f\x98\x80", true},
-                    Utf8Case{"HighestScalar", "\xf4\x8f\xbf\xbf", true},
-                    Utf8Case{"LoneContinuation", "7\x80", false},
-                    Utf8Case{"OverlongTwoBytes", "\xc0\xaf", false},
-                    Utf8Case{"OverlongTwoBytesC1", "\xc1\xbf", false},
-                    Utf8Case{"OverlongThreeBytes", "\xe0\x80\xaf", false},
-                    Utf8Case{"Surrogate", "\xed\xa0\x80", false},
-                    Utf8Case{"OverlongFourBytes", "\xf0\x8f\xbf\xbf", false},
-                    Utf8Case{"AboveHighestScalar", "\xf4\x90\x80\x80", false},
-                    Utf8Case{"LeadF5", "\xf5\x80\x80\x80", false},
-                    Utf8Case{"LeadFF", "\xff", false},
-                    Utf8Case{"TruncatedTwoBytes", "7\xc3", false},
-                    Utf8Case{"TruncatedThreeBytes", "\xe2\x82", false},
-                    Utf8Case{"TruncatedFourBytes", "\xf0\x9f\x98", false},
-                    Utf8Case{"BadSecondByte", "\xe2\x28\xa1", false},
-                    Utf8Case{"BadThirdByte", "\xe2\x82\x28", false},
-                    Utf8Case{"BadFourthByte", "\xf0\x9f\x98\x28", false}),
-    [](const testing::TestParamInfo<Utf8Case>& case_info) { return std::string(case_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sequences, Utf8Test,
+                         testing::Values(Utf8Case{"Empty", "", true},
+                                         Utf8Case{"Ascii", "+0007", true},
+                                         Utf8Case{"TwoBytes", "\xc3\xa9", true},
+                                         Utf8Case{"ThreeBytes", "\xe2\x82\xac", true},
+                                         Utf8Case{"LastBeforeSurrogates", "\xed\x9f\xbf", true},
+                                         Utf8Case{"FourBytes", "\xf0\x9f\x98\x80", true},
+                                         Utf8Case{"HighestScalar", "\xf4\x8f\xbf\xbf", true},
+                                         Utf8Case{"LoneContinuation", "7\x80", false},
+                                         Utf8Case{"OverlongTwoBytes", "\xc0\xaf", false},
+                                         Utf8Case{"OverlongTwoBytesC1", "\xc1\xbf", false},
+                                         Utf8Case{"OverlongThreeBytes", "\xe0\x80\xaf", false},
+                                         Utf8Case{"Surrogate", "\xed\xa0\x80", false},
+                                         Utf8Case{"OverlongFourBytes", "\xf0\x8f\xbf\xbf", false},
+                                         Utf8Case{"AboveHighestScalar", "\xf4\x90\x80\x80", false},
+                                         Utf8Case{"LeadF5", "\xf5\x80\x80\x80", false},
+                                         Utf8Case{"LeadFF", "\xff", false},
+                                         Utf8Case{"TruncatedTwoBytes", "7\xc3", false},
+                                         Utf8Case{"TruncatedThreeBytes", "\xe2\x82", false},
+                                         Utf8Case{"TruncatedFourBytes", "\xf0\x9f\x98", false},
+                                         Utf8Case{"BadSecondByte", "\xe2\x28\xa1", false},
+                                         Utf8Case{"BadThirdByte", "\xe2\x82\x28", false},
+                                         Utf8Case{"BadFourthByte", "\xf0\x9f\x98\x28", false}),
+                         [](const testing::TestParamInfo<Utf8Case>& case_info) {
+                           return std::string(case_info.param.name);
+                         });
 
 }  // namespace
 }  // namespace zem::template_record
