@@ -1,6 +1,5 @@
 #include "zem_package/reader.hpp"
 
-#include <limits>
 
 #include <capnp/serialize.h>
 #include <unistd.h>
@@ -108,11 +107,23 @@ std::vector<HostPageRef> read_page_refs(capnp::List<schema::HostPageRef>::Reader
   return refs;
 }
 
+// No package is refused for its size, but what the reader traverses is
+// counted against a budget proportional to the file. The reader visits each
+// object of a package about once, so every real package stays far below it.
+// A list of zero-sized elements, though, costs a file almost nothing and may
+// declare 2^29 elements, each of which would become a model record: Cap'n
+// Proto counts such a list as one word per element, so an amplified package
+// exhausts the budget and is refused instead of filling memory.
+std::uint64_t traversal_budget(std::size_t message_words) {
+  constexpr std::uint64_t words_per_file_word = 8;
+  constexpr std::uint64_t constant = 1 << 16;
+  return words_per_file_word * message_words + constant;
+}
+
 // Steps of the read after the framing, all inside one Cap'n Proto boundary.
 Result<Application> read_message(const FramedMessage& framed) {
   capnp::ReaderOptions options;
-  // No package is refused for its size: the traversal limit is off.
-  options.traversalLimitInWords = std::numeric_limits<std::uint64_t>::max();
+  options.traversalLimitInWords = traversal_budget(framed.words().size());
   options.nestingLimit = 64;
   capnp::FlatArrayMessageReader message(framed.words(), options);
   const schema::Application::Reader root = message.getRoot<schema::Application>();

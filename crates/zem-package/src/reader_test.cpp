@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
-#include <cstring>
 
 #include "package_builder.hpp"
+#include "raw_package.hpp"
 #include "zem_package/application.hpp"
 #include "zem_package/events.hpp"
 
@@ -271,55 +271,34 @@ TEST(ReaderTest, AbsentListsAndHostExchangeReadAsEmpty) {
   EXPECT_TRUE(read->bindings_1.empty() && read->bindings_3.empty() && read->entry_points.empty());
 }
 
-// The single-segment package as 64-bit words, for edits at the pointer level.
-struct Words {
-  std::vector<std::uint8_t> bytes;
-
-  std::uint64_t get(std::size_t word) const {
-    std::uint64_t value = 0;
-    std::memcpy(&value, bytes.data() + 8 + 8 * word, 8);
-    return value;
-  }
-  void set(std::size_t word, std::uint64_t value) {
-    std::memcpy(bytes.data() + 8 + 8 * word, &value, 8);
-  }
-  // Segment word index of root pointer number `index`.
-  std::size_t root_pointer(std::size_t index) const {
-    const std::uint64_t root = get(0);
-    const auto offset = static_cast<std::int32_t>(static_cast<std::uint32_t>(root) & ~3U) >> 2;
-    const std::size_t data_words = (root >> 32) & 0xffff;
-    return static_cast<std::size_t>(1 + offset) + data_words + index;
-  }
-};
-
 TEST(ReaderTest, MalformedPointersAreCapnpErrors) {
   const std::vector<std::uint8_t> package = build_package(example_application(), example_options());
   const struct {
     const char* name;
-    std::function<void(Words&)> edit;
+    std::function<void(testing::RawPackage&)> edit;
     std::string description;
   } cases[] = {
       {"text without its NUL",
-       [](Words& w) {
+       [](testing::RawPackage& w) {
          const std::size_t at = w.root_pointer(1);
          w.set(at, w.get(at) - (std::uint64_t{1} << 35));  // count 6 -> 5
        },
        "NUL-terminated"},
       {"list pointer out of bounds",
-       [](Words& w) {
+       [](testing::RawPackage& w) {
          const std::size_t at = w.root_pointer(3);
          w.set(at, (w.get(at) & ~std::uint64_t{0xfffffffc}) | (std::uint64_t{0x1000000} << 2));
        },
        "out-of-bounds"},
       {"struct pointer where a list belongs",
-       [](Words& w) { w.set(w.root_pointer(2), std::uint64_t{1} << 32); },
+       [](testing::RawPackage& w) { w.set(w.root_pointer(2), std::uint64_t{1} << 32); },
        "list"},
-      {"root pointer to a list", [](Words& w) { w.set(0, w.get(0) | 1); }, "struct"},
+      {"root pointer to a list", [](testing::RawPackage& w) { w.set(0, w.get(0) | 1); }, "struct"},
   };
   for (const auto& c : cases) {
-    Words words{package};
-    c.edit(words);
-    const std::string result = read_result(words.bytes);
+    testing::RawPackage raw(package);
+    c.edit(raw);
+    const std::string result = read_result(raw.bytes());
     EXPECT_EQ(result.rfind("Capnp(failed: ", 0), 0U) << c.name << ": " << result;
     EXPECT_NE(result.find(c.description), std::string::npos) << c.name << ": " << result;
   }
