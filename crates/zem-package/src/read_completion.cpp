@@ -1,4 +1,4 @@
-#include "read_completion.hpp"
+#include "zem_package/reader.hpp"
 
 #include <algorithm>
 
@@ -6,14 +6,17 @@
 
 namespace zem {
 
-Result<void> complete_read(const Application& application, schema::Application::Reader root) {
+Result<void> complete_read(const PackageContents& contents) {
+  const Application& application = contents.application;
   // Validation first: a package that breaks a rule reports the rule, even
   // when its digest is wrong too.
   ZEM_TRY(application.validate());
 
-  const capnp::Data::Reader stored = root.getBuildDigest();
+  if (!contents.stored_build_digest) {
+    return std::unexpected(contents.stored_build_digest.error());
+  }
   const Digest computed = application.build_digest();
-  if (!std::ranges::equal(std::span<const std::uint8_t>(stored.begin(), stored.size()), computed)) {
+  if (!std::ranges::equal(*contents.stored_build_digest, computed)) {
     return std::unexpected(PackageError::invalid("build digest mismatch"));
   }
 

@@ -7,7 +7,6 @@
 #include "blobs.hpp"
 #include "capnp_boundary.hpp"
 #include "framing.hpp"
-#include "read_completion.hpp"
 #include "zem_package/events.hpp"
 
 namespace zem {
@@ -121,7 +120,7 @@ std::uint64_t traversal_budget(std::size_t message_words) {
 }
 
 // Steps of the read after the framing, all inside one Cap'n Proto boundary.
-Result<Application> read_message(const FramedMessage& framed) {
+Result<PackageContents> read_message(const FramedMessage& framed) {
   capnp::ReaderOptions options;
   options.traversalLimitInWords = traversal_budget(framed.words().size());
   options.nestingLimit = 64;
@@ -157,8 +156,13 @@ Result<Application> read_message(const FramedMessage& framed) {
   application.entry_points = std::move(*entry_points);
   application.device_config_writes = read_device_config_writes(root.getDeviceConfigWrites());
 
-  ZEM_TRY(complete_read(application, root));
-  return application;
+  // The stored digest is only looked at after validation, so a pointer
+  // failure here is kept to be reported in its turn.
+  auto stored_build_digest = capnp_boundary([&]() -> Result<std::vector<std::uint8_t>> {
+    const capnp::Data::Reader digest = root.getBuildDigest();
+    return std::vector<std::uint8_t>(digest.begin(), digest.end());
+  });
+  return PackageContents{std::move(application), std::move(stored_build_digest)};
 }
 
 }  // namespace
@@ -217,16 +221,23 @@ Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchan
   });
 }
 
-Result<Application> Application::read(int fd) {
+Result<PackageContents> read_package_contents(int fd) {
   const FileCloser closer(fd);
   if (events::enabled(events::Level::info)) {
     events::emit(events::Level::info, "reading application package");
   }
-  return capnp_boundary([&]() -> Result<Application> {
+  return capnp_boundary([&]() -> Result<PackageContents> {
     auto framed = read_framed_message(fd);
     if (!framed) return std::unexpected(std::move(framed).error());
     return read_message(*framed);
   });
+}
+
+Result<Application> Application::read(int fd) {
+  auto contents = read_package_contents(fd);
+  if (!contents) return std::unexpected(std::move(contents).error());
+  ZEM_TRY(complete_read(*contents));
+  return std::move(contents->application);
 }
 
 }  // namespace zem

@@ -10,9 +10,14 @@
 // each tile's ranges and compares neighbours only.
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -140,25 +145,114 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return {};
 }
 
-// Rule 5. One name set covers the three lists, walked in order.
+// The position of the first name that an earlier position already holds, or
+// nothing when all names differ.
+//
+// The result is the one of inserting the names, in order, into one hash set
+// and stopping at the first insertion that finds its name already there. A
+// single table of hundreds of thousands of names outgrows the processor's
+// caches, though, and then every insertion waits for memory (doubling the
+// names made such a set five times slower). So the names are first
+// partitioned by the top bits of their hashes, keeping their order within a
+// partition; equal names share a partition, and each partition is checked
+// with its own small hash table, which stays in cache. The earliest repeat
+// over all partitions is the answer.
+[[nodiscard]] std::optional<std::size_t> first_repeated_name(const std::vector<std::string_view>& names) {
+  struct Entry {
+    std::size_t hash;
+    std::size_t position;
+  };
+  constexpr std::size_t names_per_partition = 1024;
+  constexpr int hash_bits = std::numeric_limits<std::size_t>::digits;
+
+  const std::size_t count = names.size();
+  const std::size_t partitions = std::bit_ceil(std::max<std::size_t>(count / names_per_partition, 1));
+  const int partition_bits = std::countr_zero(partitions);
+  const auto partition_of = [partition_bits](std::size_t hash) -> std::size_t {
+    return partition_bits == 0 ? 0 : hash >> (hash_bits - partition_bits);
+  };
+
+  // Hash every name once, in order, and count the partitions' sizes.
+  std::vector<Entry> hashed(count);
+  std::vector<std::size_t> bounds(partitions + 1, 0);
+  for (std::size_t position = 0; position < count; ++position) {
+    const std::size_t hash = std::hash<std::string_view>{}(names[position]);
+    hashed[position] = Entry{hash, position};
+    ++bounds[partition_of(hash) + 1];
+  }
+  for (std::size_t p = 1; p <= partitions; ++p) {
+    bounds[p] += bounds[p - 1];
+  }
+  // Stable scatter: within a partition, entries stay in position order.
+  std::vector<Entry> partitioned(count);
+  std::vector<std::size_t> next(bounds.begin(), bounds.end() - 1);
+  for (const Entry& entry : hashed) {
+    partitioned[next[partition_of(entry.hash)]++] = entry;
+  }
+  hashed = {};
+
+  std::optional<std::size_t> first;
+  std::vector<std::size_t> table;  // open addressing: 1 + index into the partition, 0 when free
+  for (std::size_t p = 0; p < partitions; ++p) {
+    const std::span<const Entry> partition(partitioned.data() + bounds[p], bounds[p + 1] - bounds[p]);
+    const std::size_t mask = std::bit_ceil(std::max<std::size_t>(2 * partition.size(), 8)) - 1;
+    table.assign(mask + 1, 0);
+    for (std::size_t index = 0; index < partition.size(); ++index) {
+      const Entry& entry = partition[index];
+      if (first && entry.position >= *first) {
+        break;  // positions only grow within a partition
+      }
+      bool repeated = false;
+      for (std::size_t slot = entry.hash & mask;; slot = (slot + 1) & mask) {
+        if (table[slot] == 0) {
+          table[slot] = index + 1;
+          break;
+        }
+        const Entry& other = partition[table[slot] - 1];
+        if (other.hash == entry.hash && names[other.position] == names[entry.position]) {
+          repeated = true;
+          break;
+        }
+      }
+      if (repeated) {
+        first = entry.position;  // the earliest repeat of this partition
+        break;
+      }
+    }
+  }
+  return first;
+}
+
+// Rule 5. The three lists are walked in order, as one sequence; one name set
+// covers them all.
 [[nodiscard]] Result<void> check_bindings(const Application& app, const std::unordered_set<std::uint32_t>& tile_set) {
   const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
   std::size_t total = 0;
   for (const std::vector<Binding>* list : lists) {
     total += list->size();
   }
-  // Views of the names: the model outlives the set. Names compare as exact
-  // byte strings.
-  std::unordered_set<std::string_view> names;
+  // Names compare as exact byte strings.
+  std::vector<std::string_view> names;
   names.reserve(total);
   for (const std::vector<Binding>* list : lists) {
     for (const Binding& binding : *list) {
-      if (binding.name.empty() || !names.insert(binding.name).second) {
+      names.emplace_back(binding.name);
+    }
+  }
+  // The first binding whose name an earlier binding already has: walking the
+  // bindings with a set of the names seen so far would fail exactly there.
+  const std::optional<std::size_t> repeated = first_repeated_name(names);
+
+  std::size_t position = 0;
+  for (const std::vector<Binding>* list : lists) {
+    for (const Binding& binding : *list) {
+      if (binding.name.empty() || position == repeated) {
         return fail(fmt::format("empty or duplicate binding {}", binding.name));
       }
       for (const RegionSlice& slice : binding.slices) {
         ZEM_TRY(check_slice(binding, slice, tile_set));
       }
+      ++position;
     }
   }
   return {};

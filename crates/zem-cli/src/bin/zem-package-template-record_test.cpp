@@ -36,7 +36,7 @@ constexpr std::string_view kSuccessLine = "templateRecordWords=10 transition=1 s
 constexpr std::string_view kAbsentRecord = "absent.record";
 constexpr std::string_view kRecordOpenFailure = "cannot open device record";
 
-struct Run {
+struct RunResult {
   int status = -1;  // exit status, or 128 + signal number
   std::string out;
   std::string err;
@@ -76,7 +76,7 @@ class Capture {
 
 // Runs the verifier in `directory` with `args` passed as raw bytes, an empty
 // environment and standard input from /dev/null, and waits for it.
-Run run_verifier(const std::vector<std::string>& args, const std::string& directory) {
+RunResult run_verifier(const std::vector<std::string>& args, const std::string& directory) {
   std::vector<std::string> storage{ZEM_VERIFIER_PATH};
   storage.insert(storage.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -102,7 +102,7 @@ Run run_verifier(const std::vector<std::string>& args, const std::string& direct
   while (::waitpid(pid, &wait_status, 0) < 0) {
     if (errno != EINTR) throw_errno("waitpid");
   }
-  Run run;
+  RunResult run;
   run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
   run.out = out.contents();
   run.err = err.contents();
@@ -129,7 +129,7 @@ class TempDir {
   std::string path_;
 };
 
-testing::AssertionResult succeeded(const Run& run) {
+testing::AssertionResult succeeded(const RunResult& run) {
   if (run.status != 0 || run.out != kSuccessLine) {
     return testing::AssertionFailure() << "status " << run.status << ", stdout \"" << run.out
                                        << "\", stderr \"" << run.err << '"';
@@ -138,7 +138,7 @@ testing::AssertionResult succeeded(const Run& run) {
 }
 
 // Status 101, nothing on standard output, and `message` on standard error.
-testing::AssertionResult failed_with(const Run& run, std::string_view message) {
+testing::AssertionResult failed_with(const RunResult& run, std::string_view message) {
   if (run.status != kFailureStatus || !run.out.empty() ||
       run.err.find(message) == std::string::npos) {
     return testing::AssertionFailure() << "expected \"" << message << "\"; got status "
@@ -198,7 +198,7 @@ class VerifierTest : public testing::Test {
     std::filesystem::create_directory(dir_.path() + "/" + name);
     return name;
   }
-  [[nodiscard]] Run run(const std::vector<std::string>& args) const {
+  [[nodiscard]] RunResult run(const std::vector<std::string>& args) const {
     return run_verifier(args, dir_.path());
   }
 
@@ -217,16 +217,16 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 // --- success ---------------------------------------------------------------
 
 TEST_F(VerifierTest, ExampleRecordMatches) {
-  const Run run_result = run({example_package(), "7", example_record()});
-  EXPECT_TRUE(succeeded(run_result));
-  EXPECT_EQ(run_result.err, diagnostic_line());
+  const RunResult result = run({example_package(), "7", example_record()});
+  EXPECT_TRUE(succeeded(result));
+  EXPECT_EQ(result.err, diagnostic_line());
 }
 
 TEST_F(VerifierTest, PathsAreTakenAsRawBytes) {
-  const Run run_result =
+  const RunResult result =
       run({example_package("package-\xff.zpkg"), "7", example_record("record-\xfe\xff")});
-  EXPECT_TRUE(succeeded(run_result));
-  EXPECT_EQ(run_result.err, diagnostic_line());
+  EXPECT_TRUE(succeeded(result));
+  EXPECT_EQ(result.err, diagnostic_line());
 }
 
 // --- the physical tile argument ----------------------------------------------
@@ -241,13 +241,13 @@ using TileArgumentTest = VerifierTableTest<TileCase>;
 
 TEST_P(TileArgumentTest, ParsesOrNamesTheProblem) {
   const TileCase& c = GetParam();
-  const Run run_result = run({example_package(), c.tile, example_record()});
+  const RunResult result = run({example_package(), c.tile, example_record()});
   if (c.failure.empty()) {
-    EXPECT_TRUE(succeeded(run_result));
-    EXPECT_EQ(run_result.err, diagnostic_line());
+    EXPECT_TRUE(succeeded(result));
+    EXPECT_EQ(result.err, diagnostic_line());
   } else {
-    EXPECT_TRUE(failed_with(run_result, c.failure));
-    EXPECT_FALSE(contains(run_result.err, "physicalTile="));
+    EXPECT_TRUE(failed_with(result, c.failure));
+    EXPECT_FALSE(contains(result.err, "physicalTile="));
   }
 }
 
@@ -287,9 +287,9 @@ using ArgumentCountTest = VerifierTableTest<ArgumentsCase>;
 
 TEST_P(ArgumentCountTest, FailsBeforeOpeningThePackage) {
   const ArgumentsCase& c = GetParam();
-  const Run run_result = run(c.args);
-  EXPECT_TRUE(failed_with(run_result, c.failure));
-  EXPECT_FALSE(contains(run_result.err, c.never)) << run_result.err;
+  const RunResult result = run(c.args);
+  EXPECT_TRUE(failed_with(result, c.failure));
+  EXPECT_FALSE(contains(result.err, c.never)) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -348,10 +348,10 @@ using PackageErrorTest = VerifierTableTest<PackageCase>;
 
 TEST_P(PackageErrorTest, ShowsTheLibraryError) {
   const PackageCase& c = GetParam();
-  const Run run_result = run({write("bad.zpkg", c.bytes()), "7", std::string(kAbsentRecord)});
-  EXPECT_TRUE(failed_with(run_result, c.failure));
-  EXPECT_FALSE(contains(run_result.err, "physicalTile="));
-  EXPECT_FALSE(contains(run_result.err, kRecordOpenFailure));
+  const RunResult result = run({write("bad.zpkg", c.bytes()), "7", std::string(kAbsentRecord)});
+  EXPECT_TRUE(failed_with(result, c.failure));
+  EXPECT_FALSE(contains(result.err, "physicalTile="));
+  EXPECT_FALSE(contains(result.err, kRecordOpenFailure));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -408,10 +408,10 @@ TEST_F(VerifierTest, TileStagesFailBeforeTheRecordIsRead) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.tile);
-    const Run run_result = run({package, c.tile, std::string(kAbsentRecord)});
-    EXPECT_TRUE(failed_with(run_result, c.failure));
-    EXPECT_FALSE(contains(run_result.err, c.never)) << run_result.err;
-    EXPECT_FALSE(contains(run_result.err, kRecordOpenFailure)) << run_result.err;
+    const RunResult result = run({package, c.tile, std::string(kAbsentRecord)});
+    EXPECT_TRUE(failed_with(result, c.failure));
+    EXPECT_FALSE(contains(result.err, c.never)) << result.err;
+    EXPECT_FALSE(contains(result.err, kRecordOpenFailure)) << result.err;
   }
 }
 
@@ -434,16 +434,16 @@ TEST_P(PatchingTest, ReportsTheFirstBadAccess) {
   put_word(image, c.offset, c.word);
   const std::string package = write_package(single_segment_model(image), {});
   if (c.failure.empty()) {
-    const Run run_result = run({package, "7", example_record()});
-    EXPECT_TRUE(succeeded(run_result));
-    EXPECT_EQ(run_result.err, diagnostic_line());
+    const RunResult result = run({package, "7", example_record()});
+    EXPECT_TRUE(succeeded(result));
+    EXPECT_EQ(result.err, diagnostic_line());
     return;
   }
   // Patching fails before the record file is looked for.
-  const Run run_result = run({package, "7", std::string(kAbsentRecord)});
-  EXPECT_TRUE(failed_with(run_result, c.failure));
-  EXPECT_TRUE(contains(run_result.err, "physicalTile=7 ")) << run_result.err;
-  EXPECT_FALSE(contains(run_result.err, kRecordOpenFailure)) << run_result.err;
+  const RunResult result = run({package, "7", std::string(kAbsentRecord)});
+  EXPECT_TRUE(failed_with(result, c.failure));
+  EXPECT_TRUE(contains(result.err, "physicalTile=7 ")) << result.err;
+  EXPECT_FALSE(contains(result.err, kRecordOpenFailure)) << result.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -476,10 +476,10 @@ using RecordTest = VerifierTableTest<RecordCase>;
 
 TEST_P(RecordTest, ReportsTheDifference) {
   const RecordCase& c = GetParam();
-  const Run run_result = run({example_package(), "7", c.record(*this)});
-  EXPECT_TRUE(failed_with(run_result, c.failure));
+  const RunResult result = run({example_package(), "7", c.record(*this)});
+  EXPECT_TRUE(failed_with(result, c.failure));
   // The record is read after the template setup has been reported.
-  EXPECT_TRUE(contains(run_result.err, diagnostic_line())) << run_result.err;
+  EXPECT_TRUE(contains(result.err, diagnostic_line())) << result.err;
 }
 
 std::vector<std::uint8_t> example_record_bytes() {
@@ -490,37 +490,37 @@ INSTANTIATE_TEST_SUITE_P(
     Records, RecordTest,
     testing::Values(
         RecordCase{"WordDiffers",
-                   [](const VerifierTest& t) {
+                   [](const VerifierTest& test) {
                      std::vector<std::uint32_t> words = zt::make_template_tile().record;
                      words.at(1) += 1;  // 456 expected
                      words.at(4) += 1;  // a later difference is not reported
-                     return t.record(words);
+                     return test.record(words);
                    },
                    "device record differs at word 1: actual=0x000001c9, expected=0x000001c8\n"},
         RecordCase{"BigEndianWords",
-                   [](const VerifierTest& t) {
+                   [](const VerifierTest& test) {
                      std::vector<std::uint8_t> bytes = example_record_bytes();
                      for (std::size_t i = 0; i < bytes.size(); i += 4) {
                        std::swap(bytes.at(i), bytes.at(i + 3));
                        std::swap(bytes.at(i + 1), bytes.at(i + 2));
                      }
-                     return t.write("device.record", bytes);
+                     return test.write("device.record", bytes);
                    },
                    "device record differs at word 0: actual=0x62000000, expected=0x00000062\n"},
         RecordCase{"OneByteTooLong",
-                   [](const VerifierTest& t) {
+                   [](const VerifierTest& test) {
                      std::vector<std::uint8_t> bytes = example_record_bytes();
                      bytes.push_back(0);
-                     return t.write("device.record", bytes);
+                     return test.write("device.record", bytes);
                    },
                    "device record length 41 does not match expected length 40"},
         RecordCase{"Empty",
-                   [](const VerifierTest& t) { return t.write("device.record", {}); },
+                   [](const VerifierTest& test) { return test.write("device.record", {}); },
                    "device record length 0 does not match expected length 40"},
         RecordCase{"Missing", [](const VerifierTest&) { return std::string(kAbsentRecord); },
                    "cannot open device record: No such file or directory (os error 2)"},
         RecordCase{"Directory",
-                   [](const VerifierTest& t) { return t.make_directory("record.d"); },
+                   [](const VerifierTest& test) { return test.make_directory("record.d"); },
                    "Is a directory (os error 21)"}),
     case_name<RecordCase>);
 
