@@ -1,5 +1,6 @@
 #include "blobs.hpp"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -28,6 +29,18 @@ std::span<const std::uint8_t> bytes_of(capnp::Data::Reader data) {
 
 namespace {
 
+// The most bytes that decompressing `payload` can write before it ends or
+// fails. Every block of a frame yields at most 128 KiB and takes at least 3
+// bytes of input, whatever its frame header declares; for well-formed frames
+// the decompressor's own bound is usually far tighter.
+std::uint64_t output_bound(std::span<const std::uint8_t> payload) {
+  constexpr std::uint64_t block_size_max = 128 * 1024;
+  constexpr std::uint64_t block_header_size = 3;
+  const std::uint64_t by_blocks = (payload.size() / block_header_size + 1) * block_size_max;
+  const unsigned long long declared = ZSTD_decompressBound(payload.data(), payload.size());
+  return declared == ZSTD_CONTENTSIZE_ERROR ? by_blocks : std::min<std::uint64_t>(declared, by_blocks);
+}
+
 // The blob's contents: the payload itself, or what it decompresses to.
 Result<ByteBuffer> contents_of(schema::Blob::Reader blob, std::span<const std::uint8_t> payload) {
   const schema::Compression compression = blob.getCompression();
@@ -47,14 +60,10 @@ Result<ByteBuffer> contents_of(schema::Blob::Reader blob, std::span<const std::u
 Result<ByteBuffer> decompress_blob(std::span<const std::uint8_t> payload,
                                    std::uint64_t uncompressed_size) {
   // The declared size is only an upper bound and may be anything up to 2^64-1.
-  // The frames themselves bound what they can produce; capacity beyond that
-  // bound could never be written, so it is not reserved either. Whether the
-  // contents fit is decided exactly as with the full declared capacity.
-  std::uint64_t capacity = uncompressed_size;
-  const unsigned long long bound = ZSTD_decompressBound(payload.data(), payload.size());
-  if (bound != ZSTD_CONTENTSIZE_ERROR && bound < capacity) {
-    capacity = bound;
-  }
+  // Capacity beyond what the payload can produce could never be written, so
+  // it is not reserved either; whether the contents fit is decided as with
+  // the full declared capacity.
+  const std::uint64_t capacity = std::min(uncompressed_size, output_bound(payload));
   std::optional<ByteBuffer> buffer;
   if (capacity <= SIZE_MAX) {
     buffer = ByteBuffer::allocate(static_cast<std::size_t>(capacity));

@@ -146,50 +146,51 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 }
 
 // The position of the first name that an earlier position already holds, or
-// nothing when all names differ.
+// nothing when all `count` names differ. `name_at(position)` gives a name.
 //
 // The result is the one of inserting the names, in order, into one hash set
 // and stopping at the first insertion that finds its name already there. A
 // single table of hundreds of thousands of names outgrows the processor's
-// caches, though, and then every insertion waits for memory (doubling the
-// names made such a set five times slower). So the names are first
+// caches, though, and then every insertion waits for memory: doubling the
+// names made such a set several times slower. So the names are first
 // partitioned by the top bits of their hashes, keeping their order within a
 // partition; equal names share a partition, and each partition is checked
 // with its own small hash table, which stays in cache. The earliest repeat
 // over all partitions is the answer.
-[[nodiscard]] std::optional<std::size_t> first_repeated_name(const std::vector<std::string_view>& names) {
+template <class NameAt>
+[[nodiscard]] std::optional<std::size_t> first_repeated_name(std::size_t count, const NameAt& name_at) {
   struct Entry {
     std::size_t hash;
     std::size_t position;
   };
   constexpr std::size_t names_per_partition = 1024;
   constexpr int hash_bits = std::numeric_limits<std::size_t>::digits;
+  const std::hash<std::string_view> hash_of;
 
-  const std::size_t count = names.size();
   const std::size_t partitions = std::bit_ceil(std::max<std::size_t>(count / names_per_partition, 1));
   const int partition_bits = std::countr_zero(partitions);
   const auto partition_of = [partition_bits](std::size_t hash) -> std::size_t {
     return partition_bits == 0 ? 0 : hash >> (hash_bits - partition_bits);
   };
 
-  // Hash every name once, in order, and count the partitions' sizes.
-  std::vector<Entry> hashed(count);
+  // Count the partitions' sizes, then scatter the names into them in order,
+  // so that within a partition the entries stay in position order. Hashing
+  // twice costs less than a second array of `count` hashes.
   std::vector<std::size_t> bounds(partitions + 1, 0);
   for (std::size_t position = 0; position < count; ++position) {
-    const std::size_t hash = std::hash<std::string_view>{}(names[position]);
-    hashed[position] = Entry{hash, position};
-    ++bounds[partition_of(hash) + 1];
+    ++bounds[partition_of(hash_of(name_at(position))) + 1];
   }
   for (std::size_t p = 1; p <= partitions; ++p) {
     bounds[p] += bounds[p - 1];
   }
-  // Stable scatter: within a partition, entries stay in position order.
   std::vector<Entry> partitioned(count);
-  std::vector<std::size_t> next(bounds.begin(), bounds.end() - 1);
-  for (const Entry& entry : hashed) {
-    partitioned[next[partition_of(entry.hash)]++] = entry;
+  {
+    std::vector<std::size_t> next(bounds.begin(), bounds.end() - 1);
+    for (std::size_t position = 0; position < count; ++position) {
+      const std::size_t hash = hash_of(name_at(position));
+      partitioned[next[partition_of(hash)]++] = Entry{hash, position};
+    }
   }
-  hashed = {};
 
   std::optional<std::size_t> first;
   std::vector<std::size_t> table;  // open addressing: 1 + index into the partition, 0 when free
@@ -209,7 +210,7 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
           break;
         }
         const Entry& other = partition[table[slot] - 1];
-        if (other.hash == entry.hash && names[other.position] == names[entry.position]) {
+        if (other.hash == entry.hash && name_at(other.position) == name_at(entry.position)) {
           repeated = true;
           break;
         }
@@ -227,21 +228,22 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 // covers them all.
 [[nodiscard]] Result<void> check_bindings(const Application& app, const std::unordered_set<std::uint32_t>& tile_set) {
   const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
-  std::size_t total = 0;
-  for (const std::vector<Binding>* list : lists) {
-    total += list->size();
-  }
+  const std::size_t first_size = app.bindings_1.size();
+  const std::size_t first_two_sizes = first_size + app.bindings_2.size();
+  const std::size_t total = first_two_sizes + app.bindings_3.size();
   // Names compare as exact byte strings.
-  std::vector<std::string_view> names;
-  names.reserve(total);
-  for (const std::vector<Binding>* list : lists) {
-    for (const Binding& binding : *list) {
-      names.emplace_back(binding.name);
+  const auto name_at = [&](std::size_t position) -> std::string_view {
+    if (position < first_size) {
+      return app.bindings_1[position].name;
     }
-  }
+    if (position < first_two_sizes) {
+      return app.bindings_2[position - first_size].name;
+    }
+    return app.bindings_3[position - first_two_sizes].name;
+  };
   // The first binding whose name an earlier binding already has: walking the
   // bindings with a set of the names seen so far would fail exactly there.
-  const std::optional<std::size_t> repeated = first_repeated_name(names);
+  const std::optional<std::size_t> repeated = first_repeated_name(total, name_at);
 
   std::size_t position = 0;
   for (const std::vector<Binding>* list : lists) {

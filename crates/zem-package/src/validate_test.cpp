@@ -8,7 +8,9 @@
 #include <functional>
 #include <limits>
 #include <ostream>
+#include <random>
 #include <string>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -589,6 +591,73 @@ TEST(Validate, ManyShuffledSegmentsOnOneTile) {
   const std::uint32_t start = segments[count / 2].address;
   EXPECT_EQ(outcome(app), fmt::format(R"(Invalid("overlapping segments on tile 5: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}"))",
                                       start, start + 0x11, start + 0x10, start + 0x20));
+}
+
+// Binding names are checked for repeats in bulk (partitioned by hash), which
+// must give exactly what walking the bindings with one set of the names seen
+// so far gives. Cross-checked against that walk on many random name lists,
+// large enough to span several partitions.
+std::string first_bad_binding_by_walking(const Application& app) {
+  std::unordered_set<std::string> seen;
+  for (const std::vector<Binding>* list : {&app.bindings_1, &app.bindings_2, &app.bindings_3}) {
+    for (const Binding& binding : *list) {
+      if (binding.name.empty() || !seen.insert(binding.name).second) {
+        return PackageError::invalid("empty or duplicate binding " + binding.name).to_string();
+      }
+    }
+  }
+  return "ok";
+}
+
+TEST(Validate, BindingNameRepeatsMatchAWalkWithOneSet) {
+  std::mt19937 random(20240601);
+  for (const std::size_t count : {0U, 1U, 2U, 100U, 1023U, 1024U, 2048U, 5000U, 9000U}) {
+    for (const std::size_t distinct : {count + 1, count * 2 + 1, count * 20 + 1}) {
+      SCOPED_TRACE(fmt::format("{} bindings of {} possible names", count, distinct));
+      Application app = valid_application();
+      app.bindings_1.clear();
+      app.bindings_2.clear();
+      app.bindings_3.clear();
+      std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
+      for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t pick = std::uniform_int_distribution<std::size_t>(0, distinct - 1)(random);
+        lists[std::uniform_int_distribution<std::size_t>(0, 2)(random)]->push_back(
+            Binding{.name = fmt::format("name{}", pick), .label = "", .values = {}, .slices = {}});
+      }
+      EXPECT_EQ(outcome(app), first_bad_binding_by_walking(app));
+    }
+  }
+}
+
+TEST(Validate, EarliestRepeatAmongManyBindingsIsReported) {
+  Application app = valid_application();
+  app.bindings_1.clear();
+  app.bindings_2.clear();
+  app.bindings_3.clear();
+  for (std::size_t i = 0; i < 6000; ++i) {
+    (i < 2000 ? app.bindings_1 : i < 4000 ? app.bindings_2 : app.bindings_3)
+        .push_back(Binding{.name = fmt::format("n{}", i), .label = "", .values = {}, .slices = {slice(5, 0x4c000, 1)}});
+  }
+  EXPECT_EQ(outcome(app), "ok");
+
+  // Repeats at positions 5000 (of 10), 3000 (of 2999) and 4500 (of 3000's
+  // name, a third use): the one at 3000 is the first met.
+  app.bindings_3[1000].name = "n10";
+  app.bindings_2[1000].name = "n2999";
+  app.bindings_3[500].name = "n2999";
+  EXPECT_EQ(outcome(app), R"(Invalid("empty or duplicate binding n2999"))");
+
+  // A binding before the first repeat fails on its slice first; one after it
+  // does not matter.
+  app.bindings_3[0].slices[0].physical_tile = 77;
+  EXPECT_EQ(outcome(app), R"(Invalid("empty or duplicate binding n2999"))");
+  app.bindings_2[999].slices[0].physical_tile = 77;
+  EXPECT_EQ(outcome(app), R"(Invalid("binding n2999 references invalid tile memory"))");
+
+  // An empty name before the first repeat is reported as such.
+  app.bindings_2[999].slices[0].physical_tile = 5;
+  app.bindings_1[1500].name.clear();
+  EXPECT_EQ(outcome(app), R"(Invalid("empty or duplicate binding "))");
 }
 
 }  // namespace

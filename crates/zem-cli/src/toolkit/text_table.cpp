@@ -1,0 +1,59 @@
+#include "toolkit/text_table.hpp"
+
+#include <algorithm>
+
+#include "zem_package/package_error.hpp"
+
+namespace zem::toolkit {
+
+void TextTable::add_row(std::vector<std::string> cells) {
+  cells.resize(columns_.size());
+  rows_.push_back(std::move(cells));
+}
+
+std::string TextTable::render(std::string_view indent) const {
+  std::vector<std::size_t> widths(columns_.size(), 0);
+  for (std::size_t c = 0; c < columns_.size(); ++c) {
+    widths[c] = display_width(columns_[c].heading);
+    for (const auto& row : rows_) widths[c] = std::max(widths[c], display_width(row[c]));
+  }
+  std::string out;
+  const auto add_line = [&](auto cell_of) {
+    std::string line(indent);
+    for (std::size_t c = 0; c < columns_.size(); ++c) {
+      const std::string_view cell = cell_of(c);
+      const std::string padding(widths[c] - display_width(cell), ' ');
+      if (c > 0) line += "  ";
+      if (columns_[c].align == Align::right) {
+        line += padding;
+        line += cell;
+      } else {
+        line += cell;
+        line += padding;
+      }
+    }
+    while (!line.empty() && line.back() == ' ') line.pop_back();
+    out += line;
+    out += '\n';
+  };
+  add_line([&](std::size_t c) -> std::string_view { return columns_[c].heading; });
+  for (const auto& row : rows_) {
+    add_line([&](std::size_t c) -> std::string_view { return row[c]; });
+  }
+  return out;
+}
+
+std::size_t display_width(std::string_view text) noexcept {
+  return static_cast<std::size_t>(std::ranges::count_if(
+      text, [](char c) { return (static_cast<unsigned char>(c) & 0xc0U) != 0x80U; }));
+}
+
+std::string cell_text(std::string_view text) {
+  const bool plain = !text.empty() && std::ranges::none_of(text, [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20U || byte == 0x7fU;
+  });
+  return plain ? std::string(text) : quote_escaped(text);
+}
+
+}  // namespace zem::toolkit

@@ -1,0 +1,34 @@
+#include "toolkit/tool_error.hpp"
+
+#include <cstring>
+
+#include <fmt/format.h>
+
+#include "zem_package/package_error.hpp"
+
+namespace zem::toolkit {
+
+std::string display_path(std::string_view path) {
+  for (const char c : path) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20U || byte == 0x7fU) {
+      return quote_escaped(path);
+    }
+  }
+  return std::string(path);
+}
+
+ToolError file_error(std::string_view path, std::string_view what) {
+  return {fmt::format("{}: {}", display_path(path), what)};
+}
+
+ToolError os_error(std::string_view path, int errnum) {
+  // The process has one thread, so strerror's shared buffer is safe here.
+  return file_error(path, fmt::format("{} (os error {})", std::strerror(errnum), errnum));
+}
+
+std::string error_line(const ToolError& error) {
+  return fmt::format("zem-package: error: {}", error.message);
+}
+
+}  // namespace zem::toolkit

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <expected>
+#include <string>
+#include <string_view>
+
+namespace zem::toolkit {
+
+// Exit statuses of zem-package.
+enum class ExitStatus : int {
+  // The subcommand did its job and the answer is yes: the package is valid,
+  // the record matches, the bytes were written.
+  success = 0,
+  // The subcommand did its job and the answer is no: `check` or `inspect`
+  // found the package invalid, `diff` found the record different.
+  negative = 1,
+  // The subcommand could not do its job: bad usage, a file that cannot be
+  // read or written, an unknown tile or blob, no template setup, or (for
+  // `extract` and `diff`) a package that is not valid.
+  failure = 2,
+};
+
+[[nodiscard]] constexpr int to_int(ExitStatus status) noexcept { return static_cast<int>(status); }
+
+// Why a subcommand could not do its job. The tool prints it as one line,
+// "zem-package: error: <message>", and exits with status 2; subcommands never
+// print errors or exit themselves.
+struct ToolError {
+  std::string message;
+};
+
+template <class T>
+using Outcome = std::expected<T, ToolError>;
+
+// A path as it may appear inside a one-line message: as it is when it holds
+// no control characters, otherwise quoted and escaped, so a path with a line
+// feed in it cannot split the line.
+[[nodiscard]] std::string display_path(std::string_view path);
+
+// "<path>: <what went wrong>", the path shown with `display_path`.
+[[nodiscard]] ToolError file_error(std::string_view path, std::string_view what);
+
+// "<path>: <operating system text> (os error <n>)".
+[[nodiscard]] ToolError os_error(std::string_view path, int errnum);
+
+// The line the tool prints for `error`, without a newline.
+[[nodiscard]] std::string error_line(const ToolError& error);
+
+}  // namespace zem::toolkit

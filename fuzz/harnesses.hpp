@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+namespace zem::fuzz {
+
+// Reads `bytes` as a package file through the same descriptor-based entry
+// point as the tools, then rebuilds every tile image of what was read.
+// Nothing may crash, hang or run out of bounds, whatever the bytes.
+void package_reader(std::span<const std::uint8_t> bytes);
+
+// Runs the verifier's stages after the image on `bytes`: a 4-byte load base,
+// a 2-byte device record length, that many record bytes (as far as they
+// go), and the tile image in the rest.
+void template_record(std::span<const std::uint8_t> bytes);
+
+}  // namespace zem::fuzz

@@ -1,0 +1,117 @@
+// Writes seed corpora for the fuzz targets from the test package builder:
+//
+//   zem-make-fuzz-seeds DIRECTORY   writes DIRECTORY/package_reader/* and
+//                                   DIRECTORY/template_record/*
+//   zem-make-fuzz-seeds --regressions DIRECTORY
+//                                   writes the hostile inputs that once found
+//                                   faults, for the committed regression corpus
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "package_builder.hpp"
+#include "raw_package.hpp"
+
+namespace {
+
+namespace t = zem::testing;
+
+std::vector<std::uint8_t> template_input(std::uint32_t load_base, std::span<const std::uint8_t> record,
+                                         std::span<const std::uint8_t> image) {
+  std::vector<std::uint8_t> input = t::words_to_bytes(std::vector<std::uint32_t>{load_base});
+  input.push_back(static_cast<std::uint8_t>(record.size()));
+  input.push_back(static_cast<std::uint8_t>(record.size() >> 8));
+  input.insert(input.end(), record.begin(), record.end());
+  input.insert(input.end(), image.begin(), image.end());
+  return input;
+}
+
+
+void write_package_seeds(const std::filesystem::path& directory) {
+  std::filesystem::create_directories(directory);
+  const zem::Application example = t::example_application();
+  t::write_file(directory / "example", t::build_package(example, t::example_options()));
+  t::write_file(directory / "plain", t::build_package(example));
+
+  zem::Application bigger = example;
+  bigger.host_exchange.calls.push_back(zem::HostCall{"second", 1, 2, 3, {}, {zem::HostPageRef{2, 4, 0, 8}}});
+  bigger.bindings_3.push_back(zem::Binding{"third", "u8", {7}, {zem::RegionSlice{3, 0x4c010, 0, 0x10}}});
+  bigger.tiles.push_back(zem::TileImage{9, 0, 0, 0, {zem::Segment{0x4c000, 0, 0, 0, 0, 0},
+                                                     zem::Segment{0x4c100, 0x40, 1, 0x10, 0x20, 0}}});
+  t::write_file(directory / "bigger", t::build_package(bigger, t::example_options()));
+
+  t::PackageOptions broken = t::example_options();
+  broken.tweak = [](zem::schema::Application::Builder root) { root.setFormatVersion(3); };
+  t::write_file(directory / "bad_header", t::build_package(example, broken));
+}
+
+void write_template_seeds(const std::filesystem::path& directory) {
+  std::filesystem::create_directories(directory);
+  const t::TemplateTile tile = t::make_template_tile();
+  const std::vector<std::uint8_t> record = t::words_to_bytes(tile.record);
+  t::write_file(directory / "template_tile", template_input(tile.load_base, record, tile.image));
+}
+
+// Inputs that found faults: each made a small file cost far more memory or
+// work than it holds, or reached past the end of a buffer.
+void write_regressions(const std::filesystem::path& directory) {
+  const auto packages = directory / "package_reader";
+  const auto templates = directory / "template_record";
+  std::filesystem::create_directories(packages);
+  std::filesystem::create_directories(templates);
+
+  // Entry points declared as 2^29 - 1 zero-sized structs in one tag word.
+  t::RawPackage amplified(t::build_package(t::example_application(), t::example_options()));
+  const std::size_t at = amplified.root_pointer(8);
+  const std::size_t tag = amplified.append(((std::uint64_t{1} << 29) - 1) << 2);
+  amplified.set(at, t::RawPackage::list_pointer(at, tag, 7, 0));
+  t::write_file(packages / "amplified_entry_points", amplified.bytes());
+
+  // A framing that claims a 4 GiB segment in a 16-byte file.
+  t::write_file(packages / "framing_claims_4_gib",
+                t::words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0}));
+
+  // A blob whose declared uncompressed size is 2^63.
+  t::PackageOptions huge = t::example_options();
+  huge.blob_encodings[0].uncompressed_size = std::uint64_t{1} << 63;
+  t::write_file(packages / "uncompressed_size_2_pow_63",
+                t::build_package(t::example_application(), huge));
+
+  // The template tile with region counts of 2^20 - 1 words and a patch table
+  // pointer past the image.
+  t::TemplateTile tile = t::make_template_tile();
+  const std::vector<std::uint8_t> counts =
+      t::words_to_bytes(std::vector<std::uint32_t>{0x196fffff, 0x197fffff});
+  std::copy(counts.begin(), counts.end(), tile.image.begin() + 0x40 + 12);
+  t::write_file(templates / "huge_region_counts", template_input(tile.load_base, {}, tile.image));
+  t::write_file(templates / "load_base_above_regions",
+                template_input(0xfffffff0, {}, t::make_template_tile().image));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool regressions = argc == 3 && std::string(argv[1]) == "--regressions";
+  if (argc != 2 && !regressions) {
+    std::fputs("usage: zem-make-fuzz-seeds [--regressions] DIRECTORY\n", stderr);
+    return 2;
+  }
+  try {
+    const std::filesystem::path directory = argv[argc - 1];
+    if (regressions) {
+      write_regressions(directory);
+      return 0;
+    }
+    write_package_seeds(directory / "package_reader");
+    write_template_seeds(directory / "template_record");
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zem-make-fuzz-seeds: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
