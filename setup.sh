@@ -2,9 +2,13 @@
 # Installs what the build needs (Debian packages, as root), then configures and
 # builds into build/. Quick when everything is already there.
 #
-#   ./setup.sh            set up and build
-#   ./setup.sh --test     ... then run the whole test suite
-#   ./setup.sh --example  ... then verify the bundled example package
+#   ./setup.sh                  set up and build
+#   ./setup.sh --example        ... then verify the bundled example package
+#   ./setup.sh --test           ... then run the whole test suite: the normal
+#                               build, the same suite under AddressSanitizer and
+#                               UndefinedBehaviorSanitizer, and each fuzz target
+#                               for a minute
+#   ./setup.sh --fuzz SECONDS   ... then run each fuzz target for SECONDS
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -12,15 +16,17 @@ packages=(
   build-essential cmake ninja-build pkg-config
   capnproto libcapnp-dev libzstd-dev libssl-dev
   libgtest-dev libbenchmark-dev libfmt-dev libcli11-dev nlohmann-json3-dev
+  clang-16 libclang-rt-16-dev
 )
 
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]} > 0)); then
+install_missing() {
+  local missing=() package
+  for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  ((${#missing[@]} == 0)) && return
   echo "setup: installing ${missing[*]}"
   if [[ $(id -u) -ne 0 ]]; then
     echo "setup: run as root to install packages" >&2
@@ -28,22 +34,64 @@ if ((${#missing[@]} > 0)); then
   fi
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+}
 
 jobs=$(nproc)
-build=build
-if [[ ! -f $build/build.ninja ]]; then
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-fi
-cmake --build "$build" -j "$jobs"
+
+# build DIRECTORY CMAKE-ARGUMENTS...: configures once, builds every time.
+build() {
+  local directory=$1
+  shift
+  if [[ ! -f $directory/build.ninja ]]; then
+    cmake -S . -B "$directory" -G Ninja "$@"
+  fi
+  cmake --build "$directory" -j "$jobs"
+}
+
+build_main() { build build -DCMAKE_BUILD_TYPE=RelWithDebInfo; }
+
+run_tests() {
+  ctest --test-dir build --output-on-failure -j "$jobs"
+
+  build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZEM_SANITIZE=ON -DZEM_BUILD_BENCHMARKS=OFF
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
+
+  run_fuzzers 60
+}
+
+# run_fuzzers SECONDS: each libFuzzer target for SECONDS, from seeds made by
+# the package builder plus the regression corpus; new inputs go to
+# build-fuzz/corpus, findings to build-fuzz/findings.
+run_fuzzers() {
+  local seconds=$1 target
+  CC=clang-16 CXX=clang++-16 build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_FUZZ=ON \
+    -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF
+  build-fuzz/fuzz/zem-make-fuzz-seeds build-fuzz/seeds
+  mkdir -p build-fuzz/findings
+  for target in package_reader template_record; do
+    mkdir -p "build-fuzz/corpus/$target"
+    echo "setup: fuzzing $target for $seconds s"
+    "build-fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=16384 \
+      -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" \
+      "build-fuzz/corpus/$target" "build-fuzz/seeds/$target" "fuzz/regressions/$target" \
+      2>&1 | grep -E '^(Done|stat::number_of_executed_units|==|SUMMARY|artifact)' || true
+    if compgen -G "build-fuzz/findings/$target-*" > /dev/null; then
+      echo "setup: $target found inputs that fail: build-fuzz/findings/" >&2
+      exit 1
+    fi
+  done
+}
+
+install_missing
+build_main
 
 case "${1:-}" in
-  --test)
-    ctest --test-dir "$build" --output-on-failure -j "$jobs"
-    ;;
+  --test) run_tests ;;
   --example)
-    "$build/crates/zem-cli/zem-package-template-record" examples/example.zpkg 7 examples/example.record
+    build/crates/zem-cli/zem-package-template-record examples/example.zpkg 7 examples/example.record
     ;;
+  --fuzz) run_fuzzers "${2:?usage: setup.sh --fuzz SECONDS}" ;;
   "") ;;
   *)
     echo "setup: unknown option $1" >&2

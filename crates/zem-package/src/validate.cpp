@@ -6,8 +6,10 @@
 // would make a range that runs off the end look small and valid.
 //
 // Cost stays close to linear in the size of the model: uniqueness and
-// membership go through hash sets and one hash map, and the overlap rule sorts
-// each tile's ranges and compares neighbours only.
+// membership go through hash tables (hash sets, one hash map for the pages,
+// and for the binding names, which can be numerous, small tables over hash
+// partitions that stay in cache), and the overlap rule sorts each tile's
+// ranges and compares neighbours only.
 
 #include <algorithm>
 #include <bit>

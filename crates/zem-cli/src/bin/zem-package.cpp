@@ -1,0 +1,75 @@
+// zem-package SUBCOMMAND ...
+//
+// A toolkit for application packages: `inspect` shows what a package holds,
+// `check` reads and checks it stage by stage, `extract` writes a tile's memory
+// image or a blob's bytes, and `diff` compares a device record with a tile's
+// patched template word by word. Run with --help for the details.
+//
+// Exit status: 0 success, 1 an invalid package (inspect, check) or a differing
+// record (diff), 2 any other failure, reported as one line on standard error.
+
+#include <cstdio>
+#include <exception>
+#include <new>
+#include <span>
+#include <variant>
+
+#include <fmt/format.h>
+
+#include "toolkit/command_line.hpp"
+#include "toolkit/commands.hpp"
+#include "toolkit/tool_error.hpp"
+
+namespace {
+
+namespace tk = zem::toolkit;
+
+// The tool's one failure path: one line on standard error, status 2.
+int fail(const tk::ToolError& error) {
+  std::fflush(stdout);
+  fmt::print(stderr, "{}\n", tk::error_line(error));
+  return tk::to_int(tk::ExitStatus::failure);
+}
+
+struct Dispatch {
+  tk::Outcome<tk::ExitStatus> operator()(const tk::Information& information) const {
+    fmt::print(stdout, "{}", information.text);
+    return tk::ExitStatus::success;
+  }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::InspectOptions& options) const {
+    return tk::run_inspect(options);
+  }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::CheckOptions& options) const {
+    return tk::run_check(options);
+  }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::ExtractOptions& options) const {
+    return tk::run_extract(options);
+  }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::DiffOptions& options) const {
+    return tk::run_diff(options);
+  }
+};
+
+int run(std::span<char* const> arguments) {
+  const tk::Outcome<tk::Invocation> invocation = tk::parse_command_line(arguments);
+  if (!invocation) return fail(invocation.error());
+  const tk::Outcome<tk::ExitStatus> status = std::visit(Dispatch{}, *invocation);
+  if (!status) return fail(status.error());
+  // Output that could not be written is no success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    return fail(tk::ToolError{"cannot write to standard output"});
+  }
+  return tk::to_int(*status);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
+  } catch (const std::bad_alloc&) {
+    return fail(tk::ToolError{"out of memory"});
+  } catch (const std::exception& e) {
+    return fail(tk::ToolError{e.what()});
+  }
+}

@@ -1,0 +1,58 @@
+#include "toolkit/inspection.hpp"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+
+namespace zem::toolkit {
+
+TileLayout tile_layout(const TileImage& tile) {
+  TileLayout layout;
+  layout.load_base = load_base(tile);
+  if (!layout.load_base) return layout;
+  for (const Segment& segment : tile.segments) {
+    // The load base is the lowest address, so no difference is negative.
+    const std::uint64_t end =
+        std::uint64_t{segment.address} - *layout.load_base + segment.memory_size;
+    layout.image_size = std::max(layout.image_size, end);
+  }
+  return layout;
+}
+
+std::optional<std::uint64_t> slice_end(const RegionSlice& slice) noexcept {
+  std::uint64_t end = 0;
+  if (__builtin_add_overflow(std::uint64_t{slice.address}, slice.length, &end)) {
+    return std::nullopt;
+  }
+  return end;
+}
+
+std::vector<std::size_t> segments_per_blob(const Application& application) {
+  std::vector<std::size_t> counts(application.blobs.size(), 0);
+  for (const TileImage& tile : application.tiles) {
+    for (const Segment& segment : tile.segments) {
+      if (segment.blob < counts.size()) ++counts[static_cast<std::size_t>(segment.blob)];
+    }
+  }
+  return counts;
+}
+
+BuildDigestCheck build_digest_check(const PackageContents& contents) {
+  BuildDigestCheck check;
+  check.computed = contents.application.build_digest();
+  if (contents.stored_build_digest) {
+    check.stored = *contents.stored_build_digest;
+    check.matches = std::ranges::equal(*check.stored, check.computed);
+  }
+  return check;
+}
+
+std::string compression_name(std::uint16_t code) {
+  switch (code) {
+    case 0: return "none";
+    case 1: return "zstd";
+    default: return fmt::format("code {}", code);
+  }
+}
+
+}  // namespace zem::toolkit

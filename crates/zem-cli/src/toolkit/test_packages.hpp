@@ -1,0 +1,135 @@
+#pragma once
+
+// Packages for the toolkit's tests: the example package, and damaged copies of
+// it, each broken in one place and paired with the stage that must report it
+// and the start of the library's error text. Test-only.
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "package_builder.hpp"
+#include "raw_package.hpp"
+#include "toolkit/stage.hpp"
+
+namespace zem::toolkit::test {
+
+namespace zt = zem::testing;
+
+[[nodiscard]] inline std::vector<std::uint8_t> example_bytes() {
+  return zt::build_package(zt::example_application(), zt::example_options());
+}
+
+// The example with `tweak` applied to its message before it is written.
+[[nodiscard]] inline std::vector<std::uint8_t> tweaked(
+    const std::function<void(schema::Application::Builder)>& tweak) {
+  zt::PackageOptions options = zt::example_options();
+  options.tweak = tweak;
+  return zt::build_package(zt::example_application(), options);
+}
+
+// The example built from a changed model (digests computed for the change).
+[[nodiscard]] inline std::vector<std::uint8_t> with_model(
+    const std::function<void(Application&)>& change) {
+  Application model = zt::example_application();
+  change(model);
+  return zt::build_package(model, zt::example_options());
+}
+
+// The example with root pointer `index` pointing far past the message's end.
+[[nodiscard]] inline std::vector<std::uint8_t> out_of_bounds_pointer(std::size_t index) {
+  zt::RawPackage raw(example_bytes());
+  const std::size_t at = raw.root_pointer(index);
+  raw.set(at, (raw.get(at) & ~std::uint64_t{0xfffffffc}) | (std::uint64_t{0x1000000} << 2));
+  return raw.bytes();
+}
+
+struct DamagedPackage {
+  std::string_view name;
+  std::function<std::vector<std::uint8_t>()> bytes;
+  Stage stage;
+  std::string_view error_start;  // how the library's error text begins
+};
+
+[[nodiscard]] inline std::vector<DamagedPackage> damaged_packages() {
+  constexpr std::uint32_t bad_text_length = 3;
+  const auto bad_text = [] { return capnp::Text::Reader("1.\xff", bad_text_length); };
+  return {
+      {"EmptyFile", [] { return std::vector<std::uint8_t>{}; }, Stage::framing,
+       "Capnp(failed: premature end of file"},
+      {"TruncatedToHalf",
+       [] {
+         std::vector<std::uint8_t> bytes = example_bytes();
+         bytes.resize(bytes.size() / 2);
+         return bytes;
+       },
+       Stage::framing, "Capnp(failed: premature end of file"},
+      {"TooManySegments",
+       [] {
+         std::vector<std::uint8_t> bytes = example_bytes();
+         bytes[0] = 0xff;  // 511 + 1 segments
+         bytes[1] = 0x01;
+         return bytes;
+       },
+       Stage::framing, "Capnp(failed: message has too many segments"},
+      {"FormatVersion3", [] { return tweaked([](auto root) { root.setFormatVersion(3); }); },
+       Stage::header, R"(Invalid("incompatible package header"))"},
+      {"TargetNotUtf8", [=] { return tweaked([=](auto root) { root.setTarget(bad_text()); }); },
+       Stage::header, "Utf8("},
+      {"TargetOutOfBounds", [] { return out_of_bounds_pointer(1); }, Stage::header,
+       "Capnp(failed: "},
+      {"CompilerNotUtf8",
+       [=] { return tweaked([=](auto root) { root.setCompiler(bad_text()); }); }, Stage::header,
+       "Utf8("},
+      {"BlobDigestMismatch",
+       [] { return tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }); },
+       Stage::blobs, R"(Invalid("blob digest mismatch"))"},
+      {"DuplicateBlob",
+       [] { return with_model([](Application& model) { model.blobs.push_back(model.blobs[1]); }); },
+       Stage::blobs, R"(Invalid("duplicate package blob digest"))"},
+      {"CompressionCode7",
+       [] {
+         return tweaked([](auto root) {
+           root.getBlobs()[0].setCompression(static_cast<schema::Compression>(7));
+         });
+       },
+       Stage::blobs, "SchemaEnum(NotInSchema(7))"},
+      {"CorruptZstdFrame",
+       [] {
+         return tweaked([](auto root) {
+           const std::uint8_t garbage[] = {1, 2, 3, 4, 5, 6, 7, 8};
+           root.getBlobs()[0].setData(capnp::Data::Reader(garbage, sizeof garbage));
+         });
+       },
+       Stage::blobs, "Io("},
+      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, Stage::blobs,
+       "Capnp(failed: "},
+      {"TilesOutOfBounds", [] { return out_of_bounds_pointer(3); }, Stage::structure,
+       "Capnp(failed: "},
+      {"BindingNameNotUtf8",
+       [=] { return tweaked([=](auto root) { root.getBindings2()[0].setName(bad_text()); }); },
+       Stage::structure, "Utf8("},
+      {"DuplicateTile",
+       [] {
+         return with_model([](Application& model) { model.tiles[0].physical_tile = 7; });
+       },
+       Stage::validation, R"(Invalid("duplicate physical tile 7"))"},
+      {"HostCallWithoutInvocations",
+       [] {
+         return with_model(
+             [](Application& model) { model.host_exchange.calls[0].invocations = 0; });
+       },
+       Stage::validation, R"(Invalid("host call host_print has no invocations"))"},
+      {"BuildDigestMismatch",
+       [] { return tweaked([](auto root) { root.getBuildDigest()[31] ^= 0x80U; }); },
+       Stage::build_digest, R"(Invalid("build digest mismatch"))"},
+      {"BuildDigestAbsent", [] { return tweaked([](auto root) { static_cast<void>(root.disownBuildDigest()); }); },
+       Stage::build_digest, R"(Invalid("build digest mismatch"))"},
+      {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, Stage::build_digest,
+       "Capnp(failed: "},
+  };
+}
+
+}  // namespace zem::toolkit::test
