@@ -5,7 +5,7 @@
 // linear in the size of the model, so the time at scale 2 should be about
 // twice the time at scale 1.
 //
-//   zem_model_bench --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//   build/bench/zem_model_bench --benchmark_repetitions=10 --benchmark_report_aggregates_only=true
 
 #include <array>
 #include <cstddef>

@@ -27,76 +27,20 @@
 #include <vector>
 
 #include "package_builder.hpp"
+#include "verifier_run.hpp"
 
 namespace {
 
 namespace zt = zem::testing;
+using zem::testing::RunResult;
+using zem::testing::run_verifier;
+using zem::testing::VerifierTest;
 
 constexpr std::string_view kSuccessLine = "templateRecordWords=10 transition=1 status=match\n";
 // A record path where no file exists: a failure of an earlier stage must be
 // reported instead of the record's absence.
 constexpr std::string_view kAbsentRecord = "absent.record";
 constexpr std::string_view kRecordOpenFailure = "cannot open device record";
-// A run that hangs (on a FIFO, say) is killed after this long and fails.
-constexpr auto kRunTimeout = std::chrono::seconds(30);
-
-struct RunResult {
-  int status = -1;  // exit status, or 128 + signal number
-  std::string out;
-  std::string err;
-};
-
-[[noreturn]] void throw_errno(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Runs the verifier in `directory` with `args` passed as raw bytes, an empty
-// environment and standard input from /dev/null. Standard output goes to
-// `stdout_path` (relative to `directory`), standard error to a file beside it.
-RunResult run_verifier(const std::vector<std::string>& args, const std::string& directory,
-                       const std::string& stdout_path = ".stdout") {
-  std::vector<std::string> storage{ZEM_VERIFIER_PATH};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : storage) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  char* environment[] = {nullptr};
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  constexpr int kCreate = O_WRONLY | O_CREAT | O_TRUNC;
-  posix_spawn_file_actions_addopen(&actions, 1, stdout_path.c_str(), kCreate, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, ".stderr", kCreate, 0600);
-  pid_t pid = 0;
-  const int spawned =
-      ::posix_spawn(&pid, ZEM_VERIFIER_PATH, &actions, nullptr, argv.data(), environment);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
-
-  int wait_status = 0;
-  const auto deadline = std::chrono::steady_clock::now() + kRunTimeout;
-  for (;;) {
-    const pid_t done = ::waitpid(pid, &wait_status, WNOHANG);
-    if (done == pid) break;
-    if (done < 0 && errno != EINTR) throw_errno("waitpid");
-    if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  RunResult run;
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  // Output sent to a device by absolute path is gone; only a file here is read.
-  if (!stdout_path.starts_with('/')) run.out = read_file(directory + "/" + stdout_path);
-  run.err = read_file(directory + "/.stderr");
-  return run;
-}
-
 bool contains(const std::string& text, std::string_view part) {
   return text.find(part) != std::string::npos;
 }
@@ -140,54 +84,6 @@ zem::Application single_segment_model(std::span<const std::uint8_t> image) {
 std::vector<std::uint8_t> example_record_bytes() {
   return zt::words_to_bytes(zt::make_template_tile().record);
 }
-
-// Each test works in a fresh directory, removed with everything in it.
-class VerifierTest : public testing::Test {
- public:
-  VerifierTest() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zem-verifier-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw_errno("mkdtemp");
-    dir_ = pattern;
-  }
-  VerifierTest(const VerifierTest&) = delete;
-  VerifierTest& operator=(const VerifierTest&) = delete;
-  ~VerifierTest() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
-
-  // Writes `bytes` to `name` in the test directory and returns `name`: the
-  // verifier runs in that directory, so that is the path it is given.
-  std::string write(const std::string& name, std::span<const std::uint8_t> bytes) const {
-    zt::write_file(dir_ + "/" + name, bytes);
-    return name;
-  }
-  std::string package(const zem::Application& model, const zt::PackageOptions& options,
-                      const std::string& name = "package.zpkg") const {
-    return write(name, zt::build_package(model, options));
-  }
-  std::string example_package(const std::string& name = "example.zpkg") const {
-    return package(zt::example_application(), zt::example_options(), name);
-  }
-  std::string example_record(const std::string& name = "device.record") const {
-    return write(name, example_record_bytes());
-  }
-  std::string make_directory(const std::string& name) const {
-    std::filesystem::create_directory(dir_ + "/" + name);
-    return name;
-  }
-  std::string make_fifo(const std::string& name) const {
-    if (::mkfifo((dir_ + "/" + name).c_str(), 0600) != 0) throw_errno("mkfifo");
-    return name;
-  }
-  [[nodiscard]] RunResult run(const std::vector<std::string>& args,
-                              const std::string& stdout_path = ".stdout") const {
-    return run_verifier(args, dir_, stdout_path);
-  }
-
- private:
-  std::string dir_;
-};
 
 template <class Case>
 class VerifierTableTest : public VerifierTest, public testing::WithParamInterface<Case> {};

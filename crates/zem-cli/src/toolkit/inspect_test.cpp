@@ -1,1 +1,192 @@
 #include <gtest/gtest.h>
+
+#include "toolkit/hex.hpp"
+#include "toolkit/inspect_json.hpp"
+#include "toolkit/inspect_text.hpp"
+#include "toolkit/test_packages.hpp"
+
+namespace zem::toolkit {
+namespace {
+
+namespace zt = zem::testing;
+using Json = nlohmann::ordered_json;
+
+// What `inspect` gathers for a package file holding `bytes`.
+struct Inspected {
+  Result<PackageContents> contents;
+  Inspection inspection;
+};
+
+std::unique_ptr<Inspected> inspect(std::span<const std::uint8_t> bytes) {
+  auto result = std::make_unique<Inspected>(
+      Inspected{read_package_contents(zt::memory_file(bytes)), Inspection{}});
+  result->inspection.path = "package.zpkg";
+  result->inspection.check = check_package(result->contents, bytes);
+  if (result->contents) {
+    result->inspection.contents = &*result->contents;
+    result->inspection.encodings = read_blob_encodings(bytes);
+  }
+  return result;
+}
+
+// The document as a reader gets it: through its text.
+Json document_of(const Inspection& inspection) {
+  return Json::parse(json_text(inspection_json(inspection)));
+}
+
+TEST(InspectTest, TileLayoutSpansEverySegment) {
+  TileImage tile{7, 0, 0, 0,
+                 {Segment{0x4d000, 0x10, 0, 0, 0, 0}, Segment{0x4c800, 0, 0, 0, 0, 0},
+                  Segment{0x4c900, 0x100, 0, 0, 0, 0}}};
+  const TileLayout layout = tile_layout(tile);
+  EXPECT_EQ(layout.load_base, 0x4c800U);
+  EXPECT_EQ(layout.image_size, 0x810U);
+  // Segments that no rule has checked cannot make the size wrap.
+  tile.segments = {Segment{0, 0, 0, 0, 0, 0}, Segment{0xfffffff0, 0xffffffff, 0, 0, 0, 0}};
+  EXPECT_EQ(tile_layout(tile).image_size, 0xfffffff0ULL + 0xffffffffULL);
+  EXPECT_EQ(tile_layout(TileImage{}).load_base, std::nullopt);
+}
+
+TEST(InspectTest, CountsSegmentUsesPerBlob) {
+  Application application = zt::example_application();
+  application.tiles[0].segments.push_back(Segment{0x4d000, 0, 99, 0, 0, 0});  // no such blob
+  EXPECT_EQ(segments_per_blob(application), (std::vector<std::size_t>{1, 2}));
+  RegionSlice slice{7, 0xffffffff, 0, 0xffffffffffffffff};
+  EXPECT_EQ(slice_end(slice), std::nullopt);
+  slice.length = 2;
+  EXPECT_EQ(slice_end(slice), 0x100000001ULL);
+}
+
+TEST(InspectTest, JsonHoldsTheWholeExample) {
+  const std::vector<std::uint8_t> bytes = test::example_bytes();
+  const auto inspected = inspect(bytes);
+  const Json document = document_of(inspected->inspection);
+  const Application model = zt::example_application();
+
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : document.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"format", "package", "valid", "checks", "error",
+                                            "compiler", "blobs", "tiles", "bindings",
+                                            "hostExchange", "entryPoints", "deviceConfigWrites",
+                                            "buildDigest"}));
+  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["valid"], true);
+  EXPECT_TRUE(document["error"].is_null());
+  EXPECT_EQ(document["checks"]["buildDigest"], "ok");
+  EXPECT_EQ(document["compiler"], "1.4.2");
+
+  const Json& blob = document["blobs"][0];
+  EXPECT_EQ(blob["digest"], hex_bytes(model.blobs[0].digest));
+  EXPECT_EQ(blob["compression"], "zstd");
+  EXPECT_EQ(blob["storedSize"], zt::compress(model.blobs[0].data.bytes()).size());
+  EXPECT_EQ(blob["uncompressedSize"], 4096);
+  EXPECT_EQ(blob["declaredUncompressedSize"], 4096);
+  EXPECT_EQ(blob["segments"], 1);
+  EXPECT_EQ(document["blobs"][1]["compression"], "none");
+  EXPECT_EQ(document["blobs"][1]["storedSize"], 256);
+  EXPECT_EQ(document["blobs"][1]["segments"], 2);
+
+  const Json& tile = document["tiles"][1];
+  EXPECT_EQ(tile["physicalTile"], 7);
+  EXPECT_EQ(tile["aux3"], 3);
+  EXPECT_EQ(tile["loadBase"], "0x4c000");
+  EXPECT_EQ(tile["imageSize"], 0x2200);
+  EXPECT_EQ(tile["segments"][1],
+            Json::parse(R"({"address": "0x4e000", "end": "0x4e200", "memorySize": 512,
+                            "blob": 1, "blobOffset": 128, "dataSize": 128, "aux": 0})"));
+
+  EXPECT_EQ(document["bindings"][0],
+            Json::parse(R"({"list": 1, "name": "weights", "label": "f32", "values": [1, 2],
+                            "slices": [{"physicalTile": 7, "address": "0x4c400",
+                                        "end": "0x4c418", "length": 24, "offset": 0}]})"));
+  EXPECT_EQ(document["bindings"][1]["list"], 2);
+
+  const Json& host = document["hostExchange"];
+  EXPECT_EQ(host["startupPage"], 1);
+  EXPECT_EQ(host["requiredPages"], Json::parse("[1]"));
+  EXPECT_EQ(host["pages"][1], Json::parse(R"({"id": 2, "size": 256})"));
+  EXPECT_EQ(host["calls"][0]["name"], "host_print");
+  EXPECT_EQ(host["calls"][0]["pageRefs1"][0],
+            Json::parse(R"({"page": 1, "offset": 16, "length": 32, "aux": 0})"));
+  EXPECT_EQ(host["calls"][0]["pageRefs2"][0]["length"], 256);
+
+  EXPECT_EQ(document["entryPoints"][1],
+            Json::parse(R"({"name": "irq", "aux": 1, "externalSyncs": 2})"));
+  EXPECT_EQ(document["deviceConfigWrites"][1],
+            Json::parse(R"({"address": "0x104", "value": 4294967295})"));
+
+  const std::string digest = hex_bytes(model.build_digest());
+  EXPECT_EQ(document["buildDigest"],
+            Json({{"stored", digest}, {"computed", digest}, {"matches", true}}));
+}
+
+TEST(InspectTest, JsonOfAPackageThatFailsACheckStillShowsItsContents) {
+  const std::vector<std::uint8_t> bytes =
+      test::tweaked([](auto root) { root.getBuildDigest()[0] ^= 1U; });
+  const Json document = document_of(inspect(bytes)->inspection);
+  EXPECT_EQ(document["valid"], false);
+  EXPECT_EQ(document["error"],
+            Json({{"stage", "buildDigest"}, {"message", R"(Invalid("build digest mismatch"))"}}));
+  EXPECT_EQ(document["checks"]["validation"], "ok");
+  EXPECT_EQ(document["checks"]["buildDigest"], "failed");
+  EXPECT_EQ(document["buildDigest"]["matches"], false);
+  EXPECT_NE(document["buildDigest"]["stored"], document["buildDigest"]["computed"]);
+  EXPECT_EQ(document["tiles"].size(), 2U);
+}
+
+TEST(InspectTest, JsonOfAnUnreadablePackageIsAnErrorObject) {
+  const std::vector<std::uint8_t> bytes =
+      test::tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; });
+  const Json document = document_of(inspect(bytes)->inspection);
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : document.items()) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"format", "package", "valid", "checks", "error"}));
+  EXPECT_EQ(document["error"],
+            Json({{"stage", "blobs"}, {"message", R"(Invalid("blob digest mismatch"))"}}));
+  EXPECT_EQ(document["checks"]["header"], "ok");
+  EXPECT_EQ(document["checks"]["structure"], "skipped");
+}
+
+TEST(InspectTest, JsonTextIsValidEvenForBytesThatAreNotUtf8) {
+  Inspection inspection;
+  inspection.path = "package-\xff.zpkg";
+  const Json document = Json::parse(json_text(inspection_json(inspection)));
+  EXPECT_EQ(document["package"], "package-\xef\xbf\xbd.zpkg");  // U+FFFD
+}
+
+TEST(InspectTest, TextShowsSummaryAndTables) {
+  const std::vector<std::uint8_t> bytes = test::example_bytes();
+  const std::string text = inspection_text(inspect(bytes)->inspection);
+  const std::string digest = hex_bytes(zt::example_application().build_digest());
+  const std::string compressed_size =
+      std::to_string(zt::compress(zt::example_application().blobs[0].data.bytes()).size());
+  for (const std::string& line : {
+           std::string("package       package.zpkg\n"),
+           std::string("compiler      1.4.2\n"),
+           "build digest  " + digest + " (matches)\n",
+           std::string("check         valid\n"),
+           std::string("  tile 7: load base 0x4c000, image 8704 bytes, aux 1 2 3, segments 2\n"),
+           std::string("    1  0x4e000  0x4e200     512     1          128   128    0\n"),
+           std::string("     2  scratch  \"\"                  1\n"),
+           std::string("    host_print     2     2       0     256    0\n"),
+           std::string("  irq     1               2\n"),
+           std::string("  0x104    0xffffffff\n"),
+       }) {
+    EXPECT_NE(text.find(line), std::string::npos) << "missing: " << line << "in:\n" << text;
+  }
+  EXPECT_NE(text.find("  zstd  " + std::string(6 - compressed_size.size(), ' ') +
+                      compressed_size + "  4096      4096         1\n"),
+            std::string::npos)
+      << text;
+}
+
+TEST(InspectTest, TextOfAnUnreadablePackageIsItsCheck) {
+  const auto inspected = inspect(std::vector<std::uint8_t>{});
+  EXPECT_EQ(inspection_text(inspected->inspection),
+            "package       package.zpkg\n"
+            "check         failed at framing: " +
+                inspected->contents.error().to_string() + "\n");
+}
+
+}  // namespace
+}  // namespace zem::toolkit
