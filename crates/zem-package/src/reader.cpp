@@ -115,7 +115,7 @@ std::vector<HostPageRef> read_page_refs(capnp::List<schema::HostPageRef>::Reader
 // exhausts the budget and is refused instead of filling memory.
 std::uint64_t traversal_budget(std::size_t message_words) {
   constexpr std::uint64_t words_per_file_word = 8;
-  constexpr std::uint64_t constant = 1 << 16;
+  constexpr std::uint64_t constant = 1 << 12;
   return words_per_file_word * message_words + constant;
 }
 

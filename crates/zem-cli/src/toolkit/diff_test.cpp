@@ -92,8 +92,8 @@ TEST(DiffTest, RecordOfAnotherLengthDiffers) {
        "device record length 36 does not match expected length 40\n"
        "templateRecordWords=10 recordWords=9 differingWords=0 status=differ\n"},
       {"long", zt::words_to_bytes(std::vector<std::uint32_t>(11, 98)),
-       "word  region     offset  address  actual      expected    patched\n"
-       "   1  primary       0x4  0x4c404  0x00000062  0x000001c8  yes\n"
+       "word  region   offset  address  actual      expected    patched\n"
+       "   1  primary     0x4  0x4c404  0x00000062  0x000001c8  yes\n"
        "... and 8 more differing words\n"
        "device record length 44 does not match expected length 40\n"
        "templateRecordWords=10 recordWords=11 differingWords=9 status=differ\n"},

@@ -37,7 +37,7 @@ TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
 
   const struct {
     std::string digest;
-    std::string_view message;
+    std::string message;
   } refused[] = {
       {"a", "blob digest a is ambiguous: 2 blobs start with it"},
       {"ff", "no blob has a digest starting with ff"},

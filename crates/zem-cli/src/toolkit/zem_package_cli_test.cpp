@@ -1,1 +1,524 @@
+// End-to-end tests of zem-package: each case writes packages and records into
+// a fresh directory, runs the real binary there and checks its exit status,
+// standard output and standard error.
+
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "toolkit/hex.hpp"
+#include "toolkit/test_packages.hpp"
+
+namespace {
+
+namespace zt = zem::testing;
+namespace test = zem::toolkit::test;
+using zem::toolkit::Stage;
+using zem::toolkit::hex_bytes;
+using Json = nlohmann::ordered_json;
+
+constexpr int kSuccess = 0;
+constexpr int kNegative = 1;
+constexpr int kFailure = 2;
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal number
+  std::string out;
+  std::string err;
+};
+
+[[noreturn]] void throw_errno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+// An anonymous file that receives one of the child's output streams.
+class Capture {
+ public:
+  explicit Capture(const char* name) : fd_(::memfd_create(name, MFD_CLOEXEC)) {
+    if (fd_ < 0) throw_errno("memfd_create");
+  }
+  Capture(const Capture&) = delete;
+  Capture& operator=(const Capture&) = delete;
+  ~Capture() { ::close(fd_); }
+  [[nodiscard]] int fd() const { return fd_; }
+
+  [[nodiscard]] std::string contents() const {
+    std::string text;
+    char buffer[4096];
+    for (off_t offset = 0;;) {
+      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) throw_errno("pread");
+      if (n == 0) return text;
+      text.append(buffer, static_cast<std::size_t>(n));
+      offset += n;
+    }
+  }
+
+ private:
+  int fd_;
+};
+
+// Runs zem-package in `directory` with an empty environment and standard input
+// from /dev/null. Standard output is captured, or goes to the file
+// `stdout_path` when one is named.
+RunResult run_tool(const std::vector<std::string>& args, const std::string& directory,
+                   const std::optional<std::string>& stdout_path = std::nullopt) {
+  std::vector<std::string> storage{ZEM_PACKAGE_TOOL_PATH};
+  storage.insert(storage.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : storage) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  char* environment[] = {nullptr};
+
+  const Capture out("stdout");
+  const Capture err("stderr");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  if (stdout_path) {
+    posix_spawn_file_actions_addopen(&actions, 1, stdout_path->c_str(), O_WRONLY, 0);
+  } else {
+    posix_spawn_file_actions_adddup2(&actions, out.fd(), 1);
+  }
+  posix_spawn_file_actions_adddup2(&actions, err.fd(), 2);
+  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+  pid_t pid = 0;
+  const int spawned =
+      ::posix_spawn(&pid, ZEM_PACKAGE_TOOL_PATH, &actions, nullptr, argv.data(), environment);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
+
+  int wait_status = 0;
+  while (::waitpid(pid, &wait_status, 0) < 0) {
+    if (errno != EINTR) throw_errno("waitpid");
+  }
+  RunResult run;
+  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
+  run.out = out.contents();
+  run.err = err.contents();
+  return run;
+}
+
+// A fresh directory for one test, removed with everything in it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "zem-package-cli-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw_errno("mkdtemp");
+    path_ = pattern;
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  [[nodiscard]] const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+std::string stage_key(Stage stage) {
+  return stage == Stage::build_digest ? "buildDigest" : std::string(stage_name(stage));
+}
+
+// The model of a package: what every subcommand's output is compared with.
+const zem::Application& model() {
+  static const zem::Application application = zt::example_application();
+  return application;
+}
+
+class ZemPackageTest : public ::testing::Test {
+ public:
+  std::string write(const std::string& name, std::span<const std::uint8_t> bytes) const {
+    zt::write_file(dir_.path() + "/" + name, bytes);
+    return name;
+  }
+  std::string package(const std::string& name = "package.zpkg") const {
+    return write(name, test::example_bytes());
+  }
+  std::string record(std::span<const std::uint32_t> words,
+                     const std::string& name = "device.record") const {
+    return write(name, zt::words_to_bytes(words));
+  }
+  [[nodiscard]] std::vector<std::uint8_t> read(const std::string& name) const {
+    std::ifstream in(dir_.path() + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  [[nodiscard]] bool exists(const std::string& name) const {
+    return std::filesystem::exists(dir_.path() + "/" + name);
+  }
+  [[nodiscard]] RunResult run(const std::vector<std::string>& args,
+                              const std::optional<std::string>& stdout_path = std::nullopt) const {
+    return run_tool(args, dir_.path(), stdout_path);
+  }
+
+ private:
+  TempDir dir_;
+};
+
+// Status 2, nothing on standard output, and exactly one error line.
+::testing::AssertionResult failed_with(const RunResult& run, std::string_view message) {
+  const std::string line = "zem-package: error: " + std::string(message) + "\n";
+  if (run.status != kFailure || !run.out.empty() || run.err != line) {
+    return ::testing::AssertionFailure()
+           << "expected \"" << line << "\"; got status " << run.status << ", stdout \""
+           << run.out << "\", stderr \"" << run.err << '"';
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::vector<std::uint8_t> as_bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+// --- the command line ------------------------------------------------------------
+
+TEST_F(ZemPackageTest, VersionNamesThePackageFormat) {
+  const RunResult result = run({"--version"});
+  EXPECT_EQ(result.status, kSuccess);
+  EXPECT_EQ(result.out, "zem-package 0.1.0 (reads package format version 2)\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ZemPackageTest, EverySubcommandHasHelp) {
+  for (const std::string usage : {"inspect [OPTIONS] PACKAGE", "check [OPTIONS] PACKAGE",
+                                  "extract [OPTIONS] PACKAGE [TILE]",
+                                  "diff [OPTIONS] PACKAGE TILE RECORD"}) {
+    const std::string name = usage.substr(0, usage.find(' '));
+    const RunResult result = run({name, "--help"});
+    EXPECT_EQ(result.status, kSuccess) << name;
+    EXPECT_NE(result.out.find("Usage: zem-package " + usage), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("Exit status: 0"), std::string::npos) << result.out;
+  }
+}
+
+TEST_F(ZemPackageTest, UsageErrorsAreOneLine) {
+  EXPECT_TRUE(failed_with(
+      run({}), "missing subcommand: expected inspect, check, extract or diff (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({"verify", package(), "7"}),
+                          "unknown subcommand \"verify\": expected inspect, check, extract or "
+                          "diff (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({"diff", package(), "7"}),
+                          "diff: RECORD is required (see zem-package --help)"));
+}
+
+TEST_F(ZemPackageTest, FilesThatCannotBeReadAreNamed) {
+  for (const std::string subcommand : {"inspect", "check"}) {
+    EXPECT_TRUE(failed_with(run({subcommand, "absent.zpkg"}),
+                            "absent.zpkg: No such file or directory (os error 2)"));
+  }
+  EXPECT_TRUE(failed_with(run({"inspect", "--json", "absent.zpkg"}),
+                          "absent.zpkg: No such file or directory (os error 2)"));
+  EXPECT_TRUE(failed_with(run({"check", "."}), ".: Is a directory (os error 21)"));
+  EXPECT_TRUE(failed_with(run({"extract", "/dev/null", "7"}), "/dev/null: not a regular file"));
+  EXPECT_TRUE(failed_with(run({"check", "line\nbreak"}),
+                          "\"line\\nbreak\": No such file or directory (os error 2)"));
+}
+
+// --- inspect ----------------------------------------------------------------------
+
+TEST_F(ZemPackageTest, InspectShowsThePackage) {
+  const RunResult result = run({"inspect", package()});
+  EXPECT_EQ(result.status, kSuccess);
+  EXPECT_EQ(result.err, "");
+  for (const std::string line : {
+           "package       package.zpkg\n",
+           "check         valid\n",
+           "blobs: 2\n",
+           "  tile 7: load base 0x4c000, image 8704 bytes, aux 1 2 3, segments 2\n",
+           "    0  0x4c000  0x4d000    4096     0            0  4096    0\n",
+           "  weights     7  0x4c400  0x4c418      24       0\n",
+           "host exchange: startup page 1 at offset 0x0, aux 0\n",
+           "device configuration writes: 2\n",
+       }) {
+    EXPECT_NE(result.out.find(line), std::string::npos) << line << "in:\n" << result.out;
+  }
+}
+
+// The JSON goes through a parser and back, and every value is the model's.
+TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
+  const RunResult result = run({"inspect", package(), "--json"});
+  ASSERT_EQ(result.status, kSuccess) << result.err;
+  const Json document = Json::parse(result.out);
+  EXPECT_EQ(Json::parse(document.dump()), document);
+  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["package"], "package.zpkg");
+  EXPECT_EQ(document["valid"], true);
+  EXPECT_EQ(document["compiler"], model().compiler);
+
+  ASSERT_EQ(document["blobs"].size(), model().blobs.size());
+  for (std::size_t i = 0; i < model().blobs.size(); ++i) {
+    EXPECT_EQ(document["blobs"][i]["digest"], hex_bytes(model().blobs[i].digest));
+    EXPECT_EQ(document["blobs"][i]["uncompressedSize"], model().blobs[i].data.size());
+  }
+  ASSERT_EQ(document["tiles"].size(), model().tiles.size());
+  for (std::size_t t = 0; t < model().tiles.size(); ++t) {
+    const zem::TileImage& tile = model().tiles[t];
+    const Json& shown = document["tiles"][t];
+    EXPECT_EQ(shown["physicalTile"], tile.physical_tile);
+    EXPECT_EQ(shown["imageSize"], model().tile_image(tile.physical_tile)->size());
+    ASSERT_EQ(shown["segments"].size(), tile.segments.size());
+    for (std::size_t s = 0; s < tile.segments.size(); ++s) {
+      const zem::Segment& segment = tile.segments[s];
+      EXPECT_EQ(shown["segments"][s]["address"], fmt::format("0x{:x}", segment.address));
+      EXPECT_EQ(shown["segments"][s]["memorySize"], segment.memory_size);
+      EXPECT_EQ(shown["segments"][s]["blob"], segment.blob);
+      EXPECT_EQ(shown["segments"][s]["blobOffset"], segment.blob_offset);
+      EXPECT_EQ(shown["segments"][s]["dataSize"], segment.data_size);
+    }
+  }
+  EXPECT_EQ(document["bindings"][1]["name"], model().bindings_2[0].name);
+  EXPECT_EQ(document["hostExchange"]["calls"][0]["invocations"],
+            model().host_exchange.calls[0].invocations);
+  EXPECT_EQ(document["entryPoints"][1]["externalSyncs"], model().entry_points[1].external_syncs);
+  EXPECT_EQ(document["deviceConfigWrites"][0]["address"], "0x100");
+  EXPECT_EQ(document["buildDigest"]["stored"], hex_bytes(model().build_digest()));
+  EXPECT_EQ(document["buildDigest"]["matches"], true);
+}
+
+class DamagedPackageTest : public ZemPackageTest,
+                           public ::testing::WithParamInterface<test::DamagedPackage> {};
+
+// Whatever is wrong with a package, `inspect --json` writes one document that
+// parses, with the failing stage and the library's error, and exits with 1.
+TEST_P(DamagedPackageTest, InspectJsonParses) {
+  const test::DamagedPackage& damaged = GetParam();
+  const RunResult result = run({"inspect", "--json", write("bad.zpkg", damaged.bytes())});
+  EXPECT_EQ(result.status, kNegative) << result.err;
+  EXPECT_EQ(result.err, "");
+  const Json document = Json::parse(result.out);
+  EXPECT_EQ(document["valid"], false);
+  EXPECT_EQ(document["error"]["stage"], stage_key(damaged.stage));
+  const std::string message = document["error"]["message"];
+  EXPECT_TRUE(message.starts_with(damaged.error_start)) << message;
+  EXPECT_EQ(document["checks"][stage_key(damaged.stage)], "failed");
+  // The contents are shown whenever the message could be read.
+  EXPECT_EQ(document.contains("tiles"), damaged.stage >= Stage::validation);
+}
+
+TEST_P(DamagedPackageTest, CheckReportsTheFailingStage) {
+  const test::DamagedPackage& damaged = GetParam();
+  const RunResult result = run({"check", write("bad.zpkg", damaged.bytes())});
+  EXPECT_EQ(result.status, kNegative) << result.err;
+  EXPECT_EQ(result.err, "");
+  const std::string name(stage_name(damaged.stage));
+  const std::string line =
+      name + std::string(14 - name.size(), ' ') + "failed: " + std::string(damaged.error_start);
+  EXPECT_NE(result.out.find("\n" + line), std::string::npos) << result.out;
+  EXPECT_TRUE(result.out.starts_with(damaged.stage == Stage::framing ? "framing       failed"
+                                                                     : "framing       ok\n"))
+      << result.out;
+  EXPECT_EQ(result.out.ends_with("skipped\n"), damaged.stage != Stage::build_digest) << result.out;
+}
+
+TEST_P(DamagedPackageTest, ExtractAndDiffRefuseIt) {
+  const test::DamagedPackage& damaged = GetParam();
+  const std::string bad = write("bad.zpkg", damaged.bytes());
+  const std::string records = record(zt::make_template_tile().record);
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"extract", bad, "7", "-o", "image.bin"},
+        std::vector<std::string>{"diff", bad, "7", records}}) {
+    const RunResult result = run(args);
+    EXPECT_EQ(result.status, kFailure) << args[0];
+    EXPECT_TRUE(result.out.empty()) << args[0];
+    const std::string start = "zem-package: error: bad.zpkg: invalid package: " +
+                              std::string(damaged.error_start);
+    EXPECT_TRUE(result.err.starts_with(start)) << result.err;
+  }
+  EXPECT_FALSE(exists("image.bin"));
+}
+
+std::string case_name(const ::testing::TestParamInfo<test::DamagedPackage>& c) {
+  return std::string(c.param.name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest,
+                         ::testing::ValuesIn(test::damaged_packages()), case_name);
+
+TEST_F(ZemPackageTest, InspectOfAPackageThatFailsValidationShowsIt) {
+  const RunResult result = run({"inspect", write("bad.zpkg", test::with_model([](auto& m) {
+                                                   m.tiles[0].physical_tile = 7;
+                                                 }))});
+  EXPECT_EQ(result.status, kNegative);
+  EXPECT_NE(result.out.find("check         failed at validation: "
+                            "Invalid(\"duplicate physical tile 7\")\n"),
+            std::string::npos)
+      << result.out;
+  EXPECT_NE(result.out.find("tiles: 2\n"), std::string::npos) << result.out;
+}
+
+TEST_F(ZemPackageTest, OutputThatCannotBeWrittenIsAFailure) {
+  const RunResult result = run({"inspect", package()}, "/dev/full");
+  EXPECT_EQ(result.status, kFailure);
+  EXPECT_EQ(result.err, "zem-package: error: cannot write to standard output\n");
+}
+
+// --- check --------------------------------------------------------------------------
+
+TEST_F(ZemPackageTest, CheckPassesEveryStage) {
+  const RunResult result = run({"check", package()});
+  EXPECT_EQ(result.status, kSuccess);
+  EXPECT_EQ(result.out,
+            "framing       ok\n"
+            "header        ok\n"
+            "blobs         ok\n"
+            "structure     ok\n"
+            "validation    ok\n"
+            "build digest  ok\n");
+  EXPECT_EQ(result.err, "");
+}
+
+// --- extract ------------------------------------------------------------------------
+
+TEST_F(ZemPackageTest, ExtractWritesTheTileImage) {
+  const std::vector<std::uint8_t> image = *model().tile_image(7);
+  const std::string line = "physicalTile=7 loadBase=0x4c000 imageBytes=8704\n";
+
+  const RunResult to_stdout = run({"extract", package(), "7"});
+  EXPECT_EQ(to_stdout.status, kSuccess) << to_stdout.err;
+  EXPECT_EQ(as_bytes(to_stdout.out), image);
+  EXPECT_EQ(to_stdout.err, line);
+
+  const RunResult to_file = run({"extract", package(), "+07", "-o", "image.bin"});
+  EXPECT_EQ(to_file.status, kSuccess) << to_file.err;
+  EXPECT_EQ(to_file.out, "");
+  EXPECT_EQ(to_file.err, line);
+  EXPECT_EQ(read("image.bin"), image);
+}
+
+TEST_F(ZemPackageTest, ExtractWritesABlob) {
+  const zem::Blob& blob = model().blobs[0];
+  const std::string digest = hex_bytes(blob.digest);
+  for (const std::string& name : {digest, digest.substr(0, 6)}) {
+    const RunResult result = run({"extract", package(), "--blob", name, "-o", "blob.bin"});
+    EXPECT_EQ(result.status, kSuccess) << result.err;
+    EXPECT_EQ(result.err, "blob=0 digest=" + digest + " bytes=4096\n");
+    EXPECT_EQ(read("blob.bin"), std::vector<std::uint8_t>(blob.data.bytes().begin(),
+                                                          blob.data.bytes().end()));
+  }
+}
+
+TEST_F(ZemPackageTest, ExtractFailures) {
+  const std::string good = package();
+  EXPECT_TRUE(failed_with(run({"extract", good, "9"}),
+                          "package.zpkg: no tile has physical tile number 9"));
+  EXPECT_TRUE(failed_with(run({"extract", good, "7x"}),
+                          "invalid physical tile number: InvalidDigit (argument \"7x\")"));
+  EXPECT_TRUE(failed_with(run({"extract", good, "--blob", "00ff"}),
+                          "package.zpkg: no blob has a digest starting with 00ff"));
+  EXPECT_TRUE(failed_with(run({"extract", good, "7", "-o", "missing/image.bin"}),
+                          "missing/image.bin: No such file or directory (os error 2)"));
+  EXPECT_TRUE(failed_with(run({"extract", good, "7", "-o", "/dev/full"}),
+                          "/dev/full: No space left on device (os error 28)"));
+  EXPECT_TRUE(failed_with(run({"extract", good}),
+                          "extract: give a TILE or --blob DIGEST (see zem-package --help)"));
+}
+
+// Binary data never goes to a terminal.
+TEST_F(ZemPackageTest, ExtractRefusesATerminal) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  const std::string terminal = ::ptsname(master);
+  const RunResult result = run({"extract", package(), "7"}, terminal);
+  ::close(master);
+  EXPECT_EQ(result.status, kFailure);
+  EXPECT_EQ(result.err,
+            "zem-package: error: refusing to write binary data to a terminal; name a file with "
+            "-o or redirect standard output\n");
+}
+
+// --- diff ---------------------------------------------------------------------------
+
+constexpr std::string_view kSetupLine =
+    "physicalTile=7 primary=0x4c400 primaryWords=6 secondary=0x4c800 secondaryWords=4 "
+    "patchTable=0x4cc00\n";
+
+TEST_F(ZemPackageTest, DiffOfAMatchingRecord) {
+  const RunResult result = run({"diff", package(), "7", record(zt::make_template_tile().record)});
+  EXPECT_EQ(result.status, kSuccess) << result.err;
+  EXPECT_EQ(result.out, std::string(kSetupLine) +
+                            "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
+  std::vector<std::uint32_t> words = zt::make_template_tile().record;
+  words[1] = 200;   // the long delta 0x100 was not applied
+  words[3] = 400;   // the long delta -1 was not applied
+  words[4] = 0;     // not a patched word
+  words[7] = 8;     // secondary region, short delta 5 not applied
+  const std::string recorded = record(words);
+
+  const RunResult all = run({"diff", package(), "7", recorded});
+  EXPECT_EQ(all.status, kNegative) << all.err;
+  EXPECT_EQ(all.err, "");
+  EXPECT_EQ(all.out, std::string(kSetupLine) +
+                         "word  region     offset  address  actual      expected    patched\n"
+                         "   1  primary       0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
+                         "   3  primary       0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
+                         "   4  primary      0x10  0x4c410  0x00000000  0x000001f4  no\n"
+                         "   7  secondary     0x4  0x4c804  0x00000008  0x0000000d  yes\n"
+                         "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
+
+  const RunResult limited = run({"diff", package(), "7", recorded, "--max", "2"});
+  EXPECT_EQ(limited.status, kNegative);
+  EXPECT_EQ(limited.out, std::string(kSetupLine) +
+                             "word  region   offset  address  actual      expected    patched\n"
+                             "   1  primary     0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
+                             "   3  primary     0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
+                             "... and 2 more differing words\n"
+                             "templateRecordWords=10 recordWords=10 differingWords=4 "
+                             "status=differ\n");
+}
+
+TEST_F(ZemPackageTest, DiffOfARecordOfAnotherLength) {
+  const std::vector<std::uint32_t> words = zt::make_template_tile().record;
+  const RunResult result =
+      run({"diff", package(), "7", record(std::span(words).first(9), "short.record")});
+  EXPECT_EQ(result.status, kNegative);
+  EXPECT_EQ(result.out, std::string(kSetupLine) +
+                            "device record length 36 does not match expected length 40\n"
+                            "templateRecordWords=10 recordWords=9 differingWords=0 "
+                            "status=differ\n");
+}
+
+TEST_F(ZemPackageTest, DiffFailures) {
+  const std::string good = package();
+  const std::string recorded = record(zt::make_template_tile().record);
+  EXPECT_TRUE(failed_with(run({"diff", good, "3", recorded}),
+                          "package.zpkg: tile 3: template setup was not found"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "9", recorded}),
+                          "package.zpkg: no tile has physical tile number 9"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "-7", recorded}),
+                          "invalid physical tile number: InvalidDigit (argument \"-7\")"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "7", recorded, "--max", "many"}),
+                          "invalid value \"many\" for --max: expected a whole number (see "
+                          "zem-package --help)"));
+  // The template was read before the record is looked for.
+  const RunResult missing = run({"diff", good, "7", "absent.record"});
+  EXPECT_EQ(missing.status, kFailure);
+  EXPECT_EQ(missing.out, kSetupLine);
+  EXPECT_EQ(missing.err,
+            "zem-package: error: absent.record: No such file or directory (os error 2)\n");
+}
+
+}  // namespace
