@@ -8,13 +8,13 @@
 // Exit status: 0 success, 1 an invalid package (inspect, check) or a differing
 // record (diff), 2 any other failure, reported as one line on standard error.
 
+#include <fmt/format.h>
+
 #include <cstdio>
 #include <exception>
 #include <new>
 #include <span>
 #include <variant>
-
-#include <fmt/format.h>
 
 #include "toolkit/command_line.hpp"
 #include "toolkit/commands.hpp"

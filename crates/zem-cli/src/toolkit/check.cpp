@@ -1,8 +1,8 @@
 #include "toolkit/check.hpp"
 
-#include <variant>
-
 #include <fmt/format.h>
+
+#include <variant>
 
 #include "toolkit/message_probe.hpp"
 
@@ -53,8 +53,7 @@ CheckReport check_package(const Result<PackageContents>& contents,
   // Validation alone tells which of the two failed.
   const Result<void> completed = complete_read(*contents);
   if (completed) return {};
-  const Stage stage =
-      contents->application.validate() ? Stage::build_digest : Stage::validation;
+  const Stage stage = contents->application.validate() ? Stage::build_digest : Stage::validation;
   return {CheckReport::Failure{stage, completed.error()}};
 }
 

@@ -1,11 +1,11 @@
 #include "toolkit/command_line.hpp"
 
+#include <fmt/format.h>
+
+#include <CLI/CLI.hpp>
 #include <array>
 #include <charconv>
 #include <sstream>
-
-#include <CLI/CLI.hpp>
-#include <fmt/format.h>
 
 #include "zem_package/application.hpp"
 
@@ -54,14 +54,13 @@ Outcome<Invocation> parse_command_line(std::span<char* const> arguments) {
         usage_error("missing subcommand: expected inspect, check, extract or diff"));
   }
   const std::string_view first = arguments[1];
-  if (!first.starts_with('-') && std::ranges::find(subcommand_names, first) ==
-                                     subcommand_names.end()) {
+  if (!first.starts_with('-') &&
+      std::ranges::find(subcommand_names, first) == subcommand_names.end()) {
     return std::unexpected(usage_error(fmt::format(
         "unknown subcommand {}: expected inspect, check, extract or diff", quote_escaped(first))));
   }
 
-  CLI::App app{"Inspects, checks, extracts from and compares application packages.",
-               "zem-package"};
+  CLI::App app{"Inspects, checks, extracts from and compares application packages.", "zem-package"};
   app.set_version_flag("--version", version_text());
   app.require_subcommand(1);
   app.footer(std::string(exit_statuses));
@@ -111,9 +110,9 @@ Outcome<Invocation> parse_command_line(std::span<char* const> arguments) {
     return Information{version_text() + "\n"};
   } catch (const CLI::ParseError& e) {
     const auto named = app.get_subcommands();
-    const std::string message =
-        named.empty() ? std::string(e.what())
-                      : fmt::format("{}: {}", named.back()->get_name(), e.what());
+    const std::string message = named.empty()
+                                    ? std::string(e.what())
+                                    : fmt::format("{}: {}", named.back()->get_name(), e.what());
     return std::unexpected(usage_error(message));
   }
 

@@ -53,7 +53,8 @@ TEST(CommandLineTest, HelpAndVersionAreInformation) {
             "zem-package 0.1.0 (reads package format version 2)\n");
   const auto help = parse({"diff", "--help"});
   ASSERT_TRUE(help);
-  EXPECT_NE(std::get<Information>(*help).text.find("Usage: zem-package diff [OPTIONS] PACKAGE TILE RECORD"),
+  EXPECT_NE(std::get<Information>(*help).text.find(
+                "Usage: zem-package diff [OPTIONS] PACKAGE TILE RECORD"),
             std::string::npos)
       << std::get<Information>(*help).text;
 }
@@ -70,8 +71,10 @@ TEST(CommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"extract", "p"}, "extract: give a TILE or --blob DIGEST"},
       {{"extract", "p", "7", "--blob", "ab"}, "extract: TILE excludes --blob"},
       {{"diff", "p", "7"}, "diff: RECORD is required"},
-      {{"diff", "p", "7", "r", "--max", "-1"}, "invalid value \"-1\" for --max: expected a whole number"},
-      {{"diff", "p", "7", "r", "--max", "2x"}, "invalid value \"2x\" for --max: expected a whole number"},
+      {{"diff", "p", "7", "r", "--max", "-1"},
+       "invalid value \"-1\" for --max: expected a whole number"},
+      {{"diff", "p", "7", "r", "--max", "2x"},
+       "invalid value \"2x\" for --max: expected a whole number"},
       {{"diff", "p", "7", "r", "--max", "99999999999999999999"},
        "invalid value \"99999999999999999999\" for --max: expected a whole number"},
   };

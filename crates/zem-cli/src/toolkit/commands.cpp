@@ -1,8 +1,8 @@
 #include "toolkit/commands.hpp"
 
-#include <cstdio>
-
 #include <fmt/format.h>
+
+#include <cstdio>
 
 #include "template_record/patching.hpp"
 #include "template_record/template_setup.hpp"

@@ -1,8 +1,8 @@
 #include "toolkit/diff.hpp"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 #include "template_record/little_endian.hpp"
 #include "template_record/patching.hpp"
@@ -32,26 +32,24 @@ namespace tr = template_record;
 }  // namespace
 
 tr::Outcome<std::vector<std::uint32_t>> unpatched_template_words(
-    std::span<const std::uint8_t> image, std::uint32_t load_base,
-    const tr::TemplateSetup& setup) {
+    std::span<const std::uint8_t> image, std::uint32_t load_base, const tr::TemplateSetup& setup) {
   std::vector<std::uint32_t> words;
   // A region yields at most image.size() / 4 words before one falls outside
   // the image: the image, not the counts, bounds the reservation.
-  words.reserve(std::min<std::size_t>(
-      std::size_t{setup.primary_words} + setup.secondary_words, image.size() / 2));
+  words.reserve(std::min<std::size_t>(std::size_t{setup.primary_words} + setup.secondary_words,
+                                      image.size() / 2));
   if (auto r = append_region(words, image, load_base, setup.primary, setup.primary_words); !r) {
     return std::unexpected(r.error());
   }
-  if (auto r = append_region(words, image, load_base, setup.secondary, setup.secondary_words);
-      !r) {
+  if (auto r = append_region(words, image, load_base, setup.secondary, setup.secondary_words); !r) {
     return std::unexpected(r.error());
   }
   return words;
 }
 
 RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint32_t> unpatched,
-                       std::span<const std::uint32_t> patched,
-                       std::span<const std::uint8_t> record, std::uint64_t record_bytes) {
+                       std::span<const std::uint32_t> patched, std::span<const std::uint8_t> record,
+                       std::uint64_t record_bytes) {
   RecordDiff diff;
   diff.template_words = patched.size();
   diff.record_bytes = record_bytes;

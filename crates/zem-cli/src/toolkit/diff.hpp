@@ -15,13 +15,13 @@ enum class Region { primary, secondary };
 
 // One word where the device record and the patched template differ.
 struct WordDifference {
-  std::size_t index = 0;     // word index in the template record
+  std::size_t index = 0;  // word index in the template record
   Region region = Region::primary;
-  std::uint32_t offset = 0;  // byte offset from the region's first word
-  std::uint32_t address = 0; // tile address the template word was read from
-  std::uint32_t actual = 0;  // the record's word
+  std::uint32_t offset = 0;    // byte offset from the region's first word
+  std::uint32_t address = 0;   // tile address the template word was read from
+  std::uint32_t actual = 0;    // the record's word
   std::uint32_t expected = 0;  // the patched template word
-  bool patched = false;      // the patch table changed this template word
+  bool patched = false;        // the patch table changed this template word
 
   friend bool operator==(const WordDifference&, const WordDifference&) = default;
 };

@@ -42,7 +42,8 @@ TEST(DiffTest, MatchingRecordHasNoDifferences) {
   const Template t = template_tile();
   const RecordDiff diff = diff_of(t, t.patched);
   EXPECT_TRUE(diff.matches());
-  EXPECT_EQ(diff_text(diff, 20), "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
+  EXPECT_EQ(diff_text(diff, 20),
+            "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
 }
 
 TEST(DiffTest, ReportsEveryDifferingWordWithItsPlace) {
@@ -87,8 +88,7 @@ TEST(DiffTest, RecordOfAnotherLengthDiffers) {
     std::vector<std::uint8_t> record;
     std::string_view text;
   } cases[] = {
-      {"short",
-       zt::words_to_bytes(std::span(t.patched).first(9)),
+      {"short", zt::words_to_bytes(std::span(t.patched).first(9)),
        "device record length 36 does not match expected length 40\n"
        "templateRecordWords=10 recordWords=9 differingWords=0 status=differ\n"},
       {"long", zt::words_to_bytes(std::vector<std::uint32_t>(11, 98)),
@@ -97,7 +97,9 @@ TEST(DiffTest, RecordOfAnotherLengthDiffers) {
        "... and 8 more differing words\n"
        "device record length 44 does not match expected length 40\n"
        "templateRecordWords=10 recordWords=11 differingWords=9 status=differ\n"},
-      {"empty", {}, "device record length 0 does not match expected length 40\n"
+      {"empty",
+       {},
+       "device record length 0 does not match expected length 40\n"
        "templateRecordWords=10 recordWords=0 differingWords=0 status=differ\n"},
   };
   for (const auto& c : cases) {

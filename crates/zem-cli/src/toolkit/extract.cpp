@@ -1,8 +1,8 @@
 #include "toolkit/extract.hpp"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 #include "template_record/tile_number.hpp"
 #include "toolkit/hex.hpp"
@@ -34,8 +34,7 @@ Outcome<std::uint32_t> physical_tile_argument(std::string_view argument) {
 }
 
 Outcome<TileExtract> extract_tile(const Application& application, std::uint32_t physical_tile) {
-  const auto tile =
-      std::ranges::find(application.tiles, physical_tile, &TileImage::physical_tile);
+  const auto tile = std::ranges::find(application.tiles, physical_tile, &TileImage::physical_tile);
   if (tile == application.tiles.end()) {
     return std::unexpected(
         ToolError{fmt::format("no tile has physical tile number {}", physical_tile)});
@@ -46,9 +45,8 @@ Outcome<TileExtract> extract_tile(const Application& application, std::uint32_t 
   }
   auto image = application.tile_image(physical_tile);
   if (!image) {
-    return std::unexpected(ToolError{
-        fmt::format("cannot rebuild the image of tile {}: {}", physical_tile,
-                    image.error().to_string())});
+    return std::unexpected(ToolError{fmt::format("cannot rebuild the image of tile {}: {}",
+                                                 physical_tile, image.error().to_string())});
   }
   return TileExtract{physical_tile, *base, std::move(*image)};
 }
@@ -56,9 +54,9 @@ Outcome<TileExtract> extract_tile(const Application& application, std::uint32_t 
 Outcome<std::size_t> find_blob(const Application& application, std::string_view digest) {
   if (digest.empty() || digest.size() > digest_digits ||
       !std::ranges::all_of(digest, is_hex_digit)) {
-    return std::unexpected(ToolError{
-        fmt::format("invalid blob digest {}: expected 1 to {} hexadecimal digits",
-                    quote_escaped(digest), digest_digits)});
+    return std::unexpected(
+        ToolError{fmt::format("invalid blob digest {}: expected 1 to {} hexadecimal digits",
+                              quote_escaped(digest), digest_digits)});
   }
   std::string prefix(digest);
   std::ranges::transform(prefix, prefix.begin(), lower);
@@ -74,9 +72,8 @@ Outcome<std::size_t> find_blob(const Application& application, std::string_view 
     return std::unexpected(ToolError{fmt::format("no blob has a digest starting with {}", prefix)});
   }
   if (matches > 1) {
-    return std::unexpected(
-        ToolError{fmt::format("blob digest {} is ambiguous: {} blobs start with it", prefix,
-                              matches)});
+    return std::unexpected(ToolError{
+        fmt::format("blob digest {} is ambiguous: {} blobs start with it", prefix, matches)});
   }
   return *found;
 }

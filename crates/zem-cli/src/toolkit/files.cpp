@@ -89,9 +89,9 @@ Outcome<void> write_output(const std::optional<std::string>& path,
                            std::span<const std::uint8_t> bytes) {
   if (!path || path->empty() || *path == "-") {
     if (::isatty(STDOUT_FILENO) == 1) {
-      return std::unexpected(ToolError{
-          "refusing to write binary data to a terminal; name a file with -o or redirect "
-          "standard output"});
+      return std::unexpected(
+          ToolError{"refusing to write binary data to a terminal; name a file with -o or redirect "
+                    "standard output"});
     }
     // Anything printed before goes out first, in order.
     if (std::fflush(stdout) != 0) return std::unexpected(os_error(standard_output, errno));

@@ -42,8 +42,8 @@ struct InputFile {
 // Reads up to `limit` bytes from the start of `file`; fewer when the file is
 // shorter. Reads that a signal interrupts are retried.
 [[nodiscard]] Outcome<std::vector<std::uint8_t>> read_prefix(const InputFile& file,
-                                                            const std::string& path,
-                                                            std::uint64_t limit);
+                                                             const std::string& path,
+                                                             std::uint64_t limit);
 
 // A device record as far as a comparison needs it: its length and its first
 // bytes, at most as many as were asked for.

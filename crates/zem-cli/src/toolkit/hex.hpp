@@ -1,10 +1,10 @@
 #pragma once
 
+#include <fmt/format.h>
+
 #include <cstdint>
 #include <span>
 #include <string>
-
-#include <fmt/format.h>
 
 namespace zem::toolkit {
 

@@ -14,9 +14,12 @@ std::string stage_key(Stage stage) {
 
 std::string status_text(StageStatus status) {
   switch (status) {
-    case StageStatus::ok: return "ok";
-    case StageStatus::failed: return "failed";
-    case StageStatus::skipped: return "skipped";
+    case StageStatus::ok:
+      return "ok";
+    case StageStatus::failed:
+      return "failed";
+    case StageStatus::skipped:
+      return "skipped";
   }
   return "unknown";
 }
@@ -100,8 +103,8 @@ Json bindings_json(const Application& application) {
 Json page_refs_json(const std::vector<HostPageRef>& refs) {
   Json list = Json::array();
   for (const HostPageRef& ref : refs) {
-    list.push_back(Json{
-        {"page", ref.page}, {"offset", ref.offset}, {"length", ref.length}, {"aux", ref.aux}});
+    list.push_back(
+        Json{{"page", ref.page}, {"offset", ref.offset}, {"length", ref.length}, {"aux", ref.aux}});
   }
   return list;
 }

@@ -37,7 +37,10 @@ Json document_of(const Inspection& inspection) {
 }
 
 TEST(InspectTest, TileLayoutSpansEverySegment) {
-  TileImage tile{7, 0, 0, 0,
+  TileImage tile{7,
+                 0,
+                 0,
+                 0,
                  {Segment{0x4d000, 0x10, 0, 0, 0, 0}, Segment{0x4c800, 0, 0, 0, 0, 0},
                   Segment{0x4c900, 0x100, 0, 0, 0, 0}}};
   const TileLayout layout = tile_layout(tile);
@@ -67,10 +70,10 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
 
   std::vector<std::string> keys;
   for (const auto& [key, value] : document.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"format", "package", "valid", "checks", "error",
-                                            "compiler", "blobs", "tiles", "bindings",
-                                            "hostExchange", "entryPoints", "deviceConfigWrites",
-                                            "buildDigest"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"format", "package", "valid", "checks", "error", "compiler",
+                                      "blobs", "tiles", "bindings", "hostExchange", "entryPoints",
+                                      "deviceConfigWrites", "buildDigest"}));
   EXPECT_EQ(document["format"], 1);
   EXPECT_EQ(document["valid"], true);
   EXPECT_TRUE(document["error"].is_null());

@@ -71,8 +71,7 @@ std::string blobs_text(const Application& application,
     table.add_row({fmt::format("{}", i), hex_bytes(blob.digest),
                    known ? compression_name((*encodings)[i].compression) : "?",
                    known ? fmt::format("{}", (*encodings)[i].stored_size) : "?",
-                   fmt::format("{}", blob.data.size()),
-                   declared_text(encodings, i),
+                   fmt::format("{}", blob.data.size()), declared_text(encodings, i),
                    fmt::format("{}", uses[i])});
   }
   return out + table.render(indent);
@@ -82,11 +81,10 @@ std::string tiles_text(const Application& application) {
   std::string out = section("tiles", application.tiles.size());
   for (const TileImage& tile : application.tiles) {
     const TileLayout layout = tile_layout(tile);
-    out += fmt::format("  tile {}: load base {}, image {} bytes, aux {} {} {}, segments {}\n",
-                       tile.physical_tile,
-                       layout.load_base ? hex_address(*layout.load_base) : "none",
-                       layout.image_size, tile.aux_1, tile.aux_2, tile.aux_3,
-                       tile.segments.size());
+    out +=
+        fmt::format("  tile {}: load base {}, image {} bytes, aux {} {} {}, segments {}\n",
+                    tile.physical_tile, layout.load_base ? hex_address(*layout.load_base) : "none",
+                    layout.image_size, tile.aux_1, tile.aux_2, tile.aux_3, tile.segments.size());
     if (tile.segments.empty()) continue;
     TextTable table({{"#", Align::right},
                      {"start"},
@@ -112,8 +110,7 @@ std::string tiles_text(const Application& application) {
 std::string values_text(const std::vector<std::uint32_t>& values) {
   if (values.size() <= values_shown) return fmt::format("{}", fmt::join(values, " "));
   return fmt::format("{} ... ({} values)",
-                     fmt::join(values.begin(), values.begin() + values_shown, " "),
-                     values.size());
+                     fmt::join(values.begin(), values.begin() + values_shown, " "), values.size());
 }
 
 std::string bindings_text(const Application& application) {
@@ -123,11 +120,8 @@ std::string bindings_text(const Application& application) {
   for (const auto* list : lists) count += list->size();
   std::string out = section("bindings", count);
   if (count == 0) return out;
-  TextTable bindings({{"list", Align::right},
-                      {"name"},
-                      {"label"},
-                      {"values"},
-                      {"slices", Align::right}});
+  TextTable bindings(
+      {{"list", Align::right}, {"name"}, {"label"}, {"values"}, {"slices", Align::right}});
   TextTable slices({{"binding"},
                     {"tile", Align::right},
                     {"start"},
@@ -136,9 +130,8 @@ std::string bindings_text(const Application& application) {
                     {"offset", Align::right}});
   for (std::size_t l = 0; l < std::size(lists); ++l) {
     for (const Binding& binding : *lists[l]) {
-      bindings.add_row({fmt::format("{}", l + 1), cell_text(binding.name),
-                        cell_text(binding.label), values_text(binding.values),
-                        fmt::format("{}", binding.slices.size())});
+      bindings.add_row({fmt::format("{}", l + 1), cell_text(binding.name), cell_text(binding.label),
+                        values_text(binding.values), fmt::format("{}", binding.slices.size())});
       for (const RegionSlice& slice : binding.slices) {
         const std::optional<std::uint64_t> end = slice_end(slice);
         slices.add_row({cell_text(binding.name), fmt::format("{}", slice.physical_tile),
@@ -153,12 +146,12 @@ std::string bindings_text(const Application& application) {
 }
 
 std::string host_exchange_text(const HostExchange& host) {
-  std::string out = fmt::format(
-      "\nhost exchange: startup page {} at offset {}, aux {}\n", host.startup_page,
-      hex_address(host.startup_offset), host.aux);
+  std::string out = fmt::format("\nhost exchange: startup page {} at offset {}, aux {}\n",
+                                host.startup_page, hex_address(host.startup_offset), host.aux);
   out += fmt::format("  required pages: {}\n",
-                     host.required_pages.empty() ? "none"
-                                                 : fmt::format("{}", fmt::join(host.required_pages, " ")));
+                     host.required_pages.empty()
+                         ? "none"
+                         : fmt::format("{}", fmt::join(host.required_pages, " ")));
   out += fmt::format("  pages: {}\n", host.pages.size());
   if (!host.pages.empty()) {
     TextTable pages({{"id", Align::right}, {"size", Align::right}});
@@ -211,8 +204,7 @@ std::string entry_points_text(const Application& application) {
 }
 
 std::string device_config_writes_text(const Application& application) {
-  std::string out =
-      section("device configuration writes", application.device_config_writes.size());
+  std::string out = section("device configuration writes", application.device_config_writes.size());
   if (application.device_config_writes.empty()) return out;
   TextTable table({{"address"}, {"value"}});
   for (const DeviceConfigWrite& write : application.device_config_writes) {

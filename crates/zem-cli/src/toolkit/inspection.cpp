@@ -1,8 +1,8 @@
 #include "toolkit/inspection.hpp"
 
-#include <algorithm>
-
 #include <fmt/format.h>
+
+#include <algorithm>
 
 namespace zem::toolkit {
 
@@ -49,9 +49,12 @@ BuildDigestCheck build_digest_check(const PackageContents& contents) {
 
 std::string compression_name(std::uint16_t code) {
   switch (code) {
-    case 0: return "none";
-    case 1: return "zstd";
-    default: return fmt::format("code {}", code);
+    case 0:
+      return "none";
+    case 1:
+      return "zstd";
+    default:
+      return fmt::format("code {}", code);
   }
 }
 

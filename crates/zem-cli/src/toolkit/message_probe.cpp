@@ -1,11 +1,11 @@
 #include "toolkit/message_probe.hpp"
 
-#include <cstring>
-#include <new>
-
 #include <capnp/serialize.h>
 #include <kj/array.h>
 #include <kj/exception.h>
+
+#include <cstring>
+#include <new>
 
 #include "template_record/tile_number.hpp"
 #include "zem_package/application.capnp.h"

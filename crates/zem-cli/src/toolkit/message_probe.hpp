@@ -12,9 +12,9 @@ namespace zem::toolkit {
 // How one blob is stored in the file. The library's model keeps only a blob's
 // contents and digest, so these come from the message itself.
 struct BlobEncoding {
-  std::uint64_t stored_size = 0;      // bytes of the payload as stored
-  std::uint16_t compression = 0;      // the raw code: 0 none, 1 zstd
-  std::uint64_t declared_size = 0;    // `uncompressedSize`, an upper bound for zstd
+  std::uint64_t stored_size = 0;    // bytes of the payload as stored
+  std::uint16_t compression = 0;    // the raw code: 0 none, 1 zstd
+  std::uint64_t declared_size = 0;  // `uncompressedSize`, an upper bound for zstd
 };
 
 // The storage of every blob, in file order, or nothing when the blob table of

@@ -20,12 +20,18 @@ inline constexpr std::array all_stages = {Stage::framing,   Stage::header,     S
 
 [[nodiscard]] constexpr std::string_view stage_name(Stage stage) noexcept {
   switch (stage) {
-    case Stage::framing: return "framing";
-    case Stage::header: return "header";
-    case Stage::blobs: return "blobs";
-    case Stage::structure: return "structure";
-    case Stage::validation: return "validation";
-    case Stage::build_digest: return "build digest";
+    case Stage::framing:
+      return "framing";
+    case Stage::header:
+      return "header";
+    case Stage::blobs:
+      return "blobs";
+    case Stage::structure:
+      return "structure";
+    case Stage::validation:
+      return "validation";
+    case Stage::build_digest:
+      return "build digest";
   }
   return "unknown";
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,9 @@ struct DamagedPackage {
   std::string_view error_start;  // how the library's error text begins
 };
 
+// Test reports name the case instead of dumping its bytes.
+inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << damaged.name; }
+
 [[nodiscard]] inline std::vector<DamagedPackage> damaged_packages() {
   constexpr std::uint32_t bad_text_length = 3;
   const auto bad_text = [] { return capnp::Text::Reader("1.\xff", bad_text_length); };
@@ -80,9 +84,8 @@ struct DamagedPackage {
        Stage::header, "Utf8("},
       {"TargetOutOfBounds", [] { return out_of_bounds_pointer(1); }, Stage::header,
        "Capnp(failed: "},
-      {"CompilerNotUtf8",
-       [=] { return tweaked([=](auto root) { root.setCompiler(bad_text()); }); }, Stage::header,
-       "Utf8("},
+      {"CompilerNotUtf8", [=] { return tweaked([=](auto root) { root.setCompiler(bad_text()); }); },
+       Stage::header, "Utf8("},
       {"BlobDigestMismatch",
        [] { return tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }); },
        Stage::blobs, R"(Invalid("blob digest mismatch"))"},
@@ -104,17 +107,14 @@ struct DamagedPackage {
          });
        },
        Stage::blobs, "Io("},
-      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, Stage::blobs,
-       "Capnp(failed: "},
+      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, Stage::blobs, "Capnp(failed: "},
       {"TilesOutOfBounds", [] { return out_of_bounds_pointer(3); }, Stage::structure,
        "Capnp(failed: "},
       {"BindingNameNotUtf8",
        [=] { return tweaked([=](auto root) { root.getBindings2()[0].setName(bad_text()); }); },
        Stage::structure, "Utf8("},
       {"DuplicateTile",
-       [] {
-         return with_model([](Application& model) { model.tiles[0].physical_tile = 7; });
-       },
+       [] { return with_model([](Application& model) { model.tiles[0].physical_tile = 7; }); },
        Stage::validation, R"(Invalid("duplicate physical tile 7"))"},
       {"HostCallWithoutInvocations",
        [] {
@@ -125,7 +125,8 @@ struct DamagedPackage {
       {"BuildDigestMismatch",
        [] { return tweaked([](auto root) { root.getBuildDigest()[31] ^= 0x80U; }); },
        Stage::build_digest, R"(Invalid("build digest mismatch"))"},
-      {"BuildDigestAbsent", [] { return tweaked([](auto root) { static_cast<void>(root.disownBuildDigest()); }); },
+      {"BuildDigestAbsent",
+       [] { return tweaked([](auto root) { static_cast<void>(root.disownBuildDigest()); }); },
        Stage::build_digest, R"(Invalid("build digest mismatch"))"},
       {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, Stage::build_digest,
        "Capnp(failed: "},

@@ -1,8 +1,8 @@
 #include "toolkit/tool_error.hpp"
 
-#include <cstring>
-
 #include <fmt/format.h>
+
+#include <cstring>
 
 #include "zem_package/package_error.hpp"
 

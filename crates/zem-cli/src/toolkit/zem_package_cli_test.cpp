@@ -14,12 +14,11 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <system_error>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "toolkit/hex.hpp"
 #include "toolkit/test_packages.hpp"
@@ -28,8 +27,8 @@ namespace {
 
 namespace zt = zem::testing;
 namespace test = zem::toolkit::test;
-using zem::toolkit::Stage;
 using zem::toolkit::hex_bytes;
+using zem::toolkit::Stage;
 using Json = nlohmann::ordered_json;
 
 constexpr int kSuccess = 0;
@@ -180,8 +179,8 @@ class ZemPackageTest : public ::testing::Test {
   const std::string line = "zem-package: error: " + std::string(message) + "\n";
   if (run.status != kFailure || !run.out.empty() || run.err != line) {
     return ::testing::AssertionFailure()
-           << "expected \"" << line << "\"; got status " << run.status << ", stdout \""
-           << run.out << "\", stderr \"" << run.err << '"';
+           << "expected \"" << line << "\"; got status " << run.status << ", stdout \"" << run.out
+           << "\", stderr \"" << run.err << '"';
   }
   return ::testing::AssertionSuccess();
 }
@@ -198,9 +197,9 @@ TEST_F(ZemPackageTest, VersionNamesThePackageFormat) {
 }
 
 TEST_F(ZemPackageTest, EverySubcommandHasHelp) {
-  for (const std::string usage : {"inspect [OPTIONS] PACKAGE", "check [OPTIONS] PACKAGE",
-                                  "extract [OPTIONS] PACKAGE [TILE]",
-                                  "diff [OPTIONS] PACKAGE TILE RECORD"}) {
+  for (const std::string usage :
+       {"inspect [OPTIONS] PACKAGE", "check [OPTIONS] PACKAGE", "extract [OPTIONS] PACKAGE [TILE]",
+        "diff [OPTIONS] PACKAGE TILE RECORD"}) {
     const std::string name = usage.substr(0, usage.find(' '));
     const RunResult result = run({name, "--help"});
     EXPECT_EQ(result.status, kSuccess) << name;
@@ -211,7 +210,8 @@ TEST_F(ZemPackageTest, EverySubcommandHasHelp) {
 
 TEST_F(ZemPackageTest, UsageErrorsAreOneLine) {
   EXPECT_TRUE(failed_with(
-      run({}), "missing subcommand: expected inspect, check, extract or diff (see zem-package --help)"));
+      run({}),
+      "missing subcommand: expected inspect, check, extract or diff (see zem-package --help)"));
   EXPECT_TRUE(failed_with(run({"verify", package(), "7"}),
                           "unknown subcommand \"verify\": expected inspect, check, extract or "
                           "diff (see zem-package --help)"));
@@ -321,7 +321,7 @@ TEST_P(DamagedPackageTest, CheckReportsTheFailingStage) {
   const std::string name(stage_name(damaged.stage));
   const std::string line =
       name + std::string(14 - name.size(), ' ') + "failed: " + std::string(damaged.error_start);
-  EXPECT_NE(result.out.find("\n" + line), std::string::npos) << result.out;
+  EXPECT_NE(("\n" + result.out).find("\n" + line), std::string::npos) << result.out;
   EXPECT_TRUE(result.out.starts_with(damaged.stage == Stage::framing ? "framing       failed"
                                                                      : "framing       ok\n"))
       << result.out;
@@ -338,8 +338,8 @@ TEST_P(DamagedPackageTest, ExtractAndDiffRefuseIt) {
     const RunResult result = run(args);
     EXPECT_EQ(result.status, kFailure) << args[0];
     EXPECT_TRUE(result.out.empty()) << args[0];
-    const std::string start = "zem-package: error: bad.zpkg: invalid package: " +
-                              std::string(damaged.error_start);
+    const std::string start =
+        "zem-package: error: bad.zpkg: invalid package: " + std::string(damaged.error_start);
     EXPECT_TRUE(result.err.starts_with(start)) << result.err;
   }
   EXPECT_FALSE(exists("image.bin"));
@@ -353,9 +353,9 @@ INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest,
                          ::testing::ValuesIn(test::damaged_packages()), case_name);
 
 TEST_F(ZemPackageTest, InspectOfAPackageThatFailsValidationShowsIt) {
-  const RunResult result = run({"inspect", write("bad.zpkg", test::with_model([](auto& m) {
-                                                   m.tiles[0].physical_tile = 7;
-                                                 }))});
+  const RunResult result =
+      run({"inspect",
+           write("bad.zpkg", test::with_model([](auto& m) { m.tiles[0].physical_tile = 7; }))});
   EXPECT_EQ(result.status, kNegative);
   EXPECT_NE(result.out.find("check         failed at validation: "
                             "Invalid(\"duplicate physical tile 7\")\n"),
@@ -410,15 +410,15 @@ TEST_F(ZemPackageTest, ExtractWritesABlob) {
     const RunResult result = run({"extract", package(), "--blob", name, "-o", "blob.bin"});
     EXPECT_EQ(result.status, kSuccess) << result.err;
     EXPECT_EQ(result.err, "blob=0 digest=" + digest + " bytes=4096\n");
-    EXPECT_EQ(read("blob.bin"), std::vector<std::uint8_t>(blob.data.bytes().begin(),
-                                                          blob.data.bytes().end()));
+    EXPECT_EQ(read("blob.bin"),
+              std::vector<std::uint8_t>(blob.data.bytes().begin(), blob.data.bytes().end()));
   }
 }
 
 TEST_F(ZemPackageTest, ExtractFailures) {
   const std::string good = package();
-  EXPECT_TRUE(failed_with(run({"extract", good, "9"}),
-                          "package.zpkg: no tile has physical tile number 9"));
+  EXPECT_TRUE(
+      failed_with(run({"extract", good, "9"}), "package.zpkg: no tile has physical tile number 9"));
   EXPECT_TRUE(failed_with(run({"extract", good, "7x"}),
                           "invalid physical tile number: InvalidDigit (argument \"7x\")"));
   EXPECT_TRUE(failed_with(run({"extract", good, "--blob", "00ff"}),
@@ -455,17 +455,18 @@ constexpr std::string_view kSetupLine =
 TEST_F(ZemPackageTest, DiffOfAMatchingRecord) {
   const RunResult result = run({"diff", package(), "7", record(zt::make_template_tile().record)});
   EXPECT_EQ(result.status, kSuccess) << result.err;
-  EXPECT_EQ(result.out, std::string(kSetupLine) +
-                            "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
+  EXPECT_EQ(result.out,
+            std::string(kSetupLine) +
+                "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
   EXPECT_EQ(result.err, "");
 }
 
 TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
   std::vector<std::uint32_t> words = zt::make_template_tile().record;
-  words[1] = 200;   // the long delta 0x100 was not applied
-  words[3] = 400;   // the long delta -1 was not applied
-  words[4] = 0;     // not a patched word
-  words[7] = 8;     // secondary region, short delta 5 not applied
+  words[1] = 200;  // the long delta 0x100 was not applied
+  words[3] = 400;  // the long delta -1 was not applied
+  words[4] = 0;    // not a patched word
+  words[7] = 8;    // secondary region, short delta 5 not applied
   const std::string recorded = record(words);
 
   const RunResult all = run({"diff", package(), "7", recorded});

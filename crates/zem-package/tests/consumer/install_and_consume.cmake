@@ -1,0 +1,81 @@
+# Installs a build of this project into a scratch prefix, then builds the
+# consumer project against the installed tree twice, once with CMake's
+# find_package and once with the compiler flags pkg-config gives, and runs
+# both on the example package.
+#
+# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, PACKAGE, GENERATOR,
+# CXX_COMPILER, C_COMPILER.
+
+cmake_minimum_required(VERSION 3.25)
+
+set(prefix "${WORK_DIR}/prefix")
+set(expected "tiles=2 blobs=2 compiler=1.4.2 tile7=8704\nInvalid(\"application has no tiles\")\n")
+
+function(run)
+  execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "failed (${status}): ${ARGN}\n${out}\n${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+function(expect_output what actual)
+  if(NOT actual STREQUAL expected)
+    message(FATAL_ERROR "${what} printed:\n${actual}\nexpected:\n${expected}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE "${WORK_DIR}")
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
+
+foreach(file
+    "include/zem_package/application.hpp"
+    "include/zem_package/reader.hpp"
+    "include/zem_package/application.capnp.h"
+    "include/zem_package/application.capnp"
+    "${LIBDIR}/libzem_package.a"
+    "${LIBDIR}/cmake/zem_package/zem_packageConfig.cmake"
+    "${LIBDIR}/pkgconfig/zem_package.pc"
+    "bin/zem-package"
+    "bin/zem-package-template-record"
+    "share/man/man1/zem-package.1"
+    "share/man/man1/zem-package-template-record.1")
+  if(NOT EXISTS "${prefix}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+
+# Through CMake.
+run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/cmake-build" -G "${GENERATOR}"
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix}
+  -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER})
+run(${CMAKE_COMMAND} --build "${WORK_DIR}/cmake-build")
+run("${WORK_DIR}/cmake-build/consumer" "${PACKAGE}")
+expect_output("the CMake consumer" "${out}")
+
+# Through pkg-config, which finds the prefix from the file's own place.
+find_program(PKG_CONFIG pkg-config REQUIRED)
+set(ENV{PKG_CONFIG_PATH} "${prefix}/${LIBDIR}/pkgconfig")
+run(${PKG_CONFIG} --cflags --libs zem_package)
+string(STRIP "${out}" flags)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+if(NOT "-lzem_package" IN_LIST flags)
+  message(FATAL_ERROR "pkg-config does not link zem_package: ${flags}")
+endif()
+file(REAL_PATH "${prefix}/include" include_dir)
+set(include_found FALSE)
+foreach(flag IN LISTS flags)
+  if(flag MATCHES "^-I(.+)$")
+    file(REAL_PATH "${CMAKE_MATCH_1}" dir)
+    if(dir STREQUAL include_dir)
+      set(include_found TRUE)
+    endif()
+  endif()
+endforeach()
+if(NOT include_found)
+  message(FATAL_ERROR "pkg-config does not name ${include_dir}: ${flags}")
+endif()
+run(${CXX_COMPILER} -std=c++23 "${CONSUMER_DIR}/main.cpp" -o "${WORK_DIR}/pkg-config-consumer"
+  ${flags})
+run("${WORK_DIR}/pkg-config-consumer" "${PACKAGE}")
+expect_output("the pkg-config consumer" "${out}")
