@@ -1,7 +1,8 @@
-// Tests of the build digest (Part 1.4).
+// Tests of the build digest.
 //
 // The serialization is captured through a collecting sink and pinned byte for
-// byte: against the worked examples of the specification, transcribed as hex,
+// byte: against small worked examples (a model with compiler "abc", one tile,
+// one entry point) transcribed as hex,
 // and against an item-by-item listing for a model where every field has a
 // distinct value, so that a change in any item's width or place fails. The
 // hashing side is checked separately: the block-buffered stream must give the

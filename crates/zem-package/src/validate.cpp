@@ -55,7 +55,7 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return !__builtin_add_overflow(offset, length, &end) && end <= size;
 }
 
-// Rule 2.
+// Device configuration writes: aligned and unique.
 [[nodiscard]] Result<void> check_device_config_writes(const std::vector<DeviceConfigWrite>& writes) {
   std::unordered_set<std::uint32_t> seen;
   seen.reserve(writes.size());
@@ -67,7 +67,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return {};
 }
 
-// Rule 3b, for every segment of one tile in list order.
+// The segments of one tile, in list order: no address overflow, inside tile
+// memory, data inside the segment and inside its blob.
 [[nodiscard]] Result<void> check_segments(const TileImage& tile, const std::vector<Blob>& blobs) {
   for (const Segment& segment : tile.segments) {
     // Both terms are 32-bit, so their sum is exact in 64 bits.
@@ -85,7 +86,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return {};
 }
 
-// Rule 3c. Runs after rule 3b has passed for the tile, so every end fits in
+// No two non-empty segments of a tile overlap. Runs after the segment checks
+// have passed for the tile, so every end fits in
 // 32 bits and lies inside tile memory.
 [[nodiscard]] Result<void> check_overlap(const TileImage& tile) {
   // (start, end) pairs; the list lives only while this tile is checked.
@@ -113,9 +115,10 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return {};
 }
 
-// Rules 3 and 4. Each tile is finished (3a to 3c) before the next one starts.
+// The tiles, in list order. Each tile is finished (duplicate, segments,
+// overlap) before the next one starts.
 // On success `tile_set` holds the physical tile of every tile, which is the
-// tile set of rule 4.
+// set of tiles that binding slices may name.
 [[nodiscard]] Result<void> check_tiles(const std::vector<TileImage>& tiles, const std::vector<Blob>& blobs,
                                        std::unordered_set<std::uint32_t>& tile_set) {
   tile_set.reserve(tiles.size());
@@ -130,7 +133,7 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   return {};
 }
 
-// Rule 5b, for one slice of a binding.
+// One slice of a binding: its length, its end, and the tile memory it names.
 [[nodiscard]] Result<void> check_slice(const Binding& binding, const RegionSlice& slice,
                                        const std::unordered_set<std::uint32_t>& tile_set) {
   if (slice.length > u32_max) {
@@ -226,7 +229,7 @@ template <class NameAt>
   return first;
 }
 
-// Rule 5. The three lists are walked in order, as one sequence; one name set
+// The bindings. The three lists are walked in order, as one sequence; one name set
 // covers them all.
 [[nodiscard]] Result<void> check_bindings(const Application& app, const std::unordered_set<std::uint32_t>& tile_set) {
   const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
@@ -262,7 +265,7 @@ template <class NameAt>
   return {};
 }
 
-// Rule 10b, for one page reference of a host call.
+// One page reference of a host call: the page exists and holds the range.
 [[nodiscard]] Result<void> check_page_ref(const HostCall& call, const HostPageRef& ref, const PageMap& pages) {
   const auto page = pages.find(ref.page);
   if (page == pages.end()) {
@@ -274,9 +277,9 @@ template <class NameAt>
   return {};
 }
 
-// Rules 6 to 10.
+// The host exchange: page table, required pages, startup protocol, calls.
 [[nodiscard]] Result<void> check_host_exchange(const HostExchange& host) {
-  // Rule 6: page ids are unique. The rule is stated as "the map ends up
+  // Page ids are unique. The rule is stated as "the map ends up
   // smaller than the page list"; stopping at the first id already present
   // reports the same failure without building the rest of the map.
   PageMap pages;
@@ -287,26 +290,26 @@ template <class NameAt>
     }
   }
 
-  // Rule 7.
+  // Every required page is in the table.
   for (const std::uint32_t id : host.required_pages) {
     if (!pages.contains(id)) {
       return fail("invalid host page table");
     }
   }
 
-  // Rule 8: with no host calls validation ends here, and the place of the
+  // With no host calls validation ends here, and the place of the
   // startup protocol is not checked.
   if (host.calls.empty()) {
     return {};
   }
 
-  // Rule 9.
+  // The startup protocol word lies inside its page.
   const auto startup = pages.find(host.startup_page);
   if (startup == pages.end() || !range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
     return fail("invalid host startup protocol");
   }
 
-  // Rule 10.
+  // Every call has invocations and references existing pages within bounds.
   for (const HostCall& call : host.calls) {
     if (call.invocations == 0) {
       return fail(fmt::format("host call {} has no invocations", call.name));
@@ -324,7 +327,7 @@ template <class NameAt>
 }  // namespace
 
 Result<void> Application::validate() const {
-  // Rule 1.
+  // A package without tiles loads nothing.
   if (tiles.empty()) {
     return fail("application has no tiles");
   }

@@ -1,4 +1,4 @@
-// Tests of package validation (Part 1.5): every message, the edges of every
+// Tests of package validation: every message, the edges of every
 // rule, and the order of the rules where two of them could fail at once.
 //
 // Every case starts from one valid model, built in code, and changes it; the
@@ -150,10 +150,10 @@ TEST(Validate, DoesNotChangeTheModel) {
 
 // One case for every message, and the edges of each rule.
 const Case rejected[] = {
-    // Rule 1.
+    // No tiles.
     {"no_tiles", [](Application& a) { a.tiles.clear(); }, R"(Invalid("application has no tiles"))"},
 
-    // Rule 2.
+    // Device configuration writes.
     {"write_at_odd_address", [](Application& a) { a.device_config_writes[1].address = 0x101; },
      R"(Invalid("unaligned or duplicate device configuration write"))"},
     {"write_at_address_0x102", [](Application& a) { a.device_config_writes[1].address = 0x102; },
@@ -164,7 +164,7 @@ const Case rejected[] = {
      [](Application& a) { a.device_config_writes.push_back(DeviceConfigWrite{.address = 0x100, .value = 9}); },
      R"(Invalid("unaligned or duplicate device configuration write"))"},
 
-    // Rule 3a.
+    // Duplicate tiles.
     {"duplicate_physical_tile", [](Application& a) { a.tiles[1].physical_tile = 5; },
      R"(Invalid("duplicate physical tile 5"))"},
     {"duplicate_physical_tile_without_segments",
@@ -177,7 +177,7 @@ const Case rejected[] = {
      },
      R"(Invalid("duplicate physical tile 4294967295"))"},
 
-    // Rule 3b: address overflow.
+    // Segment address overflow.
     {"segment_address_overflow", [](Application& a) { a.tiles[0].segments[1] = segment(0xfffffff0, 0x20); },
      R"(Invalid("segment address overflow"))"},
     {"segment_end_exactly_2_pow_32", [](Application& a) { a.tiles[0].segments[1] = segment(0xffffffff, 1); },
@@ -185,7 +185,7 @@ const Case rejected[] = {
     {"segment_of_size_0xffffffff_at_1", [](Application& a) { a.tiles[0].segments[1] = segment(1, 0xffffffff); },
      R"(Invalid("segment address overflow"))"},
 
-    // Rule 3b: invalid segment.
+    // Invalid segments.
     {"segment_end_0xffffffff_fits_but_is_invalid",
      [](Application& a) { a.tiles[0].segments[1] = segment(0xffffff00, 0xff); },
      R"(Invalid("invalid segment on tile 5"))"},
@@ -221,7 +221,7 @@ const Case rejected[] = {
     {"invalid_segment_on_second_tile", [](Application& a) { a.tiles[1].segments[0].data_size = 0x101; },
      R"(Invalid("invalid segment on tile 6"))"},
 
-    // Rule 3c.
+    // Overlapping segments.
     {"overlap_reported_in_sorted_order",
      [](Application& a) { a.tiles[0].segments = {segment(0x4c080, 0x180), segment(0x4c000, 0x100)}; },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c080..0x4c200"))"},
@@ -251,7 +251,7 @@ const Case rejected[] = {
      [](Application& a) { a.tiles[1].segments.push_back(segment(0xe7000, 0x1000)); },
      R"(Invalid("overlapping segments on tile 6: 0xe7000..0xe8000 and 0xe7f00..0xe8000"))"},
 
-    // Rule 5a.
+    // Binding names.
     {"empty_binding_name", [](Application& a) { a.bindings_3[0].name.clear(); },
      R"(Invalid("empty or duplicate binding "))"},
     {"duplicate_binding_in_same_list", [](Application& a) { a.bindings_1.push_back(a.bindings_1[0]); },
@@ -273,7 +273,7 @@ const Case rejected[] = {
      },
      R"(Invalid("empty or duplicate binding x\\y\nz"))"},
 
-    // Rule 5b.
+    // Binding slices.
     {"slice_length_2_pow_32", [](Application& a) { a.bindings_1[0].slices[0].length = 0x100000000; },
      R"(Invalid("binding alpha slice is too large"))"},
     {"slice_length_u64_max", [](Application& a) { a.bindings_1[0].slices[0].length = u64_max; },
@@ -299,13 +299,13 @@ const Case rejected[] = {
      [](Application& a) { a.bindings_3[0].slices = {slice(5, 0x4c000, 0x10), slice(7, 0x4c000, 0x10)}; },
      R"(Invalid("binding gamma references invalid tile memory"))"},
 
-    // Rule 6.
+    // Page table.
     {"duplicate_page_id_with_same_size", [](Application& a) { a.host_exchange.pages.push_back(HostPage{.id = 1, .size = 0x1000}); },
      R"(Invalid("invalid host page table"))"},
     {"duplicate_page_id_with_other_size", [](Application& a) { a.host_exchange.pages[1].id = 1; },
      R"(Invalid("invalid host page table"))"},
 
-    // Rule 7.
+    // Required pages.
     {"required_page_missing", [](Application& a) { a.host_exchange.required_pages.push_back(3); },
      R"(Invalid("invalid host page table"))"},
     {"required_page_with_empty_page_table",
@@ -315,7 +315,7 @@ const Case rejected[] = {
      },
      R"(Invalid("invalid host page table"))"},
 
-    // Rule 9.
+    // Startup protocol.
     {"startup_page_unknown", [](Application& a) { a.host_exchange.startup_page = 9; },
      R"(Invalid("invalid host startup protocol"))"},
     {"startup_word_one_byte_past_page", [](Application& a) { a.host_exchange.startup_offset = 0x1000 - 3; },
@@ -331,11 +331,11 @@ const Case rejected[] = {
      },
      R"(Invalid("invalid host startup protocol"))"},
 
-    // Rule 10a.
+    // Host call invocations.
     {"host_call_without_invocations", [](Application& a) { a.host_exchange.calls[1].invocations = 0; },
      R"(Invalid("host call call_b has no invocations"))"},
 
-    // Rule 10b.
+    // Host call page references.
     {"first_list_references_missing_page", [](Application& a) { a.host_exchange.calls[0].page_refs_1[0].page = 9; },
      R"(Invalid("host call call_a references missing page"))"},
     {"second_list_references_missing_page", [](Application& a) { a.host_exchange.calls[1].page_refs_2[0].page = 3; },
