@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
 
 #include <fmt/format.h>
 #define ZSTD_STATIC_LINKING_ONLY  // for ZSTD_decompressBound
 #include <zstd.h>
 
+#include "blob_memory.hpp"
 #include "sha256.hpp"
 
 namespace zem {
@@ -41,14 +44,27 @@ std::uint64_t output_bound(std::span<const std::uint8_t> payload) {
   return declared == ZSTD_CONTENTSIZE_ERROR ? by_blocks : std::min<std::uint64_t>(declared, by_blocks);
 }
 
+// A copy of a payload stored plain.
+ByteBuffer plain_contents(std::span<const std::uint8_t> payload, BlobMemory& memory) {
+  std::optional<ByteBuffer> buffer = memory.take(payload.size());
+  if (!buffer) {
+    throw std::bad_alloc();
+  }
+  if (!payload.empty()) {
+    std::memcpy(buffer->data(), payload.data(), payload.size());
+  }
+  return std::move(*buffer);
+}
+
 // The blob's contents: the payload itself, or what it decompresses to.
-Result<ByteBuffer> contents_of(schema::Blob::Reader blob, std::span<const std::uint8_t> payload) {
+Result<ByteBuffer> contents_of(schema::Blob::Reader blob, std::span<const std::uint8_t> payload,
+                               BlobMemory& memory) {
   const schema::Compression compression = blob.getCompression();
   switch (compression) {
     case schema::Compression::NONE:
-      return ByteBuffer::copy_of(payload);
+      return plain_contents(payload, memory);
     case schema::Compression::ZSTD:
-      return decompress_blob(payload, blob.getUncompressedSize());
+      return decompress_blob(payload, blob.getUncompressedSize(), memory);
   }
   // Cap'n Proto hands an enumerant the schema does not define through as its
   // raw number, so it lands here.
@@ -58,7 +74,7 @@ Result<ByteBuffer> contents_of(schema::Blob::Reader blob, std::span<const std::u
 }  // namespace
 
 Result<ByteBuffer> decompress_blob(std::span<const std::uint8_t> payload,
-                                   std::uint64_t uncompressed_size) {
+                                   std::uint64_t uncompressed_size, BlobMemory& memory) {
   // The declared size is only an upper bound and may be anything up to 2^64-1.
   // Capacity beyond what the payload can produce could never be written, so
   // it is not reserved either; whether the contents fit is decided as with
@@ -66,7 +82,7 @@ Result<ByteBuffer> decompress_blob(std::span<const std::uint8_t> payload,
   const std::uint64_t capacity = std::min(uncompressed_size, output_bound(payload));
   std::optional<ByteBuffer> buffer;
   if (capacity <= SIZE_MAX) {
-    buffer = ByteBuffer::allocate(static_cast<std::size_t>(capacity));
+    buffer = memory.take(static_cast<std::size_t>(capacity));
   }
   if (!buffer) {
     return std::unexpected(decompression_error(
@@ -81,17 +97,18 @@ Result<ByteBuffer> decompress_blob(std::span<const std::uint8_t> payload,
   if (ZSTD_isError(written) != 0) {
     return std::unexpected(decompression_error(ZSTD_getErrorName(written)));
   }
-  buffer->truncate(written);
+  memory.shrink_last(*buffer, written);
   return std::move(*buffer);
 }
 
 Result<void> read_blobs(capnp::List<schema::Blob>::Reader blobs, Application& application) {
   application.blobs.reserve(blobs.size());
   application.blobs_by_digest.reserve(blobs.size());
+  BlobMemory memory;
   for (const schema::Blob::Reader blob : blobs) {
     const std::span<const std::uint8_t> payload = bytes_of(blob.getData());
 
-    auto contents = contents_of(blob, payload);
+    auto contents = contents_of(blob, payload, memory);
     if (!contents) return std::unexpected(std::move(contents).error());
 
     const Digest digest = sha256(contents->bytes());

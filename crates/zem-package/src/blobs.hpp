@@ -8,10 +8,13 @@
 
 namespace zem {
 
+class BlobMemory;
+
 // The contents of a Zstandard-compressed payload, decompressed in one call
-// into one buffer of at most `uncompressed_size` bytes.
+// into one buffer of at most `uncompressed_size` bytes, taken from `memory`.
 [[nodiscard]] Result<ByteBuffer> decompress_blob(std::span<const std::uint8_t> payload,
-                                                 std::uint64_t uncompressed_size);
+                                                 std::uint64_t uncompressed_size,
+                                                 BlobMemory& memory);
 
 // Reads the blob table into `application.blobs` and `blobs_by_digest`:
 // each blob decompressed, hashed, checked against its stored digest and

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace zem {
 
@@ -16,7 +17,17 @@ std::optional<ByteBuffer> ByteBuffer::allocate(std::size_t size) {
       return std::nullopt;
     }
     buffer.storage_.reset(static_cast<std::uint8_t*>(memory));
+    buffer.data_ = buffer.storage_.get();
   }
+  buffer.size_ = size;
+  return buffer;
+}
+
+ByteBuffer ByteBuffer::in_region(std::uint8_t* data, std::size_t size,
+                                 std::shared_ptr<const void> region) noexcept {
+  ByteBuffer buffer;
+  buffer.region_ = std::move(region);
+  buffer.data_ = data;
   buffer.size_ = size;
   return buffer;
 }
@@ -41,16 +52,37 @@ ByteBuffer& ByteBuffer::operator=(const ByteBuffer& other) {
   return *this;
 }
 
+// A moved-from buffer is empty, whichever kind of storage it had.
+ByteBuffer::ByteBuffer(ByteBuffer&& other) noexcept
+    : storage_(std::move(other.storage_)),
+      region_(std::move(other.region_)),
+      data_(std::exchange(other.data_, nullptr)),
+      size_(std::exchange(other.size_, 0)) {}
+
+ByteBuffer& ByteBuffer::operator=(ByteBuffer&& other) noexcept {
+  if (this != &other) {
+    storage_ = std::move(other.storage_);
+    region_ = std::move(other.region_);
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+  }
+  return *this;
+}
+
 void ByteBuffer::truncate(std::size_t size) noexcept {
   if (size >= size_) {
     return;
   }
-  if (size == 0) {
+  if (region_) {
+    // Bytes in a shared region go back with the region.
+  } else if (size == 0) {
     storage_.reset();
+    data_ = nullptr;
   } else if (void* smaller = std::realloc(storage_.get(), size); smaller != nullptr) {
     // Shrinking a large block remaps its pages rather than copying them.
     static_cast<void>(storage_.release());
     storage_.reset(static_cast<std::uint8_t*>(smaller));
+    data_ = storage_.get();
   }
   size_ = size;
 }

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 
 #include <fmt/format.h>
@@ -67,6 +68,19 @@ PackageError premature_end(std::uint64_t needed, std::uint64_t held) {
 
 }  // namespace
 
+WordBuffer WordBuffer::allocate(std::size_t count) {
+  WordBuffer buffer;
+  if (count >= huge_page_size / sizeof(capnp::word)) {
+    buffer.mapped_ = MappedRegion::map(count * sizeof(capnp::word));
+    if (!buffer.mapped_) throw std::bad_alloc();
+    buffer.data_ = reinterpret_cast<capnp::word*>(buffer.mapped_->data());
+  } else {
+    buffer.heap_ = std::make_unique_for_overwrite<capnp::word[]>(count);
+    buffer.data_ = buffer.heap_.get();
+  }
+  return buffer;
+}
+
 Result<FramedMessage> read_framed_message(int fd) {
   const std::optional<std::uint64_t> available = bytes_left(fd);
 
@@ -113,19 +127,19 @@ Result<FramedMessage> read_framed_message(int fd) {
   // anything else, grow the buffer only as data arrives, so that a framing
   // that lies costs at most twice what was really sent.
   std::size_t capacity = available ? total_words : std::min<std::size_t>(total_words, 1 << 16);
-  auto words = std::make_unique_for_overwrite<capnp::word[]>(capacity);
-  std::memcpy(words.get(), header, header_bytes);
+  WordBuffer words = WordBuffer::allocate(capacity);
+  std::memcpy(words.data(), header, header_bytes);
   std::size_t filled = header_bytes;
   const std::size_t total_bytes = total_words * sizeof(capnp::word);
   while (filled < total_bytes) {
     if (filled == capacity * sizeof(capnp::word)) {
       const std::size_t larger = std::min(total_words, capacity * 2);
-      auto grown = std::make_unique_for_overwrite<capnp::word[]>(larger);
-      std::memcpy(grown.get(), words.get(), filled);
+      WordBuffer grown = WordBuffer::allocate(larger);
+      std::memcpy(grown.data(), words.data(), filled);
       words = std::move(grown);
       capacity = larger;
     }
-    auto* bytes = reinterpret_cast<std::uint8_t*>(words.get());
+    auto* bytes = reinterpret_cast<std::uint8_t*>(words.data());
     const std::size_t want = std::min(capacity * sizeof(capnp::word), total_bytes) - filled;
     got = read_fully(fd, bytes + filled, want);
     if (!got) return std::unexpected(std::move(got).error());

@@ -2,27 +2,46 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 
 #include <capnp/common.h>
 #include <kj/common.h>
 
+#include "mapped_region.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {
+
+// Memory for a message's words. A large message gets a mapped region with
+// huge pages (see mapped_region.hpp); a small one comes from the allocator,
+// where memory checkers see its bounds.
+class WordBuffer {
+ public:
+  // `count` words of unspecified contents. Throws std::bad_alloc when the
+  // memory cannot be had.
+  [[nodiscard]] static WordBuffer allocate(std::size_t count);
+
+  [[nodiscard]] capnp::word* data() const noexcept { return data_; }
+
+ private:
+  std::unique_ptr<capnp::word[]> heap_;
+  std::optional<MappedRegion> mapped_;
+  capnp::word* data_ = nullptr;
+};
 
 // One message in the standard stream framing, header included, in memory that
 // the caller owns.
 class FramedMessage {
  public:
-  FramedMessage(std::unique_ptr<capnp::word[]> words, std::size_t word_count)
+  FramedMessage(WordBuffer words, std::size_t word_count)
       : words_(std::move(words)), word_count_(word_count) {}
 
   [[nodiscard]] kj::ArrayPtr<const capnp::word> words() const {
-    return {words_.get(), word_count_};
+    return {words_.data(), word_count_};
   }
 
  private:
-  std::unique_ptr<capnp::word[]> words_;
+  WordBuffer words_;
   std::size_t word_count_;
 };
 

@@ -237,6 +237,42 @@ TEST(ReaderTest, FrameWithoutDeclaredSizeDecompresses) {
   EXPECT_EQ(with_frame(0xff), "Io(Other: Destination buffer is too small)");
 }
 
+// Enough blob contents that the reader takes most of their buffers from
+// shared regions rather than one heap allocation each.
+TEST(ReaderTest, ManyBlobsReadBackExactlyAndOutliveTheModel) {
+  Application model = example_application();
+  PackageOptions options = example_options();
+  options.blob_encodings.resize(model.blobs.size());
+  std::uint32_t state = 12345;
+  for (std::size_t b = 0; b < 64; ++b) {
+    std::vector<std::uint8_t> contents(96 * 1024 + b * 40);
+    for (std::uint8_t& byte : contents) {
+      state = state * 1103515245U + 12345U;
+      byte = static_cast<std::uint8_t>((state >> 16U) % 8U);  // compressible, and distinct per blob
+    }
+    model.blobs.push_back(make_blob(contents));
+    BlobEncoding encoding;
+    encoding.compressed = b % 4 != 0;
+    // Every third blob declares more room than its contents take.
+    if (b % 3 == 0) encoding.uncompressed_size = contents.size() + 5000;
+    options.blob_encodings.push_back(encoding);
+  }
+  model.blobs.push_back(make_blob({}));  // empty contents, stored plain
+  testing::index_blobs(model);
+
+  auto read = Application::read(memory_file(build_package(model, options)));
+  ASSERT_TRUE(read.has_value()) << read.error().to_string();
+  EXPECT_EQ(*read, model);
+
+  // A blob moved out of the model, and a copy of one, stay intact after the
+  // model is gone.
+  Blob moved = std::move(read->blobs[40]);
+  const Blob copied = read->blobs[41];
+  read = std::unexpected(PackageError::invalid("released"));
+  EXPECT_EQ(moved, model.blobs[40]);
+  EXPECT_EQ(copied, model.blobs[41]);
+}
+
 TEST(ReaderTest, DuplicateBlobsAreRefusedWhateverTheirEncoding) {
   Application model = example_application();
   model.blobs.push_back(make_blob(table_bytes()));

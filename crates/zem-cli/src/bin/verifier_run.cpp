@@ -10,7 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <system_error>
 #include <thread>
 
@@ -22,7 +22,9 @@ constexpr auto run_timeout = std::chrono::seconds(30);
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::ostringstream contents;
+  contents << in.rdbuf();
+  return std::move(contents).str();
 }
 
 }  // namespace

@@ -1,0 +1,68 @@
+#pragma once
+
+// Large buffers straight from the kernel, backed by huge pages where it can.
+//
+// A read fills a lot of new memory at once: the message buffer and every
+// blob's contents, each as large as the file or larger. The kernel supplies
+// new memory a page at a time, on first touch, and with 4 KiB pages that
+// supply costs as much as decompressing the bytes, many times more under
+// some hypervisors. Marked for transparent huge pages, one fault supplies
+// 2 MiB instead. Where the kernel does not offer huge pages the advice is
+// ignored and the region works as any other memory.
+
+#include <sys/mman.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <utility>
+
+namespace zem {
+
+// Buffers below this size gain nothing from huge pages; they come from the
+// ordinary allocator, which also keeps them visible to memory checkers.
+inline constexpr std::size_t huge_page_size = std::size_t{2} << 20U;
+
+class MappedRegion {
+ public:
+  // `size` bytes of zeroed, untouched memory, or nothing when the kernel
+  // refuses the mapping.
+  [[nodiscard]] static std::optional<MappedRegion> map(std::size_t size) {
+    if (size == 0) return MappedRegion(nullptr, 0);
+    void* memory =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (memory == MAP_FAILED) return std::nullopt;
+    // Advice only: an error (no huge page support) changes nothing.
+    static_cast<void>(::madvise(memory, size, MADV_HUGEPAGE));
+    return MappedRegion(static_cast<std::uint8_t*>(memory), size);
+  }
+
+  MappedRegion(const MappedRegion&) = delete;
+  MappedRegion& operator=(const MappedRegion&) = delete;
+  MappedRegion(MappedRegion&& other) noexcept
+      : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+  MappedRegion& operator=(MappedRegion&& other) noexcept {
+    if (this != &other) {
+      unmap();
+      data_ = std::exchange(other.data_, nullptr);
+      size_ = std::exchange(other.size_, 0);
+    }
+    return *this;
+  }
+  ~MappedRegion() { unmap(); }
+
+  [[nodiscard]] std::uint8_t* data() const noexcept { return data_; }
+  [[nodiscard]] std::size_t size() const noexcept { return size_; }
+
+ private:
+  MappedRegion(std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  void unmap() noexcept {
+    if (data_ != nullptr) ::munmap(data_, size_);
+  }
+
+  std::uint8_t* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
+}  // namespace zem
