@@ -10,8 +10,8 @@
 #include "toolkit/diff.hpp"
 #include "toolkit/extract.hpp"
 #include "toolkit/files.hpp"
-#include "toolkit/inspect_json.hpp"
-#include "toolkit/inspect_text.hpp"
+#include "toolkit/package_json.hpp"
+#include "toolkit/package_tables.hpp"
 #include "toolkit/package_file.hpp"
 
 namespace zem::toolkit {

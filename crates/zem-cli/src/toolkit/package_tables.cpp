@@ -1,4 +1,4 @@
-#include "toolkit/inspect_text.hpp"
+#include "toolkit/package_tables.hpp"
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>

@@ -3,7 +3,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "toolkit/inspection.hpp"
+#include "toolkit/package_view.hpp"
 
 namespace zem::toolkit {
 

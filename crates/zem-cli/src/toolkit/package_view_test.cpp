@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "toolkit/hex.hpp"
-#include "toolkit/inspect_json.hpp"
-#include "toolkit/inspect_text.hpp"
+#include "toolkit/package_json.hpp"
+#include "toolkit/package_tables.hpp"
 #include "toolkit/test_packages.hpp"
 
 namespace zem::toolkit {

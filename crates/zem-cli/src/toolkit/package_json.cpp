@@ -1,4 +1,4 @@
-#include "toolkit/inspect_json.hpp"
+#include "toolkit/package_json.hpp"
 
 #include "toolkit/hex.hpp"
 

@@ -1,4 +1,4 @@
-#include "toolkit/inspection.hpp"
+#include "toolkit/package_view.hpp"
 
 #include <fmt/format.h>
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "toolkit/inspection.hpp"
+#include "toolkit/package_view.hpp"
 
 namespace zem::toolkit {
 
