@@ -55,7 +55,8 @@ std::unique_ptr<Application> make_model(std::uint32_t scale) {
 
   for (std::size_t b = 0; b < blob_count; ++b) {
     zem::Blob blob;
-    blob.data = zem::ByteBuffer::copy_of(std::vector<std::uint8_t>(blob_size, static_cast<std::uint8_t>(b)));
+    blob.data = zem::ByteBuffer::copy_of(
+        std::vector<std::uint8_t>(blob_size, static_cast<std::uint8_t>(b)));
     blob.digest.fill(static_cast<std::uint8_t>(b));
     app->blobs.push_back(std::move(blob));
   }
@@ -86,14 +87,14 @@ std::unique_ptr<Application> make_model(std::uint32_t scale) {
   }
   for (std::uint32_t i = 0; i < sizes.bindings; ++i) {
     const std::uint32_t tile = i % sizes.tiles;
-    lists[i % 3]->push_back(
-        zem::Binding{.name = fmt::format("binding_{:07}", i),
-                     .label = "label",
-                     .values = {i},
-                     .slices = {zem::RegionSlice{.physical_tile = tile * 3 + 1,
-                                                 .address = zem::tile_memory_base + (i % 1000) * segment_stride,
-                                                 .offset = i,
-                                                 .length = 0x40}}});
+    lists[i % 3]->push_back(zem::Binding{
+        .name = fmt::format("binding_{:07}", i),
+        .label = "label",
+        .values = {i},
+        .slices = {zem::RegionSlice{.physical_tile = tile * 3 + 1,
+                                    .address = zem::tile_memory_base + (i % 1000) * segment_stride,
+                                    .offset = i,
+                                    .length = 0x40}}});
   }
 
   zem::HostExchange& host = app->host_exchange;
@@ -112,13 +113,16 @@ std::unique_ptr<Application> make_model(std::uint32_t scale) {
         .aux_1 = c,
         .aux_2 = 0,
         .invocations = 1 + c % 4,
-        .page_refs_1 = {zem::HostPageRef{.page = c % sizes.pages, .offset = 0x100, .aux = 0, .length = 0x100}},
-        .page_refs_2 = {zem::HostPageRef{.page = (c * 7U) % sizes.pages, .offset = 0, .aux = 1, .length = 0x10000}}});
+        .page_refs_1 = {zem::HostPageRef{
+            .page = c % sizes.pages, .offset = 0x100, .aux = 0, .length = 0x100}},
+        .page_refs_2 = {zem::HostPageRef{
+            .page = (c * 7U) % sizes.pages, .offset = 0, .aux = 1, .length = 0x10000}}});
   }
 
   app->entry_points.reserve(sizes.entry_points);
   for (std::uint32_t e = 0; e < sizes.entry_points; ++e) {
-    app->entry_points.push_back(zem::EntryPoint{.name = fmt::format("entry_{}", e), .aux = e, .external_syncs = e % 3});
+    app->entry_points.push_back(
+        zem::EntryPoint{.name = fmt::format("entry_{}", e), .aux = e, .external_syncs = e % 3});
   }
 
   app->device_config_writes.reserve(sizes.device_writes);

@@ -21,7 +21,8 @@ namespace {
 
 namespace t = zem::testing;
 
-std::vector<std::uint8_t> template_input(std::uint32_t load_base, std::span<const std::uint8_t> record,
+std::vector<std::uint8_t> template_input(std::uint32_t load_base,
+                                         std::span<const std::uint8_t> record,
                                          std::span<const std::uint8_t> image) {
   std::vector<std::uint8_t> input = t::words_to_bytes(std::vector<std::uint32_t>{load_base});
   input.push_back(static_cast<std::uint8_t>(record.size()));
@@ -31,7 +32,6 @@ std::vector<std::uint8_t> template_input(std::uint32_t load_base, std::span<cons
   return input;
 }
 
-
 void write_package_seeds(const std::filesystem::path& directory) {
   std::filesystem::create_directories(directory);
   const zem::Application example = t::example_application();
@@ -39,10 +39,16 @@ void write_package_seeds(const std::filesystem::path& directory) {
   t::write_file(directory / "plain", t::build_package(example));
 
   zem::Application bigger = example;
-  bigger.host_exchange.calls.push_back(zem::HostCall{"second", 1, 2, 3, {}, {zem::HostPageRef{2, 4, 0, 8}}});
-  bigger.bindings_3.push_back(zem::Binding{"third", "u8", {7}, {zem::RegionSlice{3, 0x4c010, 0, 0x10}}});
-  bigger.tiles.push_back(zem::TileImage{9, 0, 0, 0, {zem::Segment{0x4c000, 0, 0, 0, 0, 0},
-                                                     zem::Segment{0x4c100, 0x40, 1, 0x10, 0x20, 0}}});
+  bigger.host_exchange.calls.push_back(
+      zem::HostCall{"second", 1, 2, 3, {}, {zem::HostPageRef{2, 4, 0, 8}}});
+  bigger.bindings_3.push_back(
+      zem::Binding{"third", "u8", {7}, {zem::RegionSlice{3, 0x4c010, 0, 0x10}}});
+  bigger.tiles.push_back(zem::TileImage{
+      9,
+      0,
+      0,
+      0,
+      {zem::Segment{0x4c000, 0, 0, 0, 0, 0}, zem::Segment{0x4c100, 0x40, 1, 0x10, 0x20, 0}}});
   t::write_file(directory / "bigger", t::build_package(bigger, t::example_options()));
 
   t::PackageOptions broken = t::example_options();

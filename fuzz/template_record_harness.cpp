@@ -11,10 +11,9 @@ void template_record(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < 6) {
     return;
   }
-  const std::uint32_t load_base = static_cast<std::uint32_t>(bytes[0]) |
-                                  static_cast<std::uint32_t>(bytes[1]) << 8 |
-                                  static_cast<std::uint32_t>(bytes[2]) << 16 |
-                                  static_cast<std::uint32_t>(bytes[3]) << 24;
+  const std::uint32_t load_base =
+      static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
+      static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
   const std::size_t record_length =
       std::min<std::size_t>(bytes.size() - 6, static_cast<std::size_t>(bytes[4] | bytes[5] << 8));
   const auto record = bytes.subspan(6, record_length);

@@ -41,7 +41,8 @@ std::uint64_t output_bound(std::span<const std::uint8_t> payload) {
   constexpr std::uint64_t block_header_size = 3;
   const std::uint64_t by_blocks = (payload.size() / block_header_size + 1) * block_size_max;
   const unsigned long long declared = ZSTD_decompressBound(payload.data(), payload.size());
-  return declared == ZSTD_CONTENTSIZE_ERROR ? by_blocks : std::min<std::uint64_t>(declared, by_blocks);
+  return declared == ZSTD_CONTENTSIZE_ERROR ? by_blocks
+                                            : std::min<std::uint64_t>(declared, by_blocks);
 }
 
 // A copy of a payload stored plain.

@@ -35,7 +35,9 @@ Digest BuildDigestStream::finish() {
   return state_->finish();
 }
 
-void hash_string(BuildDigestStream& stream, std::string_view text) { build_stream::put_string(stream, text); }
+void hash_string(BuildDigestStream& stream, std::string_view text) {
+  build_stream::put_string(stream, text);
+}
 
 Digest Application::build_digest() const {
   BuildDigestStream stream;

@@ -34,7 +34,9 @@ using Bytes = std::vector<std::uint8_t>;
 // Collects the stream instead of hashing it.
 struct CollectingSink {
   Bytes bytes;
-  void append(std::span<const std::uint8_t> more) { bytes.insert(bytes.end(), more.begin(), more.end()); }
+  void append(std::span<const std::uint8_t> more) {
+    bytes.insert(bytes.end(), more.begin(), more.end());
+  }
 };
 
 Bytes stream_of(const Application& app) {
@@ -82,7 +84,8 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes slice_of(const Bytes& bytes, std::size_t begin, std::size_t end) {
-  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(begin), bytes.begin() + static_cast<std::ptrdiff_t>(end));
+  return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(begin),
+               bytes.begin() + static_cast<std::ptrdiff_t>(end));
 }
 
 // An independent little-endian encoder for the item-by-item listing. It knows
@@ -123,18 +126,18 @@ class Listing {
 // The 132-byte stream of the framing example, transcribed from its table.
 Bytes framing_example() {
   return concat({
-      hex("02 00 00 00"),                             // format version
+      hex("02 00 00 00"),                              // format version
       hex("05 00 00 00 00 00 00 00"), ascii("zem21"),  // target
-      hex("00 c0 04 00"),                             // 0x4c000
-      hex("00 c0 09 00"),                             // 0x9c000
-      hex("03 00 00 00 00 00 00 00 61 62 63"),        // compiler "abc"
-      zeros(8),                                       // blob count
-      zeros(8),                                       // tile count
-      zeros(3 * 8),                                   // the three binding list counts
-      zeros(4 + 4 + 8),                               // aux, startup_page, startup_offset
-      zeros(3 * 8),                                   // pages, required_pages, calls counts
-      zeros(8),                                       // entry point count
-      zeros(8),                                       // device configuration write count
+      hex("00 c0 04 00"),                              // 0x4c000
+      hex("00 c0 09 00"),                              // 0x9c000
+      hex("03 00 00 00 00 00 00 00 61 62 63"),         // compiler "abc"
+      zeros(8),                                        // blob count
+      zeros(8),                                        // tile count
+      zeros(3 * 8),                                    // the three binding list counts
+      zeros(4 + 4 + 8),                                // aux, startup_page, startup_offset
+      zeros(3 * 8),                                    // pages, required_pages, calls counts
+      zeros(8),                                        // entry point count
+      zeros(8),                                        // device configuration write count
   });
 }
 
@@ -189,7 +192,8 @@ TEST(BuildDigest, FramingExampleDigest) {
   const Digest digest = framing_application().build_digest();
   EXPECT_EQ(digest, sha256(framing_example()));
   // Pinned: the standard SHA-256 of the 132 bytes above.
-  EXPECT_EQ(to_hex(digest), to_hex(hex("8470b2ca787bec7a04058a1272aff8ff55121b4083f78f8f2bb900971761bf66")));
+  EXPECT_EQ(to_hex(digest),
+            to_hex(hex("8470b2ca787bec7a04058a1272aff8ff55121b4083f78f8f2bb900971761bf66")));
 }
 
 TEST(BuildDigestStream, TileExampleContributes64Bytes) {
@@ -198,7 +202,8 @@ TEST(BuildDigestStream, TileExampleContributes64Bytes) {
   const Bytes framing = framing_example();
   const Bytes tile = tile_example();
   ASSERT_EQ(tile.size(), 64U);
-  const Bytes expected = concat({slice_of(framing, 0, tile_count_at), tile, slice_of(framing, tile_count_at + 8, 132)});
+  const Bytes expected = concat(
+      {slice_of(framing, 0, tile_count_at), tile, slice_of(framing, tile_count_at + 8, 132)});
   EXPECT_EQ(to_hex(stream_of(app)), to_hex(expected));
   EXPECT_EQ(app.build_digest(), sha256(expected));
 }
@@ -219,14 +224,15 @@ TEST(BuildDigestStream, EntryPointWithExternalSyncs) {
   app.entry_points.push_back(EntryPoint{.name = "e", .aux = 7, .external_syncs = 2});
   const Bytes framing = framing_example();
   const Bytes entry = concat({
-      hex("01 00 00 00 00 00 00 00 65"),                   // name
-      hex("07 00 00 00"),                                  // aux
-      hex("65 78 74 65 72 6e 61 6c 2d 73 79 6e 63 73"),    // the label "external-syncs"
-      hex("02 00 00 00"),                                  // external_syncs
+      hex("01 00 00 00 00 00 00 00 65"),                 // name
+      hex("07 00 00 00"),                                // aux
+      hex("65 78 74 65 72 6e 61 6c 2d 73 79 6e 63 73"),  // the label "external-syncs"
+      hex("02 00 00 00"),                                // external_syncs
   });
   ASSERT_EQ(entry.size(), 31U);
-  const Bytes expected = concat({slice_of(framing, 0, entry_count_at), hex("01 00 00 00 00 00 00 00"), entry,
-                                 slice_of(framing, write_count_at, 132)});
+  const Bytes expected =
+      concat({slice_of(framing, 0, entry_count_at), hex("01 00 00 00 00 00 00 00"), entry,
+              slice_of(framing, write_count_at, 132)});
   EXPECT_EQ(to_hex(stream_of(app)), to_hex(expected));
   EXPECT_EQ(app.build_digest(), sha256(expected));
 }
@@ -237,8 +243,9 @@ TEST(BuildDigestStream, EntryPointWithoutExternalSyncsHasOnlyNameAndAux) {
   const Bytes framing = framing_example();
   const Bytes entry = hex("01 00 00 00 00 00 00 00 65 07 00 00 00");
   ASSERT_EQ(entry.size(), 13U);
-  const Bytes expected = concat({slice_of(framing, 0, entry_count_at), hex("01 00 00 00 00 00 00 00"), entry,
-                                 slice_of(framing, write_count_at, 132)});
+  const Bytes expected =
+      concat({slice_of(framing, 0, entry_count_at), hex("01 00 00 00 00 00 00 00"), entry,
+              slice_of(framing, write_count_at, 132)});
   EXPECT_EQ(to_hex(stream_of(app)), to_hex(expected));
 }
 
@@ -265,8 +272,9 @@ TEST(BuildDigestStream, EmptyTextsAreEightZeroBytes) {
   Application with_binding = framing_application();
   with_binding.bindings_2.push_back(Binding{});  // empty name and label, no values, no slices
   const Bytes framing = framing_example();
-  const Bytes expected = concat({slice_of(framing, 0, tile_count_at + 16), hex("01 00 00 00 00 00 00 00"), zeros(4 * 8),
-                                 slice_of(framing, tile_count_at + 24, 132)});
+  const Bytes expected =
+      concat({slice_of(framing, 0, tile_count_at + 16), hex("01 00 00 00 00 00 00 00"),
+              zeros(4 * 8), slice_of(framing, tile_count_at + 24, 132)});
   EXPECT_EQ(to_hex(stream_of(with_binding)), to_hex(expected));
 }
 
@@ -300,7 +308,8 @@ Application full_application() {
                                                      .blob_offset = 2,
                                                      .data_size = 3,
                                                      .aux = 4}}});
-  app.tiles.push_back(TileImage{.physical_tile = 9, .aux_1 = 8, .aux_2 = 7, .aux_3 = 6, .segments = {}});
+  app.tiles.push_back(
+      TileImage{.physical_tile = 9, .aux_1 = 8, .aux_2 = 7, .aux_3 = 6, .segments = {}});
 
   app.bindings_1.push_back(Binding{.name = "b1",
                                    .label = "first label",
@@ -311,34 +320,33 @@ Application full_application() {
                                                           .length = 0xd1d2d3d4d5d6d7d8}}});
   app.bindings_1.push_back(Binding{.name = "b1x", .label = "", .values = {}, .slices = {}});
   app.bindings_2.push_back(Binding{.name = "b2", .label = "l2", .values = {5}, .slices = {}});
-  app.bindings_3.push_back(Binding{.name = "b3",
-                                   .label = "l3",
-                                   .values = {},
-                                   .slices = {RegionSlice{.physical_tile = 1, .address = 2, .offset = 3, .length = 4},
-                                              RegionSlice{.physical_tile = 5, .address = 6, .offset = 7, .length = 8}}});
+  app.bindings_3.push_back(
+      Binding{.name = "b3",
+              .label = "l3",
+              .values = {},
+              .slices = {RegionSlice{.physical_tile = 1, .address = 2, .offset = 3, .length = 4},
+                         RegionSlice{.physical_tile = 5, .address = 6, .offset = 7, .length = 8}}});
 
   HostExchange& host = app.host_exchange;
   host.aux = 0xe1e2e3e4;
   host.startup_page = 0xf1f2f3f4;
   host.startup_offset = 0x0102030405060708;
-  host.pages = {HostPage{.id = 0x10203040, .size = 0x1121314151617181}, HostPage{.id = 2, .size = 3}};
+  host.pages = {HostPage{.id = 0x10203040, .size = 0x1121314151617181},
+                HostPage{.id = 2, .size = 3}};
   host.required_pages = {0x10203040, 2, 7};
-  host.calls.push_back(HostCall{.name = "call",
-                                .aux_1 = 0x12345678,
-                                .aux_2 = 0x9abcdef0,
-                                .invocations = 0x0fedcba9,
-                                .page_refs_1 = {HostPageRef{.page = 0x13141516,
-                                                            .offset = 0x2122232425262728,
-                                                            .aux = 0x3132333435363738,
-                                                            .length = 0x4142434445464748}},
-                                .page_refs_2 = {HostPageRef{.page = 1, .offset = 2, .aux = 3, .length = 4},
-                                                HostPageRef{.page = 5, .offset = 6, .aux = 7, .length = 8}}});
-  host.calls.push_back(HostCall{.name = "",
-                                .aux_1 = 0,
-                                .aux_2 = 0,
-                                .invocations = 1,
-                                .page_refs_1 = {},
-                                .page_refs_2 = {}});
+  host.calls.push_back(
+      HostCall{.name = "call",
+               .aux_1 = 0x12345678,
+               .aux_2 = 0x9abcdef0,
+               .invocations = 0x0fedcba9,
+               .page_refs_1 = {HostPageRef{.page = 0x13141516,
+                                           .offset = 0x2122232425262728,
+                                           .aux = 0x3132333435363738,
+                                           .length = 0x4142434445464748}},
+               .page_refs_2 = {HostPageRef{.page = 1, .offset = 2, .aux = 3, .length = 4},
+                               HostPageRef{.page = 5, .offset = 6, .aux = 7, .length = 8}}});
+  host.calls.push_back(HostCall{
+      .name = "", .aux_1 = 0, .aux_2 = 0, .invocations = 1, .page_refs_1 = {}, .page_refs_2 = {}});
 
   app.entry_points = {EntryPoint{.name = "main", .aux = 0x51525354, .external_syncs = 0x61626364},
                       EntryPoint{.name = "other", .aux = 3, .external_syncs = 0}};
@@ -360,7 +368,12 @@ TEST(BuildDigestStream, EveryItemInOrderAndWidth) {
   l.count(2);
   l.u32(0x01020304).u32(0x11121314).u32(0x21222324).u32(0x31323334);
   l.count(2);
-  l.u32(0x4c000).u32(0x100).u64(0x4142434445464748).u64(0x5152535455565758).u32(0x61626364).u32(0x71727374);
+  l.u32(0x4c000)
+      .u32(0x100)
+      .u64(0x4142434445464748)
+      .u64(0x5152535455565758)
+      .u32(0x61626364)
+      .u32(0x71727374);
   l.u32(0x4d000).u32(0x20).u64(1).u64(2).u32(3).u32(4);
   l.u32(9).u32(8).u32(7).u32(6).count(0);
   // 8: bindings_1, bindings_2, bindings_3
@@ -379,7 +392,11 @@ TEST(BuildDigestStream, EveryItemInOrderAndWidth) {
   l.count(3).u32(0x10203040).u32(2).u32(7);
   l.count(2);
   l.string("call").u32(0x12345678).u32(0x9abcdef0).u32(0x0fedcba9);
-  l.count(1).u32(0x13141516).u64(0x2122232425262728).u64(0x3132333435363738).u64(0x4142434445464748);
+  l.count(1)
+      .u32(0x13141516)
+      .u64(0x2122232425262728)
+      .u64(0x3132333435363738)
+      .u64(0x4142434445464748);
   l.count(2).u32(1).u64(2).u64(3).u64(4).u32(5).u64(6).u64(7).u64(8);
   l.string("").u32(0).u32(0).u32(1).count(0).count(0);
   // 10: entry points
@@ -447,7 +464,8 @@ TEST(BuildDigestStream, AnyChunkingGivesTheDigestOfTheWhole) {
     SCOPED_TRACE(chunk);
     BuildDigestStream stream;
     for (std::size_t at = 0; at < data.size(); at += chunk) {
-      stream.append(std::span<const std::uint8_t>(data).subspan(at, std::min(chunk, data.size() - at)));
+      stream.append(
+          std::span<const std::uint8_t>(data).subspan(at, std::min(chunk, data.size() - at)));
     }
     EXPECT_EQ(stream.finish(), whole);
   }
@@ -512,11 +530,14 @@ const Change changes[] = {
     {"swap_tiles", [](Application& a) { std::swap(a.tiles[0], a.tiles[1]); }},
     {"segment_address", [](Application& a) { a.tiles[0].segments[0].address ^= 1U; }},
     {"segment_memory_size", [](Application& a) { a.tiles[0].segments[0].memory_size ^= 1U; }},
-    {"segment_blob_high_bits", [](Application& a) { a.tiles[0].segments[0].blob ^= std::uint64_t{1} << 63U; }},
-    {"segment_blob_offset_high_bits", [](Application& a) { a.tiles[0].segments[0].blob_offset ^= std::uint64_t{1} << 63U; }},
+    {"segment_blob_high_bits",
+     [](Application& a) { a.tiles[0].segments[0].blob ^= std::uint64_t{1} << 63U; }},
+    {"segment_blob_offset_high_bits",
+     [](Application& a) { a.tiles[0].segments[0].blob_offset ^= std::uint64_t{1} << 63U; }},
     {"segment_data_size", [](Application& a) { a.tiles[0].segments[0].data_size ^= 1U; }},
     {"segment_aux", [](Application& a) { a.tiles[0].segments[0].aux ^= 1U; }},
-    {"swap_segments", [](Application& a) { std::swap(a.tiles[0].segments[0], a.tiles[0].segments[1]); }},
+    {"swap_segments",
+     [](Application& a) { std::swap(a.tiles[0].segments[0], a.tiles[0].segments[1]); }},
     {"move_segment_to_other_tile",
      [](Application& a) {
        a.tiles[1].segments.push_back(a.tiles[0].segments.back());
@@ -530,7 +551,8 @@ const Change changes[] = {
        a.bindings_2[0].label = "2l2";
      }},
     {"binding_value", [](Application& a) { a.bindings_1[0].values[1] ^= 1U; }},
-    {"swap_binding_values", [](Application& a) { std::swap(a.bindings_1[0].values[0], a.bindings_1[0].values[1]); }},
+    {"swap_binding_values",
+     [](Application& a) { std::swap(a.bindings_1[0].values[0], a.bindings_1[0].values[1]); }},
     {"move_value_to_next_binding",
      [](Application& a) {
        a.bindings_1[1].values.push_back(a.bindings_1[0].values.back());
@@ -538,9 +560,12 @@ const Change changes[] = {
      }},
     {"slice_physical_tile", [](Application& a) { a.bindings_1[0].slices[0].physical_tile ^= 1U; }},
     {"slice_address", [](Application& a) { a.bindings_1[0].slices[0].address ^= 1U; }},
-    {"slice_offset_high_bits", [](Application& a) { a.bindings_1[0].slices[0].offset ^= std::uint64_t{1} << 63U; }},
-    {"slice_length_high_bits", [](Application& a) { a.bindings_1[0].slices[0].length ^= std::uint64_t{1} << 63U; }},
-    {"swap_slices", [](Application& a) { std::swap(a.bindings_3[0].slices[0], a.bindings_3[0].slices[1]); }},
+    {"slice_offset_high_bits",
+     [](Application& a) { a.bindings_1[0].slices[0].offset ^= std::uint64_t{1} << 63U; }},
+    {"slice_length_high_bits",
+     [](Application& a) { a.bindings_1[0].slices[0].length ^= std::uint64_t{1} << 63U; }},
+    {"swap_slices",
+     [](Application& a) { std::swap(a.bindings_3[0].slices[0], a.bindings_3[0].slices[1]); }},
     {"swap_bindings", [](Application& a) { std::swap(a.bindings_1[0], a.bindings_1[1]); }},
     {"move_binding_from_list_1_to_list_2",
      [](Application& a) {
@@ -555,30 +580,40 @@ const Change changes[] = {
     {"swap_binding_lists_1_and_3", [](Application& a) { std::swap(a.bindings_1, a.bindings_3); }},
     {"host_aux", [](Application& a) { a.host_exchange.aux ^= 1U; }},
     {"startup_page", [](Application& a) { a.host_exchange.startup_page ^= 1U; }},
-    {"startup_offset_high_bits", [](Application& a) { a.host_exchange.startup_offset ^= std::uint64_t{1} << 63U; }},
+    {"startup_offset_high_bits",
+     [](Application& a) { a.host_exchange.startup_offset ^= std::uint64_t{1} << 63U; }},
     {"page_id", [](Application& a) { a.host_exchange.pages[1].id ^= 1U; }},
-    {"page_size_high_bits", [](Application& a) { a.host_exchange.pages[1].size ^= std::uint64_t{1} << 63U; }},
-    {"swap_pages", [](Application& a) { std::swap(a.host_exchange.pages[0], a.host_exchange.pages[1]); }},
+    {"page_size_high_bits",
+     [](Application& a) { a.host_exchange.pages[1].size ^= std::uint64_t{1} << 63U; }},
+    {"swap_pages",
+     [](Application& a) { std::swap(a.host_exchange.pages[0], a.host_exchange.pages[1]); }},
     {"required_page", [](Application& a) { a.host_exchange.required_pages[2] ^= 1U; }},
     {"swap_required_pages",
-     [](Application& a) { std::swap(a.host_exchange.required_pages[0], a.host_exchange.required_pages[1]); }},
+     [](Application& a) {
+       std::swap(a.host_exchange.required_pages[0], a.host_exchange.required_pages[1]);
+     }},
     {"host_call_name", [](Application& a) { a.host_exchange.calls[1].name = "x"; }},
     {"host_call_aux_1", [](Application& a) { a.host_exchange.calls[0].aux_1 ^= 1U; }},
     {"host_call_aux_2", [](Application& a) { a.host_exchange.calls[0].aux_2 ^= 1U; }},
     {"host_call_invocations", [](Application& a) { a.host_exchange.calls[0].invocations ^= 1U; }},
     {"page_ref_page", [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].page ^= 1U; }},
-    {"page_ref_offset", [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].offset ^= 1U; }},
+    {"page_ref_offset",
+     [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].offset ^= 1U; }},
     {"page_ref_aux", [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].aux ^= 1U; }},
-    {"page_ref_length", [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].length ^= 1U; }},
+    {"page_ref_length",
+     [](Application& a) { a.host_exchange.calls[0].page_refs_2[1].length ^= 1U; }},
     {"swap_page_refs",
-     [](Application& a) { std::swap(a.host_exchange.calls[0].page_refs_2[0], a.host_exchange.calls[0].page_refs_2[1]); }},
+     [](Application& a) {
+       std::swap(a.host_exchange.calls[0].page_refs_2[0], a.host_exchange.calls[0].page_refs_2[1]);
+     }},
     {"move_page_ref_from_list_2_to_list_1",
      [](Application& a) {
        HostCall& call = a.host_exchange.calls[0];
        call.page_refs_1.push_back(call.page_refs_2.front());
        call.page_refs_2.erase(call.page_refs_2.begin());
      }},
-    {"swap_host_calls", [](Application& a) { std::swap(a.host_exchange.calls[0], a.host_exchange.calls[1]); }},
+    {"swap_host_calls",
+     [](Application& a) { std::swap(a.host_exchange.calls[0], a.host_exchange.calls[1]); }},
     {"entry_point_name", [](Application& a) { a.entry_points[1].name = "othe"; }},
     {"entry_point_aux", [](Application& a) { a.entry_points[1].aux ^= 1U; }},
     {"external_syncs_value", [](Application& a) { a.entry_points[0].external_syncs ^= 1U; }},
@@ -587,7 +622,8 @@ const Change changes[] = {
     {"swap_entry_points", [](Application& a) { std::swap(a.entry_points[0], a.entry_points[1]); }},
     {"device_write_address", [](Application& a) { a.device_config_writes[1].address ^= 4U; }},
     {"device_write_value", [](Application& a) { a.device_config_writes[1].value ^= 1U; }},
-    {"swap_device_writes", [](Application& a) { std::swap(a.device_config_writes[0], a.device_config_writes[1]); }},
+    {"swap_device_writes",
+     [](Application& a) { std::swap(a.device_config_writes[0], a.device_config_writes[1]); }},
 };
 
 INSTANTIATE_TEST_SUITE_P(BuildDigest, BuildDigestChange, testing::ValuesIn(changes), change_name);

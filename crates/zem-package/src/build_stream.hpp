@@ -21,7 +21,9 @@ namespace zem::build_stream {
 
 // Anything that takes the stream's bytes in order.
 template <class S>
-concept ByteSink = requires(S& sink, std::span<const std::uint8_t> bytes) { sink.append(bytes); };
+concept ByteSink = requires(S& sink, std::span<const std::uint8_t> bytes) {
+  sink.append(bytes);
+};
 
 // Fixed texts of the stream.
 inline constexpr std::string_view external_syncs_label = "external-syncs";
@@ -55,7 +57,8 @@ void put_count(Sink& sink, std::size_t count) {
 // Bytes with no length in front of them: digests and labels.
 template <ByteSink Sink>
 void put_raw(Sink& sink, std::string_view text) {
-  sink.append(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+  sink.append(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(text.data()),
+                                            text.size()));
 }
 
 template <ByteSink Sink>

@@ -40,10 +40,18 @@ template <class F>
   } catch (const kj::Exception& e) {
     std::string kind;
     switch (e.getType()) {
-      case kj::Exception::Type::FAILED: kind = "failed"; break;
-      case kj::Exception::Type::OVERLOADED: kind = "overloaded"; break;
-      case kj::Exception::Type::DISCONNECTED: kind = "disconnected"; break;
-      case kj::Exception::Type::UNIMPLEMENTED: kind = "unimplemented"; break;
+      case kj::Exception::Type::FAILED:
+        kind = "failed";
+        break;
+      case kj::Exception::Type::OVERLOADED:
+        kind = "overloaded";
+        break;
+      case kj::Exception::Type::DISCONNECTED:
+        kind = "disconnected";
+        break;
+      case kj::Exception::Type::UNIMPLEMENTED:
+        kind = "unimplemented";
+        break;
     }
     return std::unexpected(PackageError::capnp(std::move(kind), printable(e.getDescription())));
   } catch (const std::bad_alloc&) {

@@ -16,7 +16,8 @@ void emit(Level level, std::string_view message, std::initializer_list<Field> fi
   if (r == nullptr || !r->enabled(level, target)) {
     return;
   }
-  r->receive(Event{level, target, location, message, std::span<const Field>(fields.begin(), fields.size())});
+  r->receive(Event{level, target, location, message,
+                   std::span<const Field>(fields.begin(), fields.size())});
 }
 
 }  // namespace zem::events

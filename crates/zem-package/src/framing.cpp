@@ -30,8 +30,8 @@ Result<std::size_t> read_fully(int fd, std::uint8_t* out, std::size_t size) {
         continue;
       }
       const int error = errno;
-      return std::unexpected(
-          framing_error(fmt::format("cannot read the package: {} (os error {})", std::strerror(error), error)));
+      return std::unexpected(framing_error(
+          fmt::format("cannot read the package: {} (os error {})", std::strerror(error), error)));
     }
     if (n == 0) {
       break;
@@ -61,9 +61,9 @@ std::optional<std::uint64_t> bytes_left(int fd) {
 }
 
 PackageError premature_end(std::uint64_t needed, std::uint64_t held) {
-  return framing_error(fmt::format(
-      "premature end of file: the message framing needs {} bytes but the file holds {}", needed,
-      held));
+  return framing_error(
+      fmt::format("premature end of file: the message framing needs {} bytes but the file holds {}",
+                  needed, held));
 }
 
 }  // namespace
@@ -94,8 +94,8 @@ Result<FramedMessage> read_framed_message(int fd) {
   // 0xffffffff means 2^32 segments rather than wrapping to none.
   const std::uint64_t segment_count = std::uint64_t{little_endian_u32(first)} + 1;
   if (segment_count > max_segment_count) {
-    return std::unexpected(framing_error(
-        fmt::format("message has too many segments: {} (at most {})", segment_count, max_segment_count)));
+    return std::unexpected(framing_error(fmt::format(
+        "message has too many segments: {} (at most {})", segment_count, max_segment_count)));
   }
 
   // Header: the count word and one size word per segment, padded to 8 bytes.

@@ -13,7 +13,8 @@ struct TextFormCase {
 
 TEST(PackageErrorTest, TextFormNamesTheVariantAndItsPayload) {
   const TextFormCase cases[] = {
-      {"invalid", PackageError::invalid("blob digest mismatch"), R"(Invalid("blob digest mismatch"))"},
+      {"invalid", PackageError::invalid("blob digest mismatch"),
+       R"(Invalid("blob digest mismatch"))"},
       {"schema enum", PackageError::schema_enum(7), "SchemaEnum(NotInSchema(7))"},
       {"schema enum max", PackageError::schema_enum(65535), "SchemaEnum(NotInSchema(65535))"},
       {"utf8 bad sequence", PackageError::utf8(1, 1),

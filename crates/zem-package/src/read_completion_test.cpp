@@ -24,8 +24,9 @@ std::string read_result(std::span<const std::uint8_t> package) {
 }
 
 // The example with its stored build digest replaced by `change(digest)`.
-std::vector<std::uint8_t> with_digest(const std::function<std::vector<std::uint8_t>(Digest)>& change,
-                                      Application model = example_application()) {
+std::vector<std::uint8_t> with_digest(
+    const std::function<std::vector<std::uint8_t>(Digest)>& change,
+    Application model = example_application()) {
   PackageOptions options = example_options();
   const Digest digest = model.build_digest();
   options.tweak = [&](Root root) {

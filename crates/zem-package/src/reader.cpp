@@ -1,6 +1,5 @@
 #include "zem_package/reader.hpp"
 
-
 #include <capnp/serialize.h>
 #include <unistd.h>
 
@@ -211,8 +210,8 @@ Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchan
     for (const schema::HostCall::Reader call : calls) {
       auto name = read_text(call.getName());
       if (!name) return std::unexpected(std::move(name).error());
-      HostCall converted{std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(),
-                         {}, {}};
+      HostCall converted{
+          std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(), {}, {}};
       converted.page_refs_1 = read_page_refs(call.getPageRefs1());
       converted.page_refs_2 = read_page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
-
 #include "package_builder.hpp"
 #include "raw_package.hpp"
 #include "zem_package/application.hpp"
@@ -157,7 +156,9 @@ TEST(ReaderTest, BlobChecks) {
       {"declared size larger than the contents", compressed(0x10000), {}, "success"},
       {"declared size 2^63", compressed(std::uint64_t{1} << 63), {}, "success"},
       {"declared size 2^64 - 1", compressed(~std::uint64_t{0}), {}, "success"},
-      {"declared size one short", compressed(0xff), {},
+      {"declared size one short",
+       compressed(0xff),
+       {},
        "Io(Other: Destination buffer is too small)"},
       {"declared size zero", compressed(0), {}, "Io(Other: Destination buffer is too small)"},
       {"not zstd data", compressed(),
@@ -165,8 +166,7 @@ TEST(ReaderTest, BlobChecks) {
        "Io(Other: Unknown frame descriptor)"},
       {"empty zstd payload decompresses to nothing", compressed(),
        [](schema::Blob::Builder b) { b.disownData(); }, R"(Invalid("blob digest mismatch"))"},
-      {"compression code 2",
-       BlobEncoding{},
+      {"compression code 2", BlobEncoding{},
        [](schema::Blob::Builder b) { b.setCompression(static_cast<schema::Compression>(2)); },
        "SchemaEnum(NotInSchema(2))"},
       {"compression code 2 before a bad digest", BlobEncoding{},
@@ -327,8 +327,7 @@ TEST(ReaderTest, MalformedPointersAreCapnpErrors) {
        },
        "out-of-bounds"},
       {"struct pointer where a list belongs",
-       [](testing::RawPackage& w) { w.set(w.root_pointer(2), std::uint64_t{1} << 32); },
-       "list"},
+       [](testing::RawPackage& w) { w.set(w.root_pointer(2), std::uint64_t{1} << 32); }, "list"},
       {"root pointer to a list", [](testing::RawPackage& w) { w.set(0, w.get(0) | 1); }, "struct"},
   };
   for (const auto& c : cases) {
@@ -358,11 +357,14 @@ class Recorder : public events::Receiver {
 
   bool enabled(events::Level, std::string_view) const override { return true; }
   void receive(const events::Event& event) override {
-    Recorded r{event.level, std::string(event.target), event.location.file_name(),
-               std::string(event.message), {}};
+    Recorded r{event.level,
+               std::string(event.target),
+               event.location.file_name(),
+               std::string(event.message),
+               {}};
     for (const events::Field& f : event.fields) {
-      r.fields.emplace_back(f.name, std::visit([](const auto& v) { return fmt::format("{}", v); },
-                                               f.value));
+      r.fields.emplace_back(
+          f.name, std::visit([](const auto& v) { return fmt::format("{}", v); }, f.value));
     }
     recorded.push_back(std::move(r));
   }
@@ -376,8 +378,8 @@ class Recorder : public events::Receiver {
 TEST(ReaderTest, EventsMarkTheStartAndTheSuccessOfARead) {
   {
     Recorder recorder;
-    ASSERT_TRUE(Application::read(memory_file(build_package(example_application(),
-                                                            example_options()))));
+    ASSERT_TRUE(
+        Application::read(memory_file(build_package(example_application(), example_options()))));
     ASSERT_EQ(recorder.recorded.size(), 2U);
     const auto& first = recorder.recorded[0];
     EXPECT_EQ(first.level, events::Level::info);

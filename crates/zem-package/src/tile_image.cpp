@@ -24,9 +24,9 @@ Result<void> check_segment(const Segment& segment, const std::vector<Blob>& blob
                          segment.blob_offset <= blobs[segment.blob].data.size() &&
                          segment.data_size <= blobs[segment.blob].data.size() - segment.blob_offset;
   if (!data_fits) {
-    return std::unexpected(PackageError::invalid(fmt::format(
-        "segment at 0x{:x} on tile {} takes data from outside its blob", segment.address,
-        physical_tile)));
+    return std::unexpected(PackageError::invalid(
+        fmt::format("segment at 0x{:x} on tile {} takes data from outside its blob",
+                    segment.address, physical_tile)));
   }
   return {};
 }

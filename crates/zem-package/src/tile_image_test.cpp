@@ -37,8 +37,8 @@ TEST(TileImageTest, OneSegmentIsItsDataThenZeros) {
 }
 
 TEST(TileImageTest, GapsBetweenSegmentsAreZero) {
-  const auto image = image_of(tile_with({Segment{0x4d000, 0x10, 0, 0, 0x10, 0},
-                                         Segment{0x4c000, 0x100, 0, 0, 0x100, 0}}));
+  const auto image = image_of(
+      tile_with({Segment{0x4d000, 0x10, 0, 0, 0x10, 0}, Segment{0x4c000, 0x100, 0, 0, 0x100, 0}}));
   ASSERT_EQ(image.size(), 0x1010U);
   EXPECT_EQ(image[0], 1);
   EXPECT_EQ(image[0xff], 0);  // byte 0x100 of the counting blob wraps to 0
@@ -49,8 +49,8 @@ TEST(TileImageTest, GapsBetweenSegmentsAreZero) {
 }
 
 TEST(TileImageTest, EmptySegmentLowersTheLoadBase) {
-  const Application model = tile_with({Segment{0x4c100, 0x10, 0, 0, 0x10, 0},
-                                       Segment{0x4c000, 0, 0, 0, 0, 0}});
+  const Application model =
+      tile_with({Segment{0x4c100, 0x10, 0, 0, 0x10, 0}, Segment{0x4c000, 0, 0, 0, 0, 0}});
   EXPECT_EQ(load_base(model.tiles[0]), 0x4c000U);
   const auto image = image_of(model);
   ASSERT_EQ(image.size(), 0x110U);
@@ -64,8 +64,8 @@ TEST(TileImageTest, SegmentWithoutDataIsZeros) {
 }
 
 TEST(TileImageTest, OnlyEmptySegmentsGiveAnEmptyImage) {
-  const auto image = image_of(tile_with({Segment{0x4c800, 0, 0, 0, 0, 0},
-                                         Segment{0x4c800, 0, 0, 0, 0, 0}}));
+  const auto image =
+      image_of(tile_with({Segment{0x4c800, 0, 0, 0, 0, 0}, Segment{0x4c800, 0, 0, 0, 0, 0}}));
   EXPECT_TRUE(image.empty());
 }
 
@@ -103,9 +103,9 @@ TEST(TileImageTest, UnvalidatedModelsNeverReadOrWriteOutOfBounds) {
   }
   // Segments outside tile memory would wrap the 32-bit image length or ask
   // for gigabytes.
-  for (const Segment& segment : {Segment{0x10, 0x100, 0, 0, 0x10, 0},
-                                 Segment{0xffffff00, 0x100, 0, 0, 0x10, 0},
-                                 Segment{0xe7f00, 0x101, 0, 0, 0x10, 0}}) {
+  for (const Segment& segment :
+       {Segment{0x10, 0x100, 0, 0, 0x10, 0}, Segment{0xffffff00, 0x100, 0, 0, 0x10, 0},
+        Segment{0xe7f00, 0x101, 0, 0, 0x10, 0}}) {
     const auto image = tile_with({Segment{0x4c000, 0x100, 0, 0, 0x100, 0}, segment}).tile_image(5);
     ASSERT_FALSE(image.has_value());
     EXPECT_EQ(image.error().to_string(),

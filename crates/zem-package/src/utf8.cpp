@@ -14,11 +14,16 @@ struct SecondByteRange {
 
 constexpr SecondByteRange second_byte_range(std::uint8_t lead) {
   switch (lead) {
-    case 0xe0: return {0xa0, 0xbf};
-    case 0xed: return {0x80, 0x9f};
-    case 0xf0: return {0x90, 0xbf};
-    case 0xf4: return {0x80, 0x8f};
-    default: return {0x80, 0xbf};
+    case 0xe0:
+      return {0xa0, 0xbf};
+    case 0xed:
+      return {0x80, 0x9f};
+    case 0xf0:
+      return {0x90, 0xbf};
+    case 0xf4:
+      return {0x80, 0x8f};
+    default:
+      return {0x80, 0xbf};
   }
 }
 
@@ -51,9 +56,9 @@ std::optional<Utf8Fault> check_utf8(std::span<const std::uint8_t> bytes) noexcep
         return Utf8Fault{i, std::nullopt};
       }
       const std::uint8_t byte = bytes[i + k];
-      const bool fits = k == 1 ? byte >= second_byte_range(lead).low &&
-                                     byte <= second_byte_range(lead).high
-                               : is_continuation(byte);
+      const bool fits =
+          k == 1 ? byte >= second_byte_range(lead).low && byte <= second_byte_range(lead).high
+                 : is_continuation(byte);
       if (!fits) {
         return Utf8Fault{i, static_cast<std::uint8_t>(k)};
       }
@@ -68,10 +73,18 @@ char32_t next_code_point(std::string_view& text) noexcept {
   const std::size_t width = sequence_width(byte(0));
   char32_t code = 0;
   switch (width) {
-    case 2: code = byte(0) & 0x1fU; break;
-    case 3: code = byte(0) & 0x0fU; break;
-    case 4: code = byte(0) & 0x07U; break;
-    default: code = byte(0); break;
+    case 2:
+      code = byte(0) & 0x1fU;
+      break;
+    case 3:
+      code = byte(0) & 0x0fU;
+      break;
+    case 4:
+      code = byte(0) & 0x07U;
+      break;
+    default:
+      code = byte(0);
+      break;
   }
   const std::size_t taken = width < 1 || width > text.size() ? 1 : width;
   for (std::size_t k = 1; k < taken; ++k) {

@@ -9,8 +9,8 @@
 namespace zem {
 
 struct Utf8Fault {
-  std::size_t valid_up_to = 0;              // bytes before the bad sequence
-  std::optional<std::uint8_t> error_len;    // its length; none when the text ends inside it
+  std::size_t valid_up_to = 0;            // bytes before the bad sequence
+  std::optional<std::uint8_t> error_len;  // its length; none when the text ends inside it
 };
 
 // Checks `bytes` as UTF-8 (no overlong forms, no surrogates, nothing above

@@ -50,13 +50,15 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 
 // Whether [offset, offset + length) lies within `size` bytes. A sum past
 // 2^64 - 1 counts as too large.
-[[nodiscard]] bool range_fits(std::uint64_t offset, std::uint64_t length, std::uint64_t size) noexcept {
+[[nodiscard]] bool range_fits(std::uint64_t offset, std::uint64_t length,
+                              std::uint64_t size) noexcept {
   std::uint64_t end = 0;
   return !__builtin_add_overflow(offset, length, &end) && end <= size;
 }
 
 // Device configuration writes: aligned and unique.
-[[nodiscard]] Result<void> check_device_config_writes(const std::vector<DeviceConfigWrite>& writes) {
+[[nodiscard]] Result<void> check_device_config_writes(
+    const std::vector<DeviceConfigWrite>& writes) {
   std::unordered_set<std::uint32_t> seen;
   seen.reserve(writes.size());
   for (const DeviceConfigWrite& write : writes) {
@@ -76,9 +78,10 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
     if (end > u32_max) {
       return fail("segment address overflow");
     }
-    const bool invalid = segment.address < tile_memory_base || end > tile_memory_end ||
-                         segment.data_size > segment.memory_size || segment.blob >= blobs.size() ||
-                         !range_fits(segment.blob_offset, segment.data_size, blobs[segment.blob].data.size());
+    const bool invalid =
+        segment.address < tile_memory_base || end > tile_memory_end ||
+        segment.data_size > segment.memory_size || segment.blob >= blobs.size() ||
+        !range_fits(segment.blob_offset, segment.data_size, blobs[segment.blob].data.size());
     if (invalid) {
       return fail(fmt::format("invalid segment on tile {}", tile.physical_tile));
     }
@@ -109,7 +112,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
     // Ranges that only touch (end == next start) do not overlap.
     if (earlier_end > later_start) {
       return fail(fmt::format("overlapping segments on tile {}: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}",
-                              tile.physical_tile, earlier_start, earlier_end, later_start, later_end));
+                              tile.physical_tile, earlier_start, earlier_end, later_start,
+                              later_end));
     }
   }
   return {};
@@ -119,7 +123,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 // overlap) before the next one starts.
 // On success `tile_set` holds the physical tile of every tile, which is the
 // set of tiles that binding slices may name.
-[[nodiscard]] Result<void> check_tiles(const std::vector<TileImage>& tiles, const std::vector<Blob>& blobs,
+[[nodiscard]] Result<void> check_tiles(const std::vector<TileImage>& tiles,
+                                       const std::vector<Blob>& blobs,
                                        std::unordered_set<std::uint32_t>& tile_set) {
   tile_set.reserve(tiles.size());
   for (const TileImage& tile : tiles) {
@@ -144,7 +149,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
   if (end > u32_max) {
     return fail("binding address overflow");
   }
-  if (!tile_set.contains(slice.physical_tile) || end > tile_memory_end || slice.address < tile_memory_base) {
+  if (!tile_set.contains(slice.physical_tile) || end > tile_memory_end ||
+      slice.address < tile_memory_base) {
     return fail(fmt::format("binding {} references invalid tile memory", binding.name));
   }
   return {};
@@ -163,7 +169,8 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 // with its own small hash table, which stays in cache. The earliest repeat
 // over all partitions is the answer.
 template <class NameAt>
-[[nodiscard]] std::optional<std::size_t> first_repeated_name(std::size_t count, const NameAt& name_at) {
+[[nodiscard]] std::optional<std::size_t> first_repeated_name(std::size_t count,
+                                                             const NameAt& name_at) {
   struct Entry {
     std::size_t hash;
     std::size_t position;
@@ -172,7 +179,8 @@ template <class NameAt>
   constexpr int hash_bits = std::numeric_limits<std::size_t>::digits;
   const std::hash<std::string_view> hash_of;
 
-  const std::size_t partitions = std::bit_ceil(std::max<std::size_t>(count / names_per_partition, 1));
+  const std::size_t partitions =
+      std::bit_ceil(std::max<std::size_t>(count / names_per_partition, 1));
   const int partition_bits = std::countr_zero(partitions);
   const auto partition_of = [partition_bits](std::size_t hash) -> std::size_t {
     return partition_bits == 0 ? 0 : hash >> (hash_bits - partition_bits);
@@ -200,7 +208,8 @@ template <class NameAt>
   std::optional<std::size_t> first;
   std::vector<std::size_t> table;  // open addressing: 1 + index into the partition, 0 when free
   for (std::size_t p = 0; p < partitions; ++p) {
-    const std::span<const Entry> partition(partitioned.data() + bounds[p], bounds[p + 1] - bounds[p]);
+    const std::span<const Entry> partition(partitioned.data() + bounds[p],
+                                           bounds[p + 1] - bounds[p]);
     const std::size_t mask = std::bit_ceil(std::max<std::size_t>(2 * partition.size(), 8)) - 1;
     table.assign(mask + 1, 0);
     for (std::size_t index = 0; index < partition.size(); ++index) {
@@ -231,7 +240,8 @@ template <class NameAt>
 
 // The bindings. The three lists are walked in order, as one sequence; one name set
 // covers them all.
-[[nodiscard]] Result<void> check_bindings(const Application& app, const std::unordered_set<std::uint32_t>& tile_set) {
+[[nodiscard]] Result<void> check_bindings(const Application& app,
+                                          const std::unordered_set<std::uint32_t>& tile_set) {
   const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
   const std::size_t first_size = app.bindings_1.size();
   const std::size_t first_two_sizes = first_size + app.bindings_2.size();
@@ -266,7 +276,8 @@ template <class NameAt>
 }
 
 // One page reference of a host call: the page exists and holds the range.
-[[nodiscard]] Result<void> check_page_ref(const HostCall& call, const HostPageRef& ref, const PageMap& pages) {
+[[nodiscard]] Result<void> check_page_ref(const HostCall& call, const HostPageRef& ref,
+                                          const PageMap& pages) {
   const auto page = pages.find(ref.page);
   if (page == pages.end()) {
     return fail(fmt::format("host call {} references missing page", call.name));
@@ -305,7 +316,8 @@ template <class NameAt>
 
   // The startup protocol word lies inside its page.
   const auto startup = pages.find(host.startup_page);
-  if (startup == pages.end() || !range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
+  if (startup == pages.end() ||
+      !range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
     return fail("invalid host startup protocol");
   }
 

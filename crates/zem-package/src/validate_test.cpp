@@ -43,7 +43,8 @@ Segment segment(std::uint32_t address, std::uint32_t memory_size, std::uint64_t 
 }
 
 RegionSlice slice(std::uint32_t physical_tile, std::uint32_t address, std::uint64_t length) {
-  return RegionSlice{.physical_tile = physical_tile, .address = address, .offset = 0, .length = length};
+  return RegionSlice{
+      .physical_tile = physical_tile, .address = address, .offset = 0, .length = length};
 }
 
 HostPageRef page_ref(std::uint32_t page, std::uint64_t offset, std::uint64_t length) {
@@ -67,16 +68,22 @@ Application valid_application() {
   app.blobs.push_back(blob_of_size(0x100, 0xaa));
   app.blobs.push_back(blob_of_size(0x20, 0xbb));
 
-  app.tiles.push_back(TileImage{.physical_tile = 5,
+  app.tiles.push_back(TileImage{
+      .physical_tile = 5,
+      .aux_1 = 0,
+      .aux_2 = 0,
+      .aux_3 = 0,
+      .segments = {segment(0x4c000, 0x100, 0, 0, 0x10), segment(0x4c100, 0x100, 1, 0x10, 0x10)}});
+  app.tiles.push_back(TileImage{.physical_tile = 6,
                                 .aux_1 = 0,
                                 .aux_2 = 0,
                                 .aux_3 = 0,
-                                .segments = {segment(0x4c000, 0x100, 0, 0, 0x10), segment(0x4c100, 0x100, 1, 0x10, 0x10)}});
-  app.tiles.push_back(TileImage{
-      .physical_tile = 6, .aux_1 = 0, .aux_2 = 0, .aux_3 = 0, .segments = {segment(0xe7f00, 0x100, 0, 0, 0x100)}});
+                                .segments = {segment(0xe7f00, 0x100, 0, 0, 0x100)}});
 
-  app.bindings_1.push_back(Binding{.name = "alpha", .label = "l", .values = {1, 2}, .slices = {slice(5, 0x4c000, 0x100)}});
-  app.bindings_2.push_back(Binding{.name = "beta", .label = "", .values = {}, .slices = {slice(6, 0xe7f00, 0x100)}});
+  app.bindings_1.push_back(Binding{
+      .name = "alpha", .label = "l", .values = {1, 2}, .slices = {slice(5, 0x4c000, 0x100)}});
+  app.bindings_2.push_back(
+      Binding{.name = "beta", .label = "", .values = {}, .slices = {slice(6, 0xe7f00, 0x100)}});
   app.bindings_3.push_back(Binding{.name = "gamma", .label = "", .values = {}, .slices = {}});
 
   HostExchange& host = app.host_exchange;
@@ -161,14 +168,19 @@ const Case rejected[] = {
     {"duplicate_write", [](Application& a) { a.device_config_writes[1].address = 0x100; },
      R"(Invalid("unaligned or duplicate device configuration write"))"},
     {"duplicate_write_with_other_value_later_in_list",
-     [](Application& a) { a.device_config_writes.push_back(DeviceConfigWrite{.address = 0x100, .value = 9}); },
+     [](Application& a) {
+       a.device_config_writes.push_back(DeviceConfigWrite{.address = 0x100, .value = 9});
+     },
      R"(Invalid("unaligned or duplicate device configuration write"))"},
 
     // Duplicate tiles.
     {"duplicate_physical_tile", [](Application& a) { a.tiles[1].physical_tile = 5; },
      R"(Invalid("duplicate physical tile 5"))"},
     {"duplicate_physical_tile_without_segments",
-     [](Application& a) { a.tiles.push_back(TileImage{.physical_tile = 6, .aux_1 = 1, .aux_2 = 2, .aux_3 = 3, .segments = {}}); },
+     [](Application& a) {
+       a.tiles.push_back(
+           TileImage{.physical_tile = 6, .aux_1 = 1, .aux_2 = 2, .aux_3 = 3, .segments = {}});
+     },
      R"(Invalid("duplicate physical tile 6"))"},
     {"duplicate_physical_tile_4294967295",
      [](Application& a) {
@@ -178,68 +190,90 @@ const Case rejected[] = {
      R"(Invalid("duplicate physical tile 4294967295"))"},
 
     // Segment address overflow.
-    {"segment_address_overflow", [](Application& a) { a.tiles[0].segments[1] = segment(0xfffffff0, 0x20); },
+    {"segment_address_overflow",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0xfffffff0, 0x20); },
      R"(Invalid("segment address overflow"))"},
-    {"segment_end_exactly_2_pow_32", [](Application& a) { a.tiles[0].segments[1] = segment(0xffffffff, 1); },
+    {"segment_end_exactly_2_pow_32",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0xffffffff, 1); },
      R"(Invalid("segment address overflow"))"},
-    {"segment_of_size_0xffffffff_at_1", [](Application& a) { a.tiles[0].segments[1] = segment(1, 0xffffffff); },
+    {"segment_of_size_0xffffffff_at_1",
+     [](Application& a) { a.tiles[0].segments[1] = segment(1, 0xffffffff); },
      R"(Invalid("segment address overflow"))"},
 
     // Invalid segments.
     {"segment_end_0xffffffff_fits_but_is_invalid",
      [](Application& a) { a.tiles[0].segments[1] = segment(0xffffff00, 0xff); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"segment_below_tile_memory_even_when_empty", [](Application& a) { a.tiles[0].segments[1] = segment(0x4bffc, 0); },
+    {"segment_below_tile_memory_even_when_empty",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0x4bffc, 0); },
      R"(Invalid("invalid segment on tile 5"))"},
     {"segment_at_address_0", [](Application& a) { a.tiles[0].segments[1] = segment(0, 0x10); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"segment_one_byte_past_tile_memory_end", [](Application& a) { a.tiles[1].segments[0].memory_size = 0x101; },
+    {"segment_one_byte_past_tile_memory_end",
+     [](Application& a) { a.tiles[1].segments[0].memory_size = 0x101; },
      R"(Invalid("invalid segment on tile 6"))"},
-    {"segment_starting_at_tile_memory_end", [](Application& a) { a.tiles[1].segments[0] = segment(0xe8000, 1); },
+    {"segment_starting_at_tile_memory_end",
+     [](Application& a) { a.tiles[1].segments[0] = segment(0xe8000, 1); },
      R"(Invalid("invalid segment on tile 6"))"},
-    {"empty_segment_past_tile_memory_end", [](Application& a) { a.tiles[1].segments[0] = segment(0xe8001, 0); },
+    {"empty_segment_past_tile_memory_end",
+     [](Application& a) { a.tiles[1].segments[0] = segment(0xe8001, 0); },
      R"(Invalid("invalid segment on tile 6"))"},
-    {"data_size_larger_than_memory_size", [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0xff, 0, 0, 0x100); },
+    {"data_size_larger_than_memory_size",
+     [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0xff, 0, 0, 0x100); },
      R"(Invalid("invalid segment on tile 5"))"},
     {"blob_position_past_blob_list", [](Application& a) { a.tiles[0].segments[0].blob = 2; },
      R"(Invalid("invalid segment on tile 5"))"},
     {"blob_position_past_blob_list_without_data",
      [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 2, 0, 0); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"blob_position_2_pow_32", [](Application& a) { a.tiles[0].segments[0].blob = std::uint64_t{1} << 32U; },
+    {"blob_position_2_pow_32",
+     [](Application& a) { a.tiles[0].segments[0].blob = std::uint64_t{1} << 32U; },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"no_blobs_at_all", [](Application& a) { a.blobs.clear(); }, R"(Invalid("invalid segment on tile 5"))"},
-    {"blob_range_one_byte_past_data", [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 0, 0xf1, 0x10); },
+    {"no_blobs_at_all", [](Application& a) { a.blobs.clear(); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"blob_range_past_smaller_blob", [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0, 0x21); },
+    {"blob_range_one_byte_past_data",
+     [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 0, 0xf1, 0x10); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"empty_blob_range_past_data", [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 0, 0x101, 0); },
+    {"blob_range_past_smaller_blob",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0, 0x21); },
+     R"(Invalid("invalid segment on tile 5"))"},
+    {"empty_blob_range_past_data",
+     [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 0, 0x101, 0); },
      R"(Invalid("invalid segment on tile 5"))"},
     {"blob_range_wraps_past_2_pow_64",
      [](Application& a) { a.tiles[0].segments[0] = segment(0x4c000, 0x100, 0, u64_max, 1); },
      R"(Invalid("invalid segment on tile 5"))"},
-    {"invalid_segment_on_second_tile", [](Application& a) { a.tiles[1].segments[0].data_size = 0x101; },
+    {"invalid_segment_on_second_tile",
+     [](Application& a) { a.tiles[1].segments[0].data_size = 0x101; },
      R"(Invalid("invalid segment on tile 6"))"},
 
     // Overlapping segments.
     {"overlap_reported_in_sorted_order",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c080, 0x180), segment(0x4c000, 0x100)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c080, 0x180), segment(0x4c000, 0x100)};
+     },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c080..0x4c200"))"},
     {"overlap_of_equal_starts_sorted_by_end",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c000, 0x200), segment(0x4c000, 0x100)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c000, 0x200), segment(0x4c000, 0x100)};
+     },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c000..0x4c200"))"},
     {"overlap_of_identical_ranges",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c000, 0x100), segment(0x4c000, 0x100)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c000, 0x100), segment(0x4c000, 0x100)};
+     },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c000..0x4c100"))"},
     {"overlap_by_one_byte", [](Application& a) { a.tiles[0].segments[1].address = 0x4c0ff; },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c0ff..0x4c1ff"))"},
     {"overlap_of_contained_range",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c000, 0x1000), segment(0x4c800, 0x10)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c000, 0x1000), segment(0x4c800, 0x10)};
+     },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4d000 and 0x4c800..0x4c810"))"},
     {"first_overlap_in_sorted_order_reported",
      [](Application& a) {
-       a.tiles[0].segments = {segment(0x50000, 0x100), segment(0x500f0, 0x100), segment(0x4d080, 0x10),
-                              segment(0x4d000, 0x100)};
+       a.tiles[0].segments = {segment(0x50000, 0x100), segment(0x500f0, 0x100),
+                              segment(0x4d080, 0x10), segment(0x4d000, 0x100)};
      },
      R"(Invalid("overlapping segments on tile 5: 0x4d000..0x4d100 and 0x4d080..0x4d090"))"},
     {"overlap_with_zero_size_segment_between",
@@ -254,11 +288,14 @@ const Case rejected[] = {
     // Binding names.
     {"empty_binding_name", [](Application& a) { a.bindings_3[0].name.clear(); },
      R"(Invalid("empty or duplicate binding "))"},
-    {"duplicate_binding_in_same_list", [](Application& a) { a.bindings_1.push_back(a.bindings_1[0]); },
+    {"duplicate_binding_in_same_list",
+     [](Application& a) { a.bindings_1.push_back(a.bindings_1[0]); },
      R"(Invalid("empty or duplicate binding alpha"))"},
-    {"duplicate_binding_across_lists_1_and_3", [](Application& a) { a.bindings_3[0].name = "alpha"; },
+    {"duplicate_binding_across_lists_1_and_3",
+     [](Application& a) { a.bindings_3[0].name = "alpha"; },
      R"(Invalid("empty or duplicate binding alpha"))"},
-    {"duplicate_binding_across_lists_2_and_3", [](Application& a) { a.bindings_3[0].name = "beta"; },
+    {"duplicate_binding_across_lists_2_and_3",
+     [](Application& a) { a.bindings_3[0].name = "beta"; },
      R"(Invalid("empty or duplicate binding beta"))"},
     {"duplicate_binding_name_with_double_quote",
      [](Application& a) {
@@ -274,33 +311,43 @@ const Case rejected[] = {
      R"(Invalid("empty or duplicate binding x\\y\nz"))"},
 
     // Binding slices.
-    {"slice_length_2_pow_32", [](Application& a) { a.bindings_1[0].slices[0].length = 0x100000000; },
+    {"slice_length_2_pow_32",
+     [](Application& a) { a.bindings_1[0].slices[0].length = 0x100000000; },
      R"(Invalid("binding alpha slice is too large"))"},
     {"slice_length_u64_max", [](Application& a) { a.bindings_1[0].slices[0].length = u64_max; },
      R"(Invalid("binding alpha slice is too large"))"},
-    {"slice_address_overflow", [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0xffffff00, 0x100); },
+    {"slice_address_overflow",
+     [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0xffffff00, 0x100); },
      R"(Invalid("binding address overflow"))"},
-    {"slice_of_length_0xffffffff_at_1", [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 1, 0xffffffff); },
+    {"slice_of_length_0xffffffff_at_1",
+     [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 1, 0xffffffff); },
      R"(Invalid("binding address overflow"))"},
     {"slice_on_unknown_tile", [](Application& a) { a.bindings_1[0].slices[0].physical_tile = 9; },
      R"(Invalid("binding alpha references invalid tile memory"))"},
-    {"slice_below_tile_memory", [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0x4bfff, 1); },
+    {"slice_below_tile_memory",
+     [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0x4bfff, 1); },
      R"(Invalid("binding alpha references invalid tile memory"))"},
-    {"empty_slice_below_tile_memory", [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0x4bfff, 0); },
+    {"empty_slice_below_tile_memory",
+     [](Application& a) { a.bindings_1[0].slices[0] = slice(5, 0x4bfff, 0); },
      R"(Invalid("binding alpha references invalid tile memory"))"},
-    {"slice_one_byte_past_tile_memory_end", [](Application& a) { a.bindings_2[0].slices[0].length = 0x101; },
+    {"slice_one_byte_past_tile_memory_end",
+     [](Application& a) { a.bindings_2[0].slices[0].length = 0x101; },
      R"(Invalid("binding beta references invalid tile memory"))"},
-    {"empty_slice_past_tile_memory_end", [](Application& a) { a.bindings_2[0].slices[0] = slice(6, 0xe8001, 0); },
+    {"empty_slice_past_tile_memory_end",
+     [](Application& a) { a.bindings_2[0].slices[0] = slice(6, 0xe8001, 0); },
      R"(Invalid("binding beta references invalid tile memory"))"},
     {"slice_end_0xffffffff_fits_but_is_invalid",
      [](Application& a) { a.bindings_2[0].slices[0] = slice(6, 0xffffff00, 0xff); },
      R"(Invalid("binding beta references invalid tile memory"))"},
     {"second_slice_of_binding_invalid",
-     [](Application& a) { a.bindings_3[0].slices = {slice(5, 0x4c000, 0x10), slice(7, 0x4c000, 0x10)}; },
+     [](Application& a) {
+       a.bindings_3[0].slices = {slice(5, 0x4c000, 0x10), slice(7, 0x4c000, 0x10)};
+     },
      R"(Invalid("binding gamma references invalid tile memory"))"},
 
     // Page table.
-    {"duplicate_page_id_with_same_size", [](Application& a) { a.host_exchange.pages.push_back(HostPage{.id = 1, .size = 0x1000}); },
+    {"duplicate_page_id_with_same_size",
+     [](Application& a) { a.host_exchange.pages.push_back(HostPage{.id = 1, .size = 0x1000}); },
      R"(Invalid("invalid host page table"))"},
     {"duplicate_page_id_with_other_size", [](Application& a) { a.host_exchange.pages[1].id = 1; },
      R"(Invalid("invalid host page table"))"},
@@ -318,11 +365,13 @@ const Case rejected[] = {
     // Startup protocol.
     {"startup_page_unknown", [](Application& a) { a.host_exchange.startup_page = 9; },
      R"(Invalid("invalid host startup protocol"))"},
-    {"startup_word_one_byte_past_page", [](Application& a) { a.host_exchange.startup_offset = 0x1000 - 3; },
+    {"startup_word_one_byte_past_page",
+     [](Application& a) { a.host_exchange.startup_offset = 0x1000 - 3; },
      R"(Invalid("invalid host startup protocol"))"},
     {"startup_offset_at_page_end", [](Application& a) { a.host_exchange.startup_offset = 0x1000; },
      R"(Invalid("invalid host startup protocol"))"},
-    {"startup_word_wraps_past_2_pow_64", [](Application& a) { a.host_exchange.startup_offset = u64_max - 1; },
+    {"startup_word_wraps_past_2_pow_64",
+     [](Application& a) { a.host_exchange.startup_offset = u64_max - 1; },
      R"(Invalid("invalid host startup protocol"))"},
     {"startup_page_too_small_for_a_word",
      [](Application& a) {
@@ -332,19 +381,25 @@ const Case rejected[] = {
      R"(Invalid("invalid host startup protocol"))"},
 
     // Host call invocations.
-    {"host_call_without_invocations", [](Application& a) { a.host_exchange.calls[1].invocations = 0; },
+    {"host_call_without_invocations",
+     [](Application& a) { a.host_exchange.calls[1].invocations = 0; },
      R"(Invalid("host call call_b has no invocations"))"},
 
     // Host call page references.
-    {"first_list_references_missing_page", [](Application& a) { a.host_exchange.calls[0].page_refs_1[0].page = 9; },
+    {"first_list_references_missing_page",
+     [](Application& a) { a.host_exchange.calls[0].page_refs_1[0].page = 9; },
      R"(Invalid("host call call_a references missing page"))"},
-    {"second_list_references_missing_page", [](Application& a) { a.host_exchange.calls[1].page_refs_2[0].page = 3; },
+    {"second_list_references_missing_page",
+     [](Application& a) { a.host_exchange.calls[1].page_refs_2[0].page = 3; },
      R"(Invalid("host call call_b references missing page"))"},
-    {"first_list_exceeds_page", [](Application& a) { a.host_exchange.calls[0].page_refs_1[0] = page_ref(1, 0xff1, 0x10); },
+    {"first_list_exceeds_page",
+     [](Application& a) { a.host_exchange.calls[0].page_refs_1[0] = page_ref(1, 0xff1, 0x10); },
      R"(Invalid("host call call_a exceeds page bounds"))"},
-    {"second_list_exceeds_page_by_one_byte", [](Application& a) { a.host_exchange.calls[0].page_refs_2[0].offset = 0x31; },
+    {"second_list_exceeds_page_by_one_byte",
+     [](Application& a) { a.host_exchange.calls[0].page_refs_2[0].offset = 0x31; },
      R"(Invalid("host call call_a exceeds page bounds"))"},
-    {"empty_range_past_page_end", [](Application& a) { a.host_exchange.calls[1].page_refs_2[0] = page_ref(2, 0x41, 0); },
+    {"empty_range_past_page_end",
+     [](Application& a) { a.host_exchange.calls[1].page_refs_2[0] = page_ref(2, 0x41, 0); },
      R"(Invalid("host call call_b exceeds page bounds"))"},
     {"page_range_wraps_past_2_pow_64_by_offset",
      [](Application& a) { a.host_exchange.calls[0].page_refs_1[0] = page_ref(1, u64_max, 2); },
@@ -364,41 +419,61 @@ INSTANTIATE_TEST_SUITE_P(ValidateRejects, ValidateCase, testing::ValuesIn(reject
 
 // Edges that must pass.
 const Case accepted[] = {
-    {"segment_ending_exactly_at_tile_memory_end", [](Application& a) { a.tiles[1].segments[0] = segment(0xe7f00, 0x100); }, "ok"},
-    {"segment_filling_all_tile_memory", [](Application& a) { a.tiles[1].segments[0] = segment(0x4c000, 0x9c000); }, "ok"},
-    {"empty_segment_at_tile_memory_end", [](Application& a) { a.tiles[1].segments.push_back(segment(0xe8000, 0)); }, "ok"},
-    {"empty_segment_inside_another", [](Application& a) { a.tiles[0].segments.push_back(segment(0x4c080, 0)); }, "ok"},
-    {"empty_segment_at_start_of_another", [](Application& a) { a.tiles[0].segments.push_back(segment(0x4c000, 0)); }, "ok"},
+    {"segment_ending_exactly_at_tile_memory_end",
+     [](Application& a) { a.tiles[1].segments[0] = segment(0xe7f00, 0x100); }, "ok"},
+    {"segment_filling_all_tile_memory",
+     [](Application& a) { a.tiles[1].segments[0] = segment(0x4c000, 0x9c000); }, "ok"},
+    {"empty_segment_at_tile_memory_end",
+     [](Application& a) { a.tiles[1].segments.push_back(segment(0xe8000, 0)); }, "ok"},
+    {"empty_segment_inside_another",
+     [](Application& a) { a.tiles[0].segments.push_back(segment(0x4c080, 0)); }, "ok"},
+    {"empty_segment_at_start_of_another",
+     [](Application& a) { a.tiles[0].segments.push_back(segment(0x4c000, 0)); }, "ok"},
     {"touching_segments_listed_backwards",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c100, 0x100), segment(0x4c000, 0x100)}; }, "ok"},
-    {"same_ranges_on_different_tiles", [](Application& a) { a.tiles[1].segments = a.tiles[0].segments; }, "ok"},
-    {"blob_range_ending_at_end_of_data", [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0x10, 0x10); }, "ok"},
-    {"empty_blob_range_at_end_of_data", [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0x20, 0); }, "ok"},
-    {"data_size_equal_to_memory_size", [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x20, 1, 0, 0x20); }, "ok"},
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c100, 0x100), segment(0x4c000, 0x100)};
+     },
+     "ok"},
+    {"same_ranges_on_different_tiles",
+     [](Application& a) { a.tiles[1].segments = a.tiles[0].segments; }, "ok"},
+    {"blob_range_ending_at_end_of_data",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0x10, 0x10); }, "ok"},
+    {"empty_blob_range_at_end_of_data",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x100, 1, 0x20, 0); }, "ok"},
+    {"data_size_equal_to_memory_size",
+     [](Application& a) { a.tiles[0].segments[1] = segment(0x4c100, 0x20, 1, 0, 0x20); }, "ok"},
     {"tiles_without_segments",
      [](Application& a) {
        a.tiles[0].segments.clear();
        a.tiles[1].segments.clear();
      },
      "ok"},
-    {"tile_number_0", [](Application& a) {
+    {"tile_number_0",
+     [](Application& a) {
        a.tiles[0].physical_tile = 0;
        a.bindings_1[0].slices[0].physical_tile = 0;
-     }, "ok"},
+     },
+     "ok"},
     {"no_device_config_writes", [](Application& a) { a.device_config_writes.clear(); }, "ok"},
     {"device_config_write_at_0_and_same_values",
      [](Application& a) {
-       a.device_config_writes = {DeviceConfigWrite{.address = 0, .value = 7}, DeviceConfigWrite{.address = 0xfffffffc, .value = 7}};
+       a.device_config_writes = {DeviceConfigWrite{.address = 0, .value = 7},
+                                 DeviceConfigWrite{.address = 0xfffffffc, .value = 7}};
      },
      "ok"},
-    {"binding_names_differing_only_in_case", [](Application& a) { a.bindings_3[0].name = "Alpha"; }, "ok"},
+    {"binding_names_differing_only_in_case", [](Application& a) { a.bindings_3[0].name = "Alpha"; },
+     "ok"},
     {"binding_name_prefix_of_another", [](Application& a) { a.bindings_3[0].name = "alph"; }, "ok"},
-    {"empty_slice_at_tile_memory_end", [](Application& a) { a.bindings_3[0].slices = {slice(5, 0xe8000, 0)}; }, "ok"},
-    {"slice_filling_all_tile_memory", [](Application& a) { a.bindings_3[0].slices = {slice(6, 0x4c000, 0x9c000)}; }, "ok"},
-    {"slice_outside_any_segment_on_known_tile", [](Application& a) { a.bindings_3[0].slices = {slice(5, 0xe0000, 0x10)}; }, "ok"},
+    {"empty_slice_at_tile_memory_end",
+     [](Application& a) { a.bindings_3[0].slices = {slice(5, 0xe8000, 0)}; }, "ok"},
+    {"slice_filling_all_tile_memory",
+     [](Application& a) { a.bindings_3[0].slices = {slice(6, 0x4c000, 0x9c000)}; }, "ok"},
+    {"slice_outside_any_segment_on_known_tile",
+     [](Application& a) { a.bindings_3[0].slices = {slice(5, 0xe0000, 0x10)}; }, "ok"},
     {"slice_offset_is_not_checked",
      [](Application& a) { a.bindings_1[0].slices[0].offset = u64_max; }, "ok"},
-    {"same_slice_in_two_bindings", [](Application& a) { a.bindings_3[0].slices = a.bindings_1[0].slices; }, "ok"},
+    {"same_slice_in_two_bindings",
+     [](Application& a) { a.bindings_3[0].slices = a.bindings_1[0].slices; }, "ok"},
     {"no_host_calls_and_unknown_startup_page",
      [](Application& a) {
        a.host_exchange.calls.clear();
@@ -407,15 +482,24 @@ const Case accepted[] = {
      },
      "ok"},
     {"no_host_exchange_at_all", [](Application& a) { a.host_exchange = HostExchange{}; }, "ok"},
-    {"startup_word_ending_at_page_end", [](Application& a) { a.host_exchange.startup_offset = 0x1000 - 4; }, "ok"},
-    {"required_page_listed_twice", [](Application& a) { a.host_exchange.required_pages = {1, 1, 2}; }, "ok"},
+    {"startup_word_ending_at_page_end",
+     [](Application& a) { a.host_exchange.startup_offset = 0x1000 - 4; }, "ok"},
+    {"required_page_listed_twice",
+     [](Application& a) {
+       a.host_exchange.required_pages = {1, 1, 2};
+     },
+     "ok"},
     {"no_required_pages", [](Application& a) { a.host_exchange.required_pages.clear(); }, "ok"},
-    {"page_of_size_0_unreferenced", [](Application& a) { a.host_exchange.pages.push_back(HostPage{.id = 0, .size = 0}); }, "ok"},
-    {"empty_range_at_page_end", [](Application& a) { a.host_exchange.calls[1].page_refs_2[0] = page_ref(2, 0x40, 0); }, "ok"},
-    {"host_call_without_page_refs", [](Application& a) {
+    {"page_of_size_0_unreferenced",
+     [](Application& a) { a.host_exchange.pages.push_back(HostPage{.id = 0, .size = 0}); }, "ok"},
+    {"empty_range_at_page_end",
+     [](Application& a) { a.host_exchange.calls[1].page_refs_2[0] = page_ref(2, 0x40, 0); }, "ok"},
+    {"host_call_without_page_refs",
+     [](Application& a) {
        a.host_exchange.calls[0].page_refs_1.clear();
        a.host_exchange.calls[0].page_refs_2.clear();
-     }, "ok"},
+     },
+     "ok"},
     {"host_call_with_default_invocations",
      [](Application& a) {
        HostCall call;  // invocations keeps its default, 1
@@ -423,7 +507,8 @@ const Case accepted[] = {
        a.host_exchange.calls.push_back(call);
      },
      "ok"},
-    {"host_calls_with_same_name", [](Application& a) { a.host_exchange.calls[1].name = "call_a"; }, "ok"},
+    {"host_calls_with_same_name", [](Application& a) { a.host_exchange.calls[1].name = "call_a"; },
+     "ok"},
     {"empty_host_call_name", [](Application& a) { a.host_exchange.calls[1].name.clear(); }, "ok"},
 };
 
@@ -465,7 +550,8 @@ const Case rule_order[] = {
     {"earlier_tile_overlap_before_later_duplicate_tile",
      [](Application& a) {
        a.tiles[0].segments[1].address = 0x4c080;
-       a.tiles.push_back(TileImage{.physical_tile = 5, .aux_1 = 0, .aux_2 = 0, .aux_3 = 0, .segments = {}});
+       a.tiles.push_back(
+           TileImage{.physical_tile = 5, .aux_1 = 0, .aux_2 = 0, .aux_3 = 0, .segments = {}});
      },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c080..0x4c180"))"},
     {"earlier_tile_overlap_before_later_tile_invalid_segment",
@@ -475,13 +561,20 @@ const Case rule_order[] = {
      },
      R"(Invalid("overlapping segments on tile 5: 0x4c000..0x4c100 and 0x4c080..0x4c180"))"},
     {"invalid_segment_before_overlap_listed_earlier",
-     [](Application& a) { a.tiles[0].segments = {segment(0x4c000, 0x100), segment(0x4c080, 0x100), segment(0x10, 0x10)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x4c000, 0x100), segment(0x4c080, 0x100),
+                              segment(0x10, 0x10)};
+     },
      R"(Invalid("invalid segment on tile 5"))"},
     {"invalid_segment_before_later_overflow",
-     [](Application& a) { a.tiles[0].segments = {segment(0x10, 0x10), segment(0xfffffff0, 0x20)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0x10, 0x10), segment(0xfffffff0, 0x20)};
+     },
      R"(Invalid("invalid segment on tile 5"))"},
     {"overflow_before_later_invalid_segment",
-     [](Application& a) { a.tiles[0].segments = {segment(0xfffffff0, 0x20), segment(0x10, 0x10)}; },
+     [](Application& a) {
+       a.tiles[0].segments = {segment(0xfffffff0, 0x20), segment(0x10, 0x10)};
+     },
      R"(Invalid("segment address overflow"))"},
     {"tiles_before_bindings",
      [](Application& a) {
@@ -508,7 +601,9 @@ const Case rule_order[] = {
      },
      R"(Invalid("binding beta references invalid tile memory"))"},
     {"slices_in_list_order",
-     [](Application& a) { a.bindings_1[0].slices = {slice(9, 0x4c000, 1), slice(5, 0x4c000, u64_max)}; },
+     [](Application& a) {
+       a.bindings_1[0].slices = {slice(9, 0x4c000, 1), slice(5, 0x4c000, u64_max)};
+     },
      R"(Invalid("binding alpha references invalid tile memory"))"},
     {"too_large_before_address_overflow",
      [](Application& a) { a.bindings_1[0].slices[0] = slice(9, 0xffffff00, 0x100000000); },
@@ -589,8 +684,10 @@ TEST(Validate, ManyShuffledSegmentsOnOneTile) {
 
   segments[count / 2].memory_size = 0x11;
   const std::uint32_t start = segments[count / 2].address;
-  EXPECT_EQ(outcome(app), fmt::format(R"(Invalid("overlapping segments on tile 5: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}"))",
-                                      start, start + 0x11, start + 0x10, start + 0x20));
+  EXPECT_EQ(
+      outcome(app),
+      fmt::format(R"(Invalid("overlapping segments on tile 5: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}"))",
+                  start, start + 0x11, start + 0x10, start + 0x20));
 }
 
 // Binding names are checked for repeats in bulk (partitioned by hash), which
@@ -620,7 +717,8 @@ TEST(Validate, BindingNameRepeatsMatchAWalkWithOneSet) {
       app.bindings_3.clear();
       std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
       for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t pick = std::uniform_int_distribution<std::size_t>(0, distinct - 1)(random);
+        const std::size_t pick =
+            std::uniform_int_distribution<std::size_t>(0, distinct - 1)(random);
         lists[std::uniform_int_distribution<std::size_t>(0, 2)(random)]->push_back(
             Binding{.name = fmt::format("name{}", pick), .label = "", .values = {}, .slices = {}});
       }
@@ -635,8 +733,13 @@ TEST(Validate, EarliestRepeatAmongManyBindingsIsReported) {
   app.bindings_2.clear();
   app.bindings_3.clear();
   for (std::size_t i = 0; i < 6000; ++i) {
-    (i < 2000 ? app.bindings_1 : i < 4000 ? app.bindings_2 : app.bindings_3)
-        .push_back(Binding{.name = fmt::format("n{}", i), .label = "", .values = {}, .slices = {slice(5, 0x4c000, 1)}});
+    (i < 2000   ? app.bindings_1
+     : i < 4000 ? app.bindings_2
+                : app.bindings_3)
+        .push_back(Binding{.name = fmt::format("n{}", i),
+                           .label = "",
+                           .values = {},
+                           .slices = {slice(5, 0x4c000, 1)}});
   }
   EXPECT_EQ(outcome(app), "ok");
 

@@ -20,7 +20,9 @@ namespace {
 
 capnp::Text::Reader text(const std::string& s) { return {s.c_str(), s.size()}; }
 
-capnp::Data::Reader as_data(std::span<const std::uint8_t> bytes) { return {bytes.data(), bytes.size()}; }
+capnp::Data::Reader as_data(std::span<const std::uint8_t> bytes) {
+  return {bytes.data(), bytes.size()};
+}
 
 void encode_blobs(const Application& model, const PackageOptions& options,
                   capnp::List<schema::Blob>::Builder out) {
@@ -29,7 +31,8 @@ void encode_blobs(const Application& model, const PackageOptions& options,
     if (blob.digest != sha256(blob.data.bytes())) {
       throw std::invalid_argument(fmt::format("blob {} of the model has a wrong digest", i));
     }
-    const BlobEncoding encoding = i < options.blob_encodings.size() ? options.blob_encodings[i] : BlobEncoding{};
+    const BlobEncoding encoding =
+        i < options.blob_encodings.size() ? options.blob_encodings[i] : BlobEncoding{};
     auto builder = out[i];
     builder.setDigest(as_data(blob.digest));
     if (encoding.compressed) {
@@ -42,7 +45,8 @@ void encode_blobs(const Application& model, const PackageOptions& options,
   }
 }
 
-void encode_bindings(const std::vector<Binding>& bindings, capnp::List<schema::Binding>::Builder out) {
+void encode_bindings(const std::vector<Binding>& bindings,
+                     capnp::List<schema::Binding>::Builder out) {
   for (unsigned i = 0; i < out.size(); ++i) {
     const Binding& binding = bindings[i];
     auto builder = out[i];
@@ -61,7 +65,8 @@ void encode_bindings(const std::vector<Binding>& bindings, capnp::List<schema::B
   }
 }
 
-void encode_page_refs(const std::vector<HostPageRef>& refs, capnp::List<schema::HostPageRef>::Builder out) {
+void encode_page_refs(const std::vector<HostPageRef>& refs,
+                      capnp::List<schema::HostPageRef>::Builder out) {
   for (unsigned i = 0; i < out.size(); ++i) {
     out[i].setPage(refs[i].page);
     out[i].setOffset(refs[i].offset);
@@ -88,8 +93,10 @@ void encode_host_exchange(const HostExchange& host, schema::HostExchange::Builde
     calls[i].setAux1(call.aux_1);
     calls[i].setAux2(call.aux_2);
     calls[i].setInvocations(call.invocations);
-    encode_page_refs(call.page_refs_1, calls[i].initPageRefs1(static_cast<unsigned>(call.page_refs_1.size())));
-    encode_page_refs(call.page_refs_2, calls[i].initPageRefs2(static_cast<unsigned>(call.page_refs_2.size())));
+    encode_page_refs(call.page_refs_1,
+                     calls[i].initPageRefs1(static_cast<unsigned>(call.page_refs_1.size())));
+    encode_page_refs(call.page_refs_2,
+                     calls[i].initPageRefs2(static_cast<unsigned>(call.page_refs_2.size())));
   }
 }
 
@@ -134,9 +141,12 @@ std::vector<std::uint8_t> build_package(const Application& model, const PackageO
       segments[k].setAux(segment.aux);
     }
   }
-  encode_bindings(model.bindings_1, root.initBindings1(static_cast<unsigned>(model.bindings_1.size())));
-  encode_bindings(model.bindings_2, root.initBindings2(static_cast<unsigned>(model.bindings_2.size())));
-  encode_bindings(model.bindings_3, root.initBindings3(static_cast<unsigned>(model.bindings_3.size())));
+  encode_bindings(model.bindings_1,
+                  root.initBindings1(static_cast<unsigned>(model.bindings_1.size())));
+  encode_bindings(model.bindings_2,
+                  root.initBindings2(static_cast<unsigned>(model.bindings_2.size())));
+  encode_bindings(model.bindings_3,
+                  root.initBindings3(static_cast<unsigned>(model.bindings_3.size())));
   encode_host_exchange(model.host_exchange, root.initHostExchange());
 
   auto entry_points = root.initEntryPoints(static_cast<unsigned>(model.entry_points.size()));
@@ -145,7 +155,8 @@ std::vector<std::uint8_t> build_package(const Application& model, const PackageO
     entry_points[i].setAux(model.entry_points[i].aux);
     entry_points[i].setExternalSyncs(model.entry_points[i].external_syncs);
   }
-  auto writes = root.initDeviceConfigWrites(static_cast<unsigned>(model.device_config_writes.size()));
+  auto writes =
+      root.initDeviceConfigWrites(static_cast<unsigned>(model.device_config_writes.size()));
   for (unsigned i = 0; i < writes.size(); ++i) {
     writes[i].setAddress(model.device_config_writes[i].address);
     writes[i].setValue(model.device_config_writes[i].value);
@@ -199,7 +210,8 @@ int memory_file(std::span<const std::uint8_t> bytes) {
 
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     throw std::runtime_error("cannot write " + path);
   }

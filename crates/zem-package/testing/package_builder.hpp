@@ -44,7 +44,8 @@ void index_blobs(Application& model);
                                                       const PackageOptions& options = {});
 
 // One-shot Zstandard compression.
-[[nodiscard]] std::vector<std::uint8_t> compress(std::span<const std::uint8_t> bytes, int level = 3);
+[[nodiscard]] std::vector<std::uint8_t> compress(std::span<const std::uint8_t> bytes,
+                                                 int level = 3);
 
 // An in-memory file holding `bytes`, positioned at its start; the caller owns
 // the descriptor.

@@ -31,9 +31,9 @@ TemplateTile make_template_tile() {
   // positions 1 and 3 the long deltas 0x100 and 0xffffffff (that is, -1).
   // Second group: position 1 takes the short delta 5. The zero words after
   // the groups run to the image end and are ignored.
-  put_words(tile.image, 0xf00,
-            {0x00010000, 0b1011, 0b001, 0x0000fffe, 0x100, 0xffffffff,
-             0x00010001, 0b1, 0b1, 0x00000005});
+  put_words(
+      tile.image, 0xf00,
+      {0x00010000, 0b1011, 0b001, 0x0000fffe, 0x100, 0xffffffff, 0x00010001, 0b1, 0b1, 0x00000005});
   tile.record = {98, 456, 300, 399, 500, 600, 7, 13, 9, 10};
   tile.diagnostic_line =
       "physicalTile=7 primary=0x4c400 primaryWords=6 secondary=0x4c800 secondaryWords=4 "
@@ -54,14 +54,22 @@ Application example_application() {
   index_blobs(model);
 
   model.tiles.push_back(TileImage{3, 0, 0, 0, {Segment{0x4c000, 0x100, 1, 0, 0x100, 0}}});
-  model.tiles.push_back(TileImage{7, 1, 2, 3,
-                                  {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0},
-                                   Segment{0x4e000, 0x200, 1, 0x80, 0x80, 0}}});
+  model.tiles.push_back(TileImage{
+      7,
+      1,
+      2,
+      3,
+      {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0}, Segment{0x4e000, 0x200, 1, 0x80, 0x80, 0}}});
   model.bindings_1.push_back(Binding{"weights", "f32", {1, 2}, {RegionSlice{7, 0x4c400, 0, 24}}});
   model.bindings_2.push_back(Binding{"scratch", "", {}, {RegionSlice{3, 0x4c000, 0, 0x100}}});
   model.host_exchange = HostExchange{
-      0, 1, 0, {HostPage{1, 0x1000}, HostPage{2, 0x100}}, {1},
-      {HostCall{"host_print", 0, 0, 1, {HostPageRef{1, 0x10, 0, 0x20}}, {HostPageRef{2, 0, 0, 0x100}}}}};
+      0,
+      1,
+      0,
+      {HostPage{1, 0x1000}, HostPage{2, 0x100}},
+      {1},
+      {HostCall{
+          "host_print", 0, 0, 1, {HostPageRef{1, 0x10, 0, 0x20}}, {HostPageRef{2, 0, 0, 0x100}}}}};
   model.entry_points = {EntryPoint{"main", 0, 0}, EntryPoint{"irq", 1, 2}};
   model.device_config_writes = {DeviceConfigWrite{0x100, 1}, DeviceConfigWrite{0x104, 0xffffffff}};
   return model;

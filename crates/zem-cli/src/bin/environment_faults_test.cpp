@@ -91,10 +91,9 @@ TEST_F(EnvironmentFaultTest, MemoryStaysBoundedWhateverTheFileClaims) {
   const Case cases[] = {
       {"framing claims 4 GiB", words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0}),
        "needs 4294967304 bytes but the file holds 16"},
-      {"uncompressed size 2^63", build_package(example_application(), huge_size),
-       "status=match"},
-      {"broken frame with uncompressed size 2^63", build_package(example_application(), broken_frame),
-       "Io(Other: "},
+      {"uncompressed size 2^63", build_package(example_application(), huge_size), "status=match"},
+      {"broken frame with uncompressed size 2^63",
+       build_package(example_application(), broken_frame), "Io(Other: "},
       {"2^29 zero-sized entry points", amplified.bytes(), "Capnp(failed: "},
   };
   const std::string record = example_record();

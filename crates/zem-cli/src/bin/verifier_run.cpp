@@ -29,7 +29,9 @@ std::string read_file(const std::string& path) {
 
 }  // namespace
 
-void throw_errno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+void throw_errno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
 
 RunResult run_verifier(const std::vector<std::string>& args, const std::string& directory,
                        const std::string& stdout_path, const std::vector<std::string>& wrapper) {

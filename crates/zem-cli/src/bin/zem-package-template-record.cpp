@@ -105,7 +105,8 @@ Outcome<zem::Application> read_package(const char* path) {
   }
   auto application = zem::Application::read(fd);
   if (!application) {
-    return std::unexpected(tr::error_result("cannot read package", application.error().to_string()));
+    return std::unexpected(
+        tr::error_result("cannot read package", application.error().to_string()));
   }
   return std::move(*application);
 }
@@ -113,10 +114,11 @@ Outcome<zem::Application> read_package(const char* path) {
 // The tile's load base: the lowest address among its segments.
 Outcome<std::uint32_t> tile_load_base(const zem::Application& application,
                                       std::uint32_t physical_tile) {
-  const auto tile = std::ranges::find(application.tiles, physical_tile,
-                                      &zem::TileImage::physical_tile);
+  const auto tile =
+      std::ranges::find(application.tiles, physical_tile, &zem::TileImage::physical_tile);
   if (tile == application.tiles.end()) {
-    return std::unexpected(tr::absent_value(fmt::format("no tile has physical tile number {}", physical_tile)));
+    return std::unexpected(
+        tr::absent_value(fmt::format("no tile has physical tile number {}", physical_tile)));
   }
   const std::optional<std::uint32_t> base = zem::load_base(*tile);
   if (!base) {
@@ -129,7 +131,8 @@ Outcome<std::vector<std::uint8_t>> tile_image(const zem::Application& applicatio
                                               std::uint32_t physical_tile) {
   auto image = application.tile_image(physical_tile);
   if (!image) {
-    return std::unexpected(tr::error_result("cannot rebuild the tile image", image.error().to_string()));
+    return std::unexpected(
+        tr::error_result("cannot rebuild the tile image", image.error().to_string()));
   }
   return std::move(*image);
 }
@@ -152,7 +155,8 @@ int run(std::span<char*> argv) {
   const tr::TemplateSetup setup = take(tr::locate_template_setup(image));
   fmt::print(stderr, "{}\n", tr::template_setup_line(arguments.physical_tile, setup));
 
-  const std::vector<std::uint32_t> words = take(tr::patched_template_words(image, load_base, setup));
+  const std::vector<std::uint32_t> words =
+      take(tr::patched_template_words(image, load_base, setup));
   const std::vector<std::uint8_t> record =
       take(tr::read_device_record(arguments.record, words.size() * sizeof(std::uint32_t)));
   return take(report_match(take(tr::compare_record(words, record))));

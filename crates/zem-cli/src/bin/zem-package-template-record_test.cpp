@@ -32,8 +32,8 @@
 namespace {
 
 namespace zt = zem::testing;
-using zem::testing::RunResult;
 using zem::testing::run_verifier;
+using zem::testing::RunResult;
 using zem::testing::VerifierTest;
 
 constexpr std::string_view kSuccessLine = "templateRecordWords=10 transition=1 status=match\n";

@@ -51,7 +51,8 @@ struct PackageError {
 
   [[nodiscard]] static PackageError capnp(std::string kind, std::string description);
   [[nodiscard]] static PackageError io(std::string kind, std::string description);
-  [[nodiscard]] static PackageError utf8(std::size_t valid_up_to, std::optional<std::uint8_t> error_len);
+  [[nodiscard]] static PackageError utf8(std::size_t valid_up_to,
+                                         std::optional<std::uint8_t> error_len);
   [[nodiscard]] static PackageError schema_enum(std::uint16_t value);
   [[nodiscard]] static PackageError invalid(std::string message);
 
@@ -75,11 +76,11 @@ using Result = std::expected<T, PackageError>;
 // Evaluates `expr` (a Result); returns its error from the enclosing function
 // when it holds one. g++ 12's std::expected has no and_then, so fallible steps
 // are chained with early returns through this one macro.
-#define ZEM_TRY(expr)                                        \
-  do {                                                       \
-    if (auto zem_try_result_ = (expr); !zem_try_result_) {   \
+#define ZEM_TRY(expr)                                             \
+  do {                                                            \
+    if (auto zem_try_result_ = (expr); !zem_try_result_) {        \
       return std::unexpected(std::move(zem_try_result_).error()); \
-    }                                                        \
+    }                                                             \
   } while (false)
 
 template <>

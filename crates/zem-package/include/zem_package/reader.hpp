@@ -12,9 +12,11 @@ namespace zem {
 // cannot be followed (`Capnp`) or a text that is not UTF-8 (`Utf8`). Fields
 // that a struct is too short to hold take their defaults.
 
-[[nodiscard]] Result<std::vector<TileImage>> read_tiles(capnp::List<schema::TileImage>::Reader tiles);
+[[nodiscard]] Result<std::vector<TileImage>> read_tiles(
+    capnp::List<schema::TileImage>::Reader tiles);
 
-[[nodiscard]] Result<std::vector<Binding>> read_bindings(capnp::List<schema::Binding>::Reader bindings);
+[[nodiscard]] Result<std::vector<Binding>> read_bindings(
+    capnp::List<schema::Binding>::Reader bindings);
 
 [[nodiscard]] Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchange);
 
