@@ -8,7 +8,7 @@
 #include <fmt/format.h>
 #include <kj/exception.h>
 
-#include "utf8.hpp"
+#include "zem_package/utf8.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {

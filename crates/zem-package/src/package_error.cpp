@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "utf8.hpp"
+#include "zem_package/utf8.hpp"
 
 namespace zem {
 namespace {

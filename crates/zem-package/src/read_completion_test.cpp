@@ -11,17 +11,14 @@
 namespace zem {
 namespace {
 
+using testing::read_result;
+
 using testing::build_package;
 using testing::example_application;
 using testing::example_options;
 using testing::PackageOptions;
 using testing::RawPackage;
 using Root = schema::Application::Builder;
-
-std::string read_result(std::span<const std::uint8_t> package) {
-  const auto read = Application::read(testing::memory_file(package));
-  return read ? std::string("success") : read.error().to_string();
-}
 
 // The example with its stored build digest replaced by `change(digest)`.
 std::vector<std::uint8_t> with_digest(

@@ -11,6 +11,8 @@
 namespace zem {
 namespace {
 
+using testing::read_result;
+
 using testing::BlobEncoding;
 using testing::build_package;
 using testing::example_application;
@@ -19,11 +21,6 @@ using testing::make_blob;
 using testing::memory_file;
 using testing::PackageOptions;
 using Root = schema::Application::Builder;
-
-std::string read_result(std::span<const std::uint8_t> package) {
-  const auto read = Application::read(memory_file(package));
-  return read ? std::string("success") : read.error().to_string();
-}
 
 std::string read_tweaked(const std::function<void(Root)>& tweak,
                          Application model = example_application()) {

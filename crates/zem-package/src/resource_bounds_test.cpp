@@ -10,15 +10,12 @@
 namespace zem {
 namespace {
 
+using testing::read_result;
+
 using testing::RawPackage;
 
 std::vector<std::uint8_t> example_package() {
   return testing::build_package(testing::example_application(), testing::example_options());
-}
-
-std::string read_result(std::span<const std::uint8_t> bytes) {
-  const auto read = Application::read(testing::memory_file(bytes));
-  return read ? std::string("success") : read.error().to_string();
 }
 
 // The example whose root pointer `pointer` is replaced by a list of `count`

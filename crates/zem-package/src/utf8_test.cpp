@@ -1,4 +1,4 @@
-#include "utf8.hpp"
+#include "zem_package/utf8.hpp"
 
 #include <gtest/gtest.h>
 

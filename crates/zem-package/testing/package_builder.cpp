@@ -208,6 +208,11 @@ int memory_file(std::span<const std::uint8_t> bytes) {
   return fd;
 }
 
+std::string read_result(std::span<const std::uint8_t> bytes) {
+  const auto read = Application::read(memory_file(bytes));
+  return read ? std::string("success") : read.error().to_string();
+}
+
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),

@@ -51,6 +51,9 @@ void index_blobs(Application& model);
 // the descriptor.
 [[nodiscard]] int memory_file(std::span<const std::uint8_t> bytes);
 
+// Reads `bytes` as a package file: "success", or the error's text form.
+[[nodiscard]] std::string read_result(std::span<const std::uint8_t> bytes);
+
 // Writes `bytes` to `path`, replacing the file.
 void write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 

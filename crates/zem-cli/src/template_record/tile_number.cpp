@@ -3,34 +3,14 @@
 #include <fmt/format.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <limits>
+#include <span>
+
+#include "zem_package/utf8.hpp"
 
 namespace zem::template_record {
 namespace {
-
-[[nodiscard]] bool is_continuation(unsigned char byte) { return (byte & 0xc0U) == 0x80U; }
-
-// The number of bytes of the sequence that starts with `lead` and the allowed
-// range of its second byte, which is where overlongs, surrogates and values
-// above U+10FFFF are ruled out. Length 0 marks a byte that cannot lead.
-struct LeadForm {
-  std::size_t length;
-  unsigned char second_min;
-  unsigned char second_max;
-};
-
-[[nodiscard]] LeadForm lead_form(unsigned char lead) {
-  if (lead < 0x80U) return {1, 0, 0};
-  if (lead < 0xc2U) return {0, 0, 0};  // continuation byte, or overlong 2-byte form
-  if (lead < 0xe0U) return {2, 0x80, 0xbf};
-  if (lead == 0xe0U) return {3, 0xa0, 0xbf};  // below A0 would be overlong
-  if (lead == 0xedU) return {3, 0x80, 0x9f};  // above 9F would be a surrogate
-  if (lead < 0xf0U) return {3, 0x80, 0xbf};
-  if (lead == 0xf0U) return {4, 0x90, 0xbf};  // below 90 would be overlong
-  if (lead < 0xf4U) return {4, 0x80, 0xbf};
-  if (lead == 0xf4U) return {4, 0x80, 0x8f};  // above 8F would exceed U+10FFFF
-  return {0, 0, 0};
-}
 
 enum class ParseKind { Empty, InvalidDigit, PosOverflow };
 
@@ -53,22 +33,9 @@ enum class ParseKind { Empty, InvalidDigit, PosOverflow };
 }  // namespace
 
 bool is_valid_utf8(std::string_view bytes) {
-  std::size_t i = 0;
-  while (i < bytes.size()) {
-    const auto lead = static_cast<unsigned char>(bytes[i]);
-    const LeadForm form = lead_form(lead);
-    if (form.length == 0) return false;
-    if (form.length > bytes.size() - i) return false;  // cut off at the end
-    if (form.length > 1) {
-      const auto second = static_cast<unsigned char>(bytes[i + 1]);
-      if (second < form.second_min || second > form.second_max) return false;
-      for (std::size_t k = 2; k < form.length; ++k) {
-        if (!is_continuation(static_cast<unsigned char>(bytes[i + k]))) return false;
-      }
-    }
-    i += form.length;
-  }
-  return true;
+  const std::span<const std::uint8_t> raw(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                          bytes.size());
+  return !check_utf8(raw).has_value();
 }
 
 Outcome<std::string_view> physical_tile_text(std::string_view raw) {
