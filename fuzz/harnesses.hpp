@@ -10,6 +10,10 @@ namespace zem::fuzz {
 // Nothing may crash, hang or run out of bounds, whatever the bytes.
 void package_reader(std::span<const std::uint8_t> bytes);
 
+// Reads `bytes` as a package in every way the library offers, on one thread
+// and on four, and throws std::logic_error when the outcomes differ.
+void read_agreement(std::span<const std::uint8_t> bytes);
+
 // Runs the verifier's stages after the image on `bytes`: a 4-byte load base,
 // a 2-byte device record length, that many record bytes (as far as they
 // go), and the tile image in the rest.

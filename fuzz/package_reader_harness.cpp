@@ -1,37 +1,25 @@
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <stdexcept>
-
 #include "harnesses.hpp"
 #include "zem_package/application.hpp"
-#include "zem_package/reader.hpp"
+#include "zem_package/package_reading.hpp"
 
 namespace zem::fuzz {
-namespace {
-
-int memory_file(std::span<const std::uint8_t> bytes) {
-  const int fd = ::memfd_create("fuzz-package", MFD_CLOEXEC);
-  if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()) ||
-      ::lseek(fd, 0, SEEK_SET) != 0) {
-    throw std::runtime_error("cannot make an in-memory file");
-  }
-  return fd;
-}
-
-}  // namespace
 
 void package_reader(std::span<const std::uint8_t> bytes) {
-  // The unchecked contents exercise image reconstruction on models that
-  // break the rules; the full read exercises validation and the digest.
-  if (auto contents = read_package_contents(memory_file(bytes))) {
-    for (const TileImage& tile : contents->application.tiles) {
-      static_cast<void>(contents->application.tile_image(tile.physical_tile));
+  // A reading is not validated yet: its tiles, and those of the full model
+  // made from it, exercise image reconstruction on models that break the
+  // rules; its completion exercises validation and the digest.
+  if (auto reading = PackageReading::read(bytes)) {
+    Application model = reading->model();
+    for (std::size_t i = 0; i < model.blobs.size(); ++i) {
+      if (auto contents = reading->blob_contents(i)) model.blobs[i].data = std::move(*contents);
     }
-    static_cast<void>(contents->application.validate());
-    static_cast<void>(contents->application.build_digest());
+    for (const TileImage& tile : model.tiles) {
+      static_cast<void>(reading->tile_memory(tile.physical_tile));
+      static_cast<void>(model.tile_image(tile.physical_tile));
+    }
+    static_cast<void>(reading->complete());
   }
-  if (auto application = Application::read(memory_file(bytes))) {
+  if (auto application = Application::read(bytes)) {
     for (const TileImage& tile : application->tiles) {
       static_cast<void>(application->tile_image(tile.physical_tile));
     }

@@ -32,6 +32,9 @@ std::size_t replay(const char* target, void (*harness)(std::span<const std::uint
 
 TEST(FuzzRegressionTest, PackageReader) { EXPECT_GT(replay("package_reader", package_reader), 0U); }
 
+// The agreement of the reads takes package files too.
+TEST(FuzzRegressionTest, ReadAgreement) { EXPECT_GT(replay("package_reader", read_agreement), 0U); }
+
 TEST(FuzzRegressionTest, TemplateRecord) {
   EXPECT_GT(replay("template_record", template_record), 0U);
 }

@@ -29,33 +29,43 @@ inline std::string printable(kj::StringPtr description) {
   return out;
 }
 
+// The library's error, with its own description (not its file, line or
+// trace).
+[[nodiscard]] inline PackageError capnp_error(const kj::Exception& e) {
+  std::string kind;
+  switch (e.getType()) {
+    case kj::Exception::Type::FAILED:
+      kind = "failed";
+      break;
+    case kj::Exception::Type::OVERLOADED:
+      kind = "overloaded";
+      break;
+    case kj::Exception::Type::DISCONNECTED:
+      kind = "disconnected";
+      break;
+    case kj::Exception::Type::UNIMPLEMENTED:
+      kind = "unimplemented";
+      break;
+  }
+  return PackageError::capnp(std::move(kind), printable(e.getDescription()));
+}
+
+// What a read reports when memory runs out.
+[[nodiscard]] inline PackageError out_of_memory_error() {
+  return PackageError::io("OutOfMemory", "memory allocation failed");
+}
+
 // Cap'n Proto readers are lazy: any getter may throw when it follows a
 // malformed pointer. Every traversal of a message runs inside this boundary,
-// which turns the exception into a `Capnp` error with the library's own
-// description (not its file, line or trace).
+// which turns the exception into a `Capnp` error.
 template <class F>
 [[nodiscard]] auto capnp_boundary(F&& traverse) -> std::invoke_result_t<F> {
   try {
     return traverse();
   } catch (const kj::Exception& e) {
-    std::string kind;
-    switch (e.getType()) {
-      case kj::Exception::Type::FAILED:
-        kind = "failed";
-        break;
-      case kj::Exception::Type::OVERLOADED:
-        kind = "overloaded";
-        break;
-      case kj::Exception::Type::DISCONNECTED:
-        kind = "disconnected";
-        break;
-      case kj::Exception::Type::UNIMPLEMENTED:
-        kind = "unimplemented";
-        break;
-    }
-    return std::unexpected(PackageError::capnp(std::move(kind), printable(e.getDescription())));
+    return std::unexpected(capnp_error(e));
   } catch (const std::bad_alloc&) {
-    return std::unexpected(PackageError::io("OutOfMemory", "memory allocation failed"));
+    return std::unexpected(out_of_memory_error());
   }
 }
 

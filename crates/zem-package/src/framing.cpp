@@ -1,5 +1,7 @@
 #include "framing.hpp"
 
+#include "zem_package/io.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
@@ -18,32 +20,18 @@ PackageError framing_error(std::string description) {
   return PackageError::capnp("failed", std::move(description));
 }
 
-// Reads exactly `size` bytes into `out`, retrying reads that a signal
-// interrupted. Returns the number of bytes read, which is short only at end of
-// file, or the operating system's error.
+// Reads exactly `size` bytes into `out`; fewer only at end of file.
 Result<std::size_t> read_fully(int fd, std::uint8_t* out, std::size_t size) {
-  std::size_t done = 0;
-  while (done < size) {
-    const ssize_t n = ::read(fd, out + done, size - done);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      const int error = errno;
-      return std::unexpected(framing_error(
-          fmt::format("cannot read the package: {} (os error {})", std::strerror(error), error)));
-    }
-    if (n == 0) {
-      break;
-    }
-    done += static_cast<std::size_t>(n);
+  auto got = io::read_exactly(fd, {out, size});
+  if (!got) {
+    return std::unexpected(
+        framing_error("cannot read the package: " + io::os_error_text(got.error().os_error)));
   }
-  return done;
+  return *got;
 }
 
 std::uint32_t little_endian_u32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+  return io::load_u32_le(std::span<const std::uint8_t, 4>(bytes, 4));
 }
 
 // Bytes left between the current position and the end of `fd`, when `fd` is a
@@ -81,11 +69,15 @@ WordBuffer WordBuffer::allocate(std::size_t count) {
   return buffer;
 }
 
-Result<FramedMessage> read_framed_message(int fd) {
-  const std::optional<std::uint64_t> available = bytes_left(fd);
+namespace {
 
+// Reads one framed message through `read_exactly(out, size)`, which reads
+// exactly `size` bytes, fewer only at the end of the input. `available` is
+// how many bytes the input holds, when that is known.
+template <class ReadFully>
+Result<FramedMessage> read_framed(ReadFully&& read_exactly, std::optional<std::uint64_t> available) {
   std::uint8_t first[4];
-  auto got = read_fully(fd, first, sizeof first);
+  auto got = read_exactly(first, sizeof first);
   if (!got) return std::unexpected(std::move(got).error());
   if (*got < sizeof first) {
     return std::unexpected(premature_end(sizeof first, *got));
@@ -103,7 +95,7 @@ Result<FramedMessage> read_framed_message(int fd) {
   const std::size_t header_bytes = header_words * sizeof(capnp::word);
   std::uint8_t header[(max_segment_count + 2) / 2 * sizeof(capnp::word)];
   std::memcpy(header, first, sizeof first);
-  got = read_fully(fd, header + sizeof first, header_bytes - sizeof first);
+  got = read_exactly(header + sizeof first, header_bytes - sizeof first);
   if (!got) return std::unexpected(std::move(got).error());
   if (*got < header_bytes - sizeof first) {
     return std::unexpected(premature_end(header_bytes, sizeof first + *got));
@@ -141,7 +133,7 @@ Result<FramedMessage> read_framed_message(int fd) {
     }
     auto* bytes = reinterpret_cast<std::uint8_t*>(words.data());
     const std::size_t want = std::min(capacity * sizeof(capnp::word), total_bytes) - filled;
-    got = read_fully(fd, bytes + filled, want);
+    got = read_exactly(bytes + filled, want);
     if (!got) return std::unexpected(std::move(got).error());
     filled += *got;
     if (*got < want) {
@@ -149,6 +141,25 @@ Result<FramedMessage> read_framed_message(int fd) {
     }
   }
   return FramedMessage(std::move(words), total_words);
+}
+
+}  // namespace
+
+Result<FramedMessage> read_framed_message(int fd) {
+  return read_framed(
+      [fd](std::uint8_t* out, std::size_t size) { return read_fully(fd, out, size); },
+      bytes_left(fd));
+}
+
+Result<FramedMessage> read_framed_message(std::span<const std::uint8_t> bytes) {
+  std::size_t position = 0;
+  const auto copy = [&](std::uint8_t* out, std::size_t size) -> Result<std::size_t> {
+    const std::size_t n = std::min(size, bytes.size() - position);
+    if (n > 0) std::memcpy(out, bytes.data() + position, n);
+    position += n;
+    return n;
+  };
+  return read_framed(copy, bytes.size());
 }
 
 }  // namespace zem

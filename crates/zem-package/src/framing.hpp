@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include <capnp/common.h>
 #include <kj/common.h>
@@ -39,6 +40,10 @@ class FramedMessage {
   [[nodiscard]] kj::ArrayPtr<const capnp::word> words() const {
     return {words_.data(), word_count_};
   }
+  [[nodiscard]] std::span<const std::uint8_t> bytes() const {
+    return {reinterpret_cast<const std::uint8_t*>(words_.data()),
+            word_count_ * sizeof(capnp::word)};
+  }
 
  private:
   WordBuffer words_;
@@ -54,5 +59,9 @@ inline constexpr std::size_t max_segment_count = 511;
 // a regular file is refused before anything is allocated, and from a pipe the
 // buffer only grows as bytes arrive.
 [[nodiscard]] Result<FramedMessage> read_framed_message(int fd);
+
+// Copies the framed message at the start of `bytes` into memory of its own,
+// with the same checks. Bytes after the message are not looked at.
+[[nodiscard]] Result<FramedMessage> read_framed_message(std::span<const std::uint8_t> bytes);
 
 }  // namespace zem

@@ -1,30 +1,47 @@
-#include "zem_package/reader.hpp"
+#include "read_completion.hpp"
 
 #include <algorithm>
 
+#include <fmt/format.h>
+
+#include "validation.hpp"
 #include "zem_package/events.hpp"
 
 namespace zem {
+namespace {
 
-Result<void> complete_read(const PackageContents& contents) {
-  const Application& application = contents.application;
+std::string hex_bytes(std::span<const std::uint8_t> bytes) {
+  std::string text;
+  text.reserve(2 * bytes.size());
+  for (const std::uint8_t byte : bytes) fmt::format_to(std::back_inserter(text), "{:02x}", byte);
+  return text;
+}
+
+}  // namespace
+
+ReadResult<void> complete_model(const Application& model, std::span<const std::uint64_t> blob_sizes,
+                                const ReadResult<std::vector<std::uint8_t>>& stored_build_digest) {
   // Validation first: a package that breaks a rule reports the rule, even
   // when its digest is wrong too.
-  ZEM_TRY(application.validate());
-
-  if (!contents.stored_build_digest) {
-    return std::unexpected(contents.stored_build_digest.error());
+  if (auto valid = validate_model(model, blob_sizes); !valid) {
+    return std::unexpected(std::move(valid).error());
   }
-  const Digest computed = application.build_digest();
-  if (!std::ranges::equal(*contents.stored_build_digest, computed)) {
-    return std::unexpected(PackageError::invalid("build digest mismatch"));
+
+  if (!stored_build_digest) return std::unexpected(stored_build_digest.error());
+  const Digest computed = model.build_digest();
+  if (!std::ranges::equal(*stored_build_digest, computed)) {
+    return std::unexpected(ReadFailure{
+        PackageError::invalid("build digest mismatch"), ReadStage::build_digest, "buildDigest",
+        {{"stored", fmt::format("{} ({} bytes)", hex_bytes(*stored_build_digest),
+                                stored_build_digest->size())},
+         {"computed", hex_bytes(computed)}}});
   }
 
   if (events::enabled(events::Level::info)) {
     events::emit(events::Level::info, "application package read",
-                 {{"tiles", std::uint64_t{application.tiles.size()}},
-                  {"blobs", std::uint64_t{application.blobs.size()}},
-                  {"compiler", application.compiler}});
+                 {{"tiles", std::uint64_t{model.tiles.size()}},
+                  {"blobs", std::uint64_t{model.blobs.size()}},
+                  {"compiler", model.compiler}});
   }
   return {};
 }

@@ -6,7 +6,7 @@
 #include "package_builder.hpp"
 #include "raw_package.hpp"
 #include "zem_package/application.hpp"
-#include "zem_package/reader.hpp"
+#include "package_contents.hpp"
 
 namespace zem {
 namespace {

@@ -1,109 +1,24 @@
-#include "zem_package/reader.hpp"
+// Reading a package's message into the model: the header, the compiler, the
+// blob table and the structure (tiles, bindings, host exchange, entry points,
+// device configuration writes), each root field followed only when its turn
+// comes, so that the first failure in read order is the one reported.
+
+#include "message_reader.hpp"
 
 #include <capnp/serialize.h>
-#include <unistd.h>
 
-#include "blobs.hpp"
+#include <utility>
+
+#include "blob_check.hpp"
 #include "capnp_boundary.hpp"
-#include "framing.hpp"
+#include "converters.hpp"
+#include "read_place.hpp"
 #include "zem_package/events.hpp"
 
 namespace zem {
 namespace {
 
-// Closes the package file when the read ends, whichever way it ends.
-class FileCloser {
- public:
-  explicit FileCloser(int fd) : fd_(fd) {}
-  FileCloser(const FileCloser&) = delete;
-  FileCloser& operator=(const FileCloser&) = delete;
-  ~FileCloser() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
- private:
-  int fd_;
-};
-
-PackageError incompatible_header() { return PackageError::invalid("incompatible package header"); }
-
-// The header must hold the fixed values. A field beyond the end of the data
-// section reads as 0 and so fails its comparison; the section length only
-// decides that a bad `target` text reports its own error first.
-Result<void> check_header(schema::Application::Reader root) {
-  if (root.getFormatVersion() != format_version) {
-    return std::unexpected(incompatible_header());
-  }
-  auto target = read_text(root.getTarget());
-  if (!target) return std::unexpected(std::move(target).error());
-  if (*target != target_name) {
-    return std::unexpected(incompatible_header());
-  }
-  if (root.getTileMemoryBase() != tile_memory_base ||
-      root.getTileMemorySize() != tile_memory_size) {
-    return std::unexpected(incompatible_header());
-  }
-  return {};
-}
-
-Result<std::vector<EntryPoint>> read_entry_points(capnp::List<schema::EntryPoint>::Reader list) {
-  std::vector<EntryPoint> entry_points;
-  entry_points.reserve(list.size());
-  for (const schema::EntryPoint::Reader entry : list) {
-    auto name = read_text(entry.getName());
-    if (!name) return std::unexpected(std::move(name).error());
-    entry_points.push_back(EntryPoint{std::move(*name), entry.getAux(), entry.getExternalSyncs()});
-  }
-  return entry_points;
-}
-
-std::vector<DeviceConfigWrite> read_device_config_writes(
-    capnp::List<schema::DeviceConfigWrite>::Reader list) {
-  std::vector<DeviceConfigWrite> writes;
-  writes.reserve(list.size());
-  for (const schema::DeviceConfigWrite::Reader write : list) {
-    writes.push_back(DeviceConfigWrite{write.getAddress(), write.getValue()});
-  }
-  return writes;
-}
-
-std::vector<std::uint32_t> read_u32_list(capnp::List<std::uint32_t>::Reader list) {
-  std::vector<std::uint32_t> values;
-  values.reserve(list.size());
-  for (const std::uint32_t value : list) {
-    values.push_back(value);
-  }
-  return values;
-}
-
-std::vector<Segment> read_segments(capnp::List<schema::Segment>::Reader list) {
-  std::vector<Segment> segments;
-  segments.reserve(list.size());
-  for (const schema::Segment::Reader segment : list) {
-    segments.push_back(Segment{segment.getAddress(), segment.getMemorySize(), segment.getBlob(),
-                               segment.getBlobOffset(), segment.getDataSize(), segment.getAux()});
-  }
-  return segments;
-}
-
-std::vector<RegionSlice> read_slices(capnp::List<schema::RegionSlice>::Reader list) {
-  std::vector<RegionSlice> slices;
-  slices.reserve(list.size());
-  for (const schema::RegionSlice::Reader slice : list) {
-    slices.push_back(RegionSlice{slice.getPhysicalTile(), slice.getAddress(), slice.getOffset(),
-                                 slice.getLength()});
-  }
-  return slices;
-}
-
-std::vector<HostPageRef> read_page_refs(capnp::List<schema::HostPageRef>::Reader list) {
-  std::vector<HostPageRef> refs;
-  refs.reserve(list.size());
-  for (const schema::HostPageRef::Reader ref : list) {
-    refs.push_back(HostPageRef{ref.getPage(), ref.getOffset(), ref.getAux(), ref.getLength()});
-  }
-  return refs;
-}
+using Stage = ReadStage;
 
 // No package is refused for its size, but what the reader traverses is
 // counted against a budget proportional to the file. The reader visits each
@@ -118,125 +33,303 @@ std::uint64_t traversal_budget(std::size_t message_words) {
   return words_per_file_word * message_words + constant;
 }
 
-// Steps of the read after the framing, all inside one Cap'n Proto boundary.
-Result<PackageContents> read_message(const FramedMessage& framed) {
-  capnp::ReaderOptions options;
-  options.traversalLimitInWords = traversal_budget(framed.words().size());
-  options.nestingLimit = 64;
-  capnp::FlatArrayMessageReader message(framed.words(), options);
-  const schema::Application::Reader root = message.getRoot<schema::Application>();
+// Converters from the message's lists and structs into the model. Each sets
+// the read's place before it follows a pointer, so that a failure, thrown or
+// returned, is placed where it happened.
+class StructureReader {
+ public:
+  explicit StructureReader(ReadPlace& place) : place_(place) {}
 
-  ZEM_TRY(check_header(root));
-  auto compiler = read_text(root.getCompiler());
-  if (!compiler) return std::unexpected(std::move(compiler).error());
-
-  Application application;
-  application.compiler = std::move(*compiler);
-  ZEM_TRY(read_blobs(root.getBlobs(), application));
-
-  auto tiles = read_tiles(root.getTiles());
-  if (!tiles) return std::unexpected(std::move(tiles).error());
-  application.tiles = std::move(*tiles);
-
-  for (auto [list, into] : {std::pair{root.getBindings1(), &application.bindings_1},
-                            std::pair{root.getBindings2(), &application.bindings_2},
-                            std::pair{root.getBindings3(), &application.bindings_3}}) {
-    auto bindings = read_bindings(list);
-    if (!bindings) return std::unexpected(std::move(bindings).error());
-    *into = std::move(*bindings);
+  Result<std::vector<TileImage>> tiles(capnp::List<schema::TileImage>::Reader list) {
+    std::vector<TileImage> result;
+    result.reserve(list.size());
+    for (unsigned i = 0; i < list.size(); ++i) {
+      const schema::TileImage::Reader tile = list[i];
+      place_.set(Stage::structure, {{"tiles", i}, {"segments"}});
+      result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
+                                 tile.getAux3(), segments(tile.getSegments())});
+    }
+    return result;
   }
 
-  auto host_exchange = read_host_exchange(root.getHostExchange());
-  if (!host_exchange) return std::unexpected(std::move(host_exchange).error());
-  application.host_exchange = std::move(*host_exchange);
-
-  auto entry_points = read_entry_points(root.getEntryPoints());
-  if (!entry_points) return std::unexpected(std::move(entry_points).error());
-  application.entry_points = std::move(*entry_points);
-  application.device_config_writes = read_device_config_writes(root.getDeviceConfigWrites());
-
-  // The stored digest is only looked at after validation, so a pointer
-  // failure here is kept to be reported in its turn.
-  auto stored_build_digest = capnp_boundary([&]() -> Result<std::vector<std::uint8_t>> {
-    const capnp::Data::Reader digest = root.getBuildDigest();
-    return std::vector<std::uint8_t>(digest.begin(), digest.end());
-  });
-  return PackageContents{std::move(application), std::move(stored_build_digest)};
-}
-
-}  // namespace
-
-Result<std::vector<TileImage>> read_tiles(capnp::List<schema::TileImage>::Reader tiles) {
-  return capnp_boundary([&]() -> Result<std::vector<TileImage>> {
-    std::vector<TileImage> result;
-    result.reserve(tiles.size());
-    for (const schema::TileImage::Reader tile : tiles) {
-      result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
-                                 tile.getAux3(), read_segments(tile.getSegments())});
-    }
-    return result;
-  });
-}
-
-Result<std::vector<Binding>> read_bindings(capnp::List<schema::Binding>::Reader bindings) {
-  return capnp_boundary([&]() -> Result<std::vector<Binding>> {
+  // One of the three binding lists; `name` is its field's name.
+  Result<std::vector<Binding>> bindings(capnp::List<schema::Binding>::Reader list,
+                                        std::string_view name) {
     std::vector<Binding> result;
-    result.reserve(bindings.size());
-    for (const schema::Binding::Reader binding : bindings) {
-      auto name = read_text(binding.getName());
-      if (!name) return std::unexpected(std::move(name).error());
+    result.reserve(list.size());
+    for (unsigned i = 0; i < list.size(); ++i) {
+      const schema::Binding::Reader binding = list[i];
+      place_.set(Stage::structure, {{name, i}, {"name"}});
+      auto binding_name = read_text(binding.getName());
+      if (!binding_name) return std::unexpected(std::move(binding_name).error());
+      place_.set(Stage::structure, {{name, i}, {"label"}});
       auto label = read_text(binding.getLabel());
       if (!label) return std::unexpected(std::move(label).error());
-      auto values = read_u32_list(binding.getValues());
-      result.push_back(Binding{std::move(*name), std::move(*label), std::move(values),
-                               read_slices(binding.getSlices())});
+      place_.set(Stage::structure, {{name, i}, {"values"}});
+      auto values = u32_list(binding.getValues());
+      place_.set(Stage::structure, {{name, i}, {"slices"}});
+      result.push_back(Binding{std::move(*binding_name), std::move(*label), std::move(values),
+                               slices(binding.getSlices())});
     }
     return result;
-  });
-}
+  }
 
-Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchange) {
-  return capnp_boundary([&]() -> Result<HostExchange> {
+  Result<HostExchange> host_exchange(schema::HostExchange::Reader host) {
     HostExchange result;
-    result.aux = host_exchange.getAux();
-    result.startup_page = host_exchange.getStartupPage();
-    result.startup_offset = host_exchange.getStartupOffset();
-    for (const schema::HostPage::Reader page : host_exchange.getPages()) {
+    result.aux = host.getAux();
+    result.startup_page = host.getStartupPage();
+    result.startup_offset = host.getStartupOffset();
+    place_.set(Stage::structure, {{"hostExchange"}, {"pages"}});
+    for (const schema::HostPage::Reader page : host.getPages()) {
       result.pages.push_back(HostPage{page.getId(), page.getSize()});
     }
-    result.required_pages = read_u32_list(host_exchange.getRequiredPages());
-    const auto calls = host_exchange.getCalls();
+    place_.set(Stage::structure, {{"hostExchange"}, {"requiredPages"}});
+    result.required_pages = u32_list(host.getRequiredPages());
+    place_.set(Stage::structure, {{"hostExchange"}, {"calls"}});
+    const auto calls = host.getCalls();
     result.calls.reserve(calls.size());
-    for (const schema::HostCall::Reader call : calls) {
+    for (unsigned i = 0; i < calls.size(); ++i) {
+      const schema::HostCall::Reader call = calls[i];
+      place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"name"}});
       auto name = read_text(call.getName());
       if (!name) return std::unexpected(std::move(name).error());
       HostCall converted{
           std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(), {}, {}};
-      converted.page_refs_1 = read_page_refs(call.getPageRefs1());
-      converted.page_refs_2 = read_page_refs(call.getPageRefs2());
+      place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs1"}});
+      converted.page_refs_1 = page_refs(call.getPageRefs1());
+      place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs2"}});
+      converted.page_refs_2 = page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));
     }
     return result;
-  });
+  }
+
+  Result<std::vector<EntryPoint>> entry_points(capnp::List<schema::EntryPoint>::Reader list) {
+    std::vector<EntryPoint> result;
+    result.reserve(list.size());
+    for (unsigned i = 0; i < list.size(); ++i) {
+      const schema::EntryPoint::Reader entry = list[i];
+      place_.set(Stage::structure, {{"entryPoints", i}, {"name"}});
+      auto name = read_text(entry.getName());
+      if (!name) return std::unexpected(std::move(name).error());
+      result.push_back(EntryPoint{std::move(*name), entry.getAux(), entry.getExternalSyncs()});
+    }
+    return result;
+  }
+
+  static std::vector<DeviceConfigWrite> device_config_writes(
+      capnp::List<schema::DeviceConfigWrite>::Reader list) {
+    std::vector<DeviceConfigWrite> writes;
+    writes.reserve(list.size());
+    for (const schema::DeviceConfigWrite::Reader write : list) {
+      writes.push_back(DeviceConfigWrite{write.getAddress(), write.getValue()});
+    }
+    return writes;
+  }
+
+ private:
+  static std::vector<std::uint32_t> u32_list(capnp::List<std::uint32_t>::Reader list) {
+    std::vector<std::uint32_t> values;
+    values.reserve(list.size());
+    for (const std::uint32_t value : list) values.push_back(value);
+    return values;
+  }
+
+  static std::vector<Segment> segments(capnp::List<schema::Segment>::Reader list) {
+    std::vector<Segment> result;
+    result.reserve(list.size());
+    for (const schema::Segment::Reader segment : list) {
+      result.push_back(Segment{segment.getAddress(), segment.getMemorySize(), segment.getBlob(),
+                               segment.getBlobOffset(), segment.getDataSize(),
+                               segment.getAux()});
+    }
+    return result;
+  }
+
+  static std::vector<RegionSlice> slices(capnp::List<schema::RegionSlice>::Reader list) {
+    std::vector<RegionSlice> result;
+    result.reserve(list.size());
+    for (const schema::RegionSlice::Reader slice : list) {
+      result.push_back(RegionSlice{slice.getPhysicalTile(), slice.getAddress(), slice.getOffset(),
+                                   slice.getLength()});
+    }
+    return result;
+  }
+
+  static std::vector<HostPageRef> page_refs(capnp::List<schema::HostPageRef>::Reader list) {
+    std::vector<HostPageRef> refs;
+    refs.reserve(list.size());
+    for (const schema::HostPageRef::Reader ref : list) {
+      refs.push_back(HostPageRef{ref.getPage(), ref.getOffset(), ref.getAux(), ref.getLength()});
+    }
+    return refs;
+  }
+
+  ReadPlace& place_;
+};
+
+// A header field that differs from its fixed value.
+ReadFailure incompatible_header(const ReadPlace& place, std::string found,
+                                std::string expected) {
+  ReadFailure failure = place.failure(PackageError::invalid("incompatible package header"));
+  failure.details = {{"found", std::move(found)}, {"expected", std::move(expected)}};
+  return failure;
 }
 
-Result<PackageContents> read_package_contents(int fd) {
-  const FileCloser closer(fd);
+// The header must hold the fixed values. A field beyond the end of the data
+// section reads as 0 and so fails its comparison; the section length only
+// decides that a bad `target` text reports its own error first.
+ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place) {
+  place.set(Stage::header, {{"formatVersion"}});
+  if (const std::uint32_t version = root.getFormatVersion(); version != format_version) {
+    return std::unexpected(
+        incompatible_header(place, fmt::format("{}", version), fmt::format("{}", format_version)));
+  }
+  place.set(Stage::header, {{"target"}});
+  auto target = read_text(root.getTarget());
+  if (!target) return std::unexpected(place.failure(std::move(target).error()));
+  if (*target != target_name) {
+    return std::unexpected(
+        incompatible_header(place, quote_escaped(*target), quote_escaped(target_name)));
+  }
+  const struct {
+    std::string_view field;
+    std::uint32_t found;
+    std::uint32_t expected;
+  } memory[] = {{"tileMemoryBase", root.getTileMemoryBase(), tile_memory_base},
+                {"tileMemorySize", root.getTileMemorySize(), tile_memory_size}};
+  for (const auto& [field, found, expected] : memory) {
+    if (found != expected) {
+      place.set(Stage::header, {{field}});
+      return std::unexpected(incompatible_header(place, fmt::format("{:#x}", found),
+                                                 fmt::format("{:#x}", expected)));
+    }
+  }
+  return {};
+}
+
+// Steps of the read after the framing. Any reader of the message may throw
+// where it follows a pointer; `place` says where that was.
+ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadOptions& options,
+                                        KeepContents keep, ReadPlace& place) {
+  capnp::ReaderOptions reader_options;
+  reader_options.traversalLimitInWords = traversal_budget(framed.words().size());
+  reader_options.nestingLimit = 64;
+  capnp::FlatArrayMessageReader message(framed.words(), reader_options);
+  place.set(Stage::framing, {});
+  const schema::Application::Reader root = message.getRoot<schema::Application>();
+
+  if (auto header = check_header(root, place); !header) {
+    return std::unexpected(std::move(header).error());
+  }
+  place.set(Stage::header, {{"compiler"}});
+  auto compiler = read_text(root.getCompiler());
+  if (!compiler) return std::unexpected(place.failure(std::move(compiler).error()));
+
+  MessageContents contents;
+  Application& model = contents.model;
+  model.compiler = std::move(*compiler);
+
+  place.set(Stage::blobs, {{"blobs"}});
+  const auto blob_list = root.getBlobs();
+  BlobChecker checker(framed.bytes(), options.threads, keep);
+  auto checked = check_blob_table(blob_list, checker);
+  if (!checked) return std::unexpected(std::move(checked).error());
+  model.blobs.reserve(checked->blobs.size());
+  contents.blobs.reserve(checked->blobs.size());
+  contents.payloads.reserve(checked->blobs.size());
+  for (CheckedBlob& blob : checked->blobs) {
+    model.blobs.push_back(Blob{std::move(blob.contents), blob.digest});
+    contents.blobs.push_back(BlobInfo{blob.digest, blob.size, blob.storage});
+    contents.payloads.push_back(blob.payload);
+  }
+  model.blobs_by_digest = std::move(checked->by_digest);
+
+  // Each root field is followed only when its turn comes: an earlier
+  // field's failure wins over a later field's broken pointer.
+  StructureReader structure(place);
+  const auto placed = [&place](PackageError error) {
+    return std::unexpected(place.failure(std::move(error)));
+  };
+  place.set(Stage::structure, {{"tiles"}});
+  auto tiles = structure.tiles(root.getTiles());
+  if (!tiles) return placed(std::move(tiles).error());
+  model.tiles = std::move(*tiles);
+
+  place.set(Stage::structure, {{"bindings1"}});
+  auto bindings_1 = structure.bindings(root.getBindings1(), "bindings1");
+  if (!bindings_1) return placed(std::move(bindings_1).error());
+  model.bindings_1 = std::move(*bindings_1);
+  place.set(Stage::structure, {{"bindings2"}});
+  auto bindings_2 = structure.bindings(root.getBindings2(), "bindings2");
+  if (!bindings_2) return placed(std::move(bindings_2).error());
+  model.bindings_2 = std::move(*bindings_2);
+  place.set(Stage::structure, {{"bindings3"}});
+  auto bindings_3 = structure.bindings(root.getBindings3(), "bindings3");
+  if (!bindings_3) return placed(std::move(bindings_3).error());
+  model.bindings_3 = std::move(*bindings_3);
+
+  place.set(Stage::structure, {{"hostExchange"}});
+  auto host_exchange = structure.host_exchange(root.getHostExchange());
+  if (!host_exchange) return placed(std::move(host_exchange).error());
+  model.host_exchange = std::move(*host_exchange);
+
+  place.set(Stage::structure, {{"entryPoints"}});
+  auto entry_points = structure.entry_points(root.getEntryPoints());
+  if (!entry_points) return placed(std::move(entry_points).error());
+  model.entry_points = std::move(*entry_points);
+
+  place.set(Stage::structure, {{"deviceConfigWrites"}});
+  model.device_config_writes = StructureReader::device_config_writes(root.getDeviceConfigWrites());
+
+  // The stored digest is only looked at after validation, so a pointer
+  // failure here is kept to be reported in its turn.
+  place.set(Stage::build_digest, {{"buildDigest"}});
+  try {
+    const capnp::Data::Reader digest = root.getBuildDigest();
+    contents.stored_build_digest = std::vector<std::uint8_t>(digest.begin(), digest.end());
+  } catch (const kj::Exception& e) {
+    contents.stored_build_digest = std::unexpected(place.failure(capnp_error(e)));
+  }
+  return contents;
+}
+
+}  // namespace
+
+ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()>& frame,
+                                     const ReadOptions& options, KeepContents keep) {
   if (events::enabled(events::Level::info)) {
     events::emit(events::Level::info, "reading application package");
   }
-  return capnp_boundary([&]() -> Result<PackageContents> {
-    auto framed = read_framed_message(fd);
-    if (!framed) return std::unexpected(std::move(framed).error());
-    return read_message(*framed);
-  });
+  ReadPlace place;
+  try {
+    auto framed = frame();
+    if (!framed) return std::unexpected(place.failure(std::move(framed).error()));
+    auto contents = read_fields(*framed, options, keep, place);
+    if (!contents) return std::unexpected(std::move(contents).error());
+    return ReadPackage{std::move(*framed), std::move(*contents)};
+  } catch (const kj::Exception& e) {
+    return std::unexpected(place.failure(capnp_error(e)));
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(place.failure(out_of_memory_error()));
+  }
 }
 
-Result<Application> Application::read(int fd) {
-  auto contents = read_package_contents(fd);
-  if (!contents) return std::unexpected(std::move(contents).error());
-  ZEM_TRY(complete_read(*contents));
-  return std::move(contents->application);
+// The converters on their own, each inside its own boundary.
+
+Result<std::vector<TileImage>> read_tiles(capnp::List<schema::TileImage>::Reader tiles) {
+  ReadPlace place;
+  return capnp_boundary([&] { return StructureReader(place).tiles(tiles); });
+}
+
+Result<std::vector<Binding>> read_bindings(capnp::List<schema::Binding>::Reader bindings) {
+  ReadPlace place;
+  return capnp_boundary([&] { return StructureReader(place).bindings(bindings, "bindings"); });
+}
+
+Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchange) {
+  ReadPlace place;
+  return capnp_boundary([&] { return StructureReader(place).host_exchange(host_exchange); });
 }
 
 }  // namespace zem

@@ -6,9 +6,9 @@
 #include <capnp/serialize.h>
 #include <gtest/gtest.h>
 
-#include "blobs.hpp"
+#include "blob_check.hpp"
 #include "package_builder.hpp"
-#include "zem_package/reader.hpp"
+#include "converters.hpp"
 #include "zem_package/short_layouts_test.capnp.h"
 
 namespace zem {

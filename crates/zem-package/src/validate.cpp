@@ -29,6 +29,7 @@
 
 #include <fmt/format.h>
 
+#include "validation.hpp"
 #include "zem_package/application.hpp"
 
 namespace zem {
@@ -44,9 +45,30 @@ constexpr std::uint32_t device_write_alignment = 4;
 
 using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 
-[[nodiscard]] std::unexpected<PackageError> fail(std::string message) {
-  return std::unexpected(PackageError::invalid(std::move(message)));
+// Physical tile numbers, each with the position of its tile.
+using TileSet = std::unordered_map<std::uint32_t, std::size_t>;
+
+// A rule failure: the message, the element that broke the rule, and the
+// values that broke it where the message does not give them.
+[[nodiscard]] std::unexpected<ReadFailure> fail(std::string message, std::string element,
+                                                std::vector<FailureDetail> details = {}) {
+  return std::unexpected(ReadFailure{PackageError::invalid(std::move(message)),
+                                     ReadStage::validation, std::move(element),
+                                     std::move(details)});
 }
+
+[[nodiscard]] std::string hex(std::uint64_t value) { return fmt::format("{:#x}", value); }
+[[nodiscard]] std::string decimal(std::uint64_t value) { return fmt::format("{}", value); }
+
+using Check = ReadResult<void>;
+
+// Evaluates a check; returns its failure from the enclosing function.
+#define ZEM_CHECK(expr)                                          \
+  do {                                                           \
+    if (auto zem_check_ = (expr); !zem_check_) {                 \
+      return std::unexpected(std::move(zem_check_).error());     \
+    }                                                            \
+  } while (false)
 
 // Whether [offset, offset + length) lies within `size` bytes. A sum past
 // 2^64 - 1 counts as too large.
@@ -57,13 +79,23 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 }
 
 // Device configuration writes: aligned and unique.
-[[nodiscard]] Result<void> check_device_config_writes(
-    const std::vector<DeviceConfigWrite>& writes) {
-  std::unordered_set<std::uint32_t> seen;
+[[nodiscard]] Check check_device_config_writes(const std::vector<DeviceConfigWrite>& writes) {
+  std::unordered_map<std::uint32_t, std::size_t> seen;  // address to the first write's position
   seen.reserve(writes.size());
-  for (const DeviceConfigWrite& write : writes) {
-    if (write.address % device_write_alignment != 0 || !seen.insert(write.address).second) {
-      return fail("unaligned or duplicate device configuration write");
+  for (std::size_t i = 0; i < writes.size(); ++i) {
+    const std::uint32_t address = writes[i].address;
+    std::vector<FailureDetail> details{{"address", hex(address)}};
+    bool failed = address % device_write_alignment != 0;
+    if (!failed) {
+      const auto [earlier, inserted] = seen.try_emplace(address, i);
+      if (!inserted) {
+        failed = true;
+        details.push_back({"earlier write", fmt::format("deviceConfigWrites[{}]", earlier->second)});
+      }
+    }
+    if (failed) {
+      return fail("unaligned or duplicate device configuration write",
+                  fmt::format("deviceConfigWrites[{}]", i), std::move(details));
     }
   }
   return {};
@@ -71,19 +103,36 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 
 // The segments of one tile, in list order: no address overflow, inside tile
 // memory, data inside the segment and inside its blob.
-[[nodiscard]] Result<void> check_segments(const TileImage& tile, const std::vector<Blob>& blobs) {
-  for (const Segment& segment : tile.segments) {
+[[nodiscard]] Check check_segments(const TileImage& tile, std::size_t tile_index,
+                                   std::span<const std::uint64_t> blob_sizes) {
+  for (std::size_t k = 0; k < tile.segments.size(); ++k) {
+    const Segment& segment = tile.segments[k];
+    const std::string element = fmt::format("tiles[{}].segments[{}]", tile_index, k);
     // Both terms are 32-bit, so their sum is exact in 64 bits.
     const std::uint64_t end = std::uint64_t{segment.address} + segment.memory_size;
     if (end > u32_max) {
-      return fail("segment address overflow");
+      return fail("segment address overflow", element,
+                  {{"address", hex(segment.address)}, {"memorySize", hex(segment.memory_size)}});
     }
-    const bool invalid =
-        segment.address < tile_memory_base || end > tile_memory_end ||
-        segment.data_size > segment.memory_size || segment.blob >= blobs.size() ||
-        !range_fits(segment.blob_offset, segment.data_size, blobs[segment.blob].data.size());
-    if (invalid) {
-      return fail(fmt::format("invalid segment on tile {}", tile.physical_tile));
+    // The first condition that fails says why.
+    std::vector<FailureDetail> why;
+    if (segment.address < tile_memory_base) {
+      why = {{"address", hex(segment.address)}, {"tile memory starts at", hex(tile_memory_base)}};
+    } else if (end > tile_memory_end) {
+      why = {{"end", hex(end)}, {"tile memory ends at", hex(tile_memory_end)}};
+    } else if (segment.data_size > segment.memory_size) {
+      why = {{"dataSize", decimal(segment.data_size)},
+             {"memorySize", decimal(segment.memory_size)}};
+    } else if (segment.blob >= blob_sizes.size()) {
+      why = {{"blob", decimal(segment.blob)}, {"blobs", decimal(blob_sizes.size())}};
+    } else if (!range_fits(segment.blob_offset, segment.data_size, blob_sizes[segment.blob])) {
+      why = {{"blobOffset", decimal(segment.blob_offset)},
+             {"dataSize", decimal(segment.data_size)},
+             {"blob size", decimal(blob_sizes[segment.blob])}};
+    }
+    if (!why.empty()) {
+      return fail(fmt::format("invalid segment on tile {}", tile.physical_tile), element,
+                  std::move(why));
     }
   }
   return {};
@@ -92,28 +141,41 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 // No two non-empty segments of a tile overlap. Runs after the segment checks
 // have passed for the tile, so every end fits in
 // 32 bits and lies inside tile memory.
-[[nodiscard]] Result<void> check_overlap(const TileImage& tile) {
-  // (start, end) pairs; the list lives only while this tile is checked.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
+[[nodiscard]] Check check_overlap(const TileImage& tile, std::size_t tile_index) {
+  // (start, end, segment position); the list lives only while this tile is
+  // checked.
+  struct Range {
+    std::uint32_t start;
+    std::uint32_t end;
+    std::size_t segment;
+    auto operator<=>(const Range&) const = default;
+  };
+  std::vector<Range> ranges;
   ranges.reserve(tile.segments.size());
-  for (const Segment& segment : tile.segments) {
+  for (std::size_t k = 0; k < tile.segments.size(); ++k) {
+    const Segment& segment = tile.segments[k];
     // An empty segment occupies nothing, wherever it stands.
     if (segment.memory_size != 0) {
-      ranges.emplace_back(segment.address, segment.address + segment.memory_size);
+      ranges.push_back({segment.address, segment.address + segment.memory_size, k});
     }
   }
-  // Ascending by start, then by end. Once sorted, any overlap shows between
-  // neighbours: if a range reaches past the start of a later one, it reaches
-  // past the start of the very next one too.
+  // Ascending by start, then by end (equal ranges by position, which does not
+  // change the verdict). Once sorted, any overlap shows between neighbours:
+  // if a range reaches past the start of a later one, it reaches past the
+  // start of the very next one too.
   std::sort(ranges.begin(), ranges.end());
   for (std::size_t i = 1; i < ranges.size(); ++i) {
-    const auto& [earlier_start, earlier_end] = ranges[i - 1];
-    const auto& [later_start, later_end] = ranges[i];
+    const Range& earlier = ranges[i - 1];
+    const Range& later = ranges[i];
     // Ranges that only touch (end == next start) do not overlap.
-    if (earlier_end > later_start) {
+    if (earlier.end > later.start) {
       return fail(fmt::format("overlapping segments on tile {}: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}",
-                              tile.physical_tile, earlier_start, earlier_end, later_start,
-                              later_end));
+                              tile.physical_tile, earlier.start, earlier.end, later.start,
+                              later.end),
+                  fmt::format("tiles[{}]", tile_index),
+                  {{"segment", fmt::format("tiles[{}].segments[{}]", tile_index, earlier.segment)},
+                   {"overlapping segment",
+                    fmt::format("tiles[{}].segments[{}]", tile_index, later.segment)}});
     }
   }
   return {};
@@ -123,35 +185,47 @@ using PageMap = std::unordered_map<std::uint32_t, std::uint64_t>;
 // overlap) before the next one starts.
 // On success `tile_set` holds the physical tile of every tile, which is the
 // set of tiles that binding slices may name.
-[[nodiscard]] Result<void> check_tiles(const std::vector<TileImage>& tiles,
-                                       const std::vector<Blob>& blobs,
-                                       std::unordered_set<std::uint32_t>& tile_set) {
+[[nodiscard]] Check check_tiles(const std::vector<TileImage>& tiles,
+                                std::span<const std::uint64_t> blob_sizes, TileSet& tile_set) {
   tile_set.reserve(tiles.size());
-  for (const TileImage& tile : tiles) {
+  for (std::size_t i = 0; i < tiles.size(); ++i) {
+    const TileImage& tile = tiles[i];
     // A duplicate is reported before its segments are looked at.
-    if (!tile_set.insert(tile.physical_tile).second) {
-      return fail(fmt::format("duplicate physical tile {}", tile.physical_tile));
+    if (const auto [earlier, inserted] = tile_set.try_emplace(tile.physical_tile, i); !inserted) {
+      return fail(fmt::format("duplicate physical tile {}", tile.physical_tile),
+                  fmt::format("tiles[{}]", i),
+                  {{"earlier tile", fmt::format("tiles[{}]", earlier->second)}});
     }
-    ZEM_TRY(check_segments(tile, blobs));
-    ZEM_TRY(check_overlap(tile));
+    ZEM_CHECK(check_segments(tile, i, blob_sizes));
+    ZEM_CHECK(check_overlap(tile, i));
   }
   return {};
 }
 
 // One slice of a binding: its length, its end, and the tile memory it names.
-[[nodiscard]] Result<void> check_slice(const Binding& binding, const RegionSlice& slice,
-                                       const std::unordered_set<std::uint32_t>& tile_set) {
+[[nodiscard]] Check check_slice(const Binding& binding, const RegionSlice& slice,
+                                const std::string& element, const TileSet& tile_set) {
   if (slice.length > u32_max) {
-    return fail(fmt::format("binding {} slice is too large", binding.name));
+    return fail(fmt::format("binding {} slice is too large", binding.name), element,
+                {{"length", decimal(slice.length)}});
   }
   // Both terms fit in 32 bits now, so the sum is exact in 64 bits.
   const std::uint64_t end = std::uint64_t{slice.address} + slice.length;
   if (end > u32_max) {
-    return fail("binding address overflow");
+    return fail("binding address overflow", element,
+                {{"address", hex(slice.address)}, {"length", decimal(slice.length)}});
   }
-  if (!tile_set.contains(slice.physical_tile) || end > tile_memory_end ||
-      slice.address < tile_memory_base) {
-    return fail(fmt::format("binding {} references invalid tile memory", binding.name));
+  std::vector<FailureDetail> why;
+  if (!tile_set.contains(slice.physical_tile)) {
+    why = {{"physicalTile", decimal(slice.physical_tile)}};
+  } else if (end > tile_memory_end) {
+    why = {{"end", hex(end)}, {"tile memory ends at", hex(tile_memory_end)}};
+  } else if (slice.address < tile_memory_base) {
+    why = {{"address", hex(slice.address)}, {"tile memory starts at", hex(tile_memory_base)}};
+  }
+  if (!why.empty()) {
+    return fail(fmt::format("binding {} references invalid tile memory", binding.name), element,
+                std::move(why));
   }
   return {};
 }
@@ -238,11 +312,15 @@ template <class NameAt>
   return first;
 }
 
-// The bindings. The three lists are walked in order, as one sequence; one name set
-// covers them all.
-[[nodiscard]] Result<void> check_bindings(const Application& app,
-                                          const std::unordered_set<std::uint32_t>& tile_set) {
-  const std::vector<Binding>* const lists[] = {&app.bindings_1, &app.bindings_2, &app.bindings_3};
+// The bindings. The three lists are walked in order, as one sequence; one
+// name set covers them all.
+[[nodiscard]] Check check_bindings(const Application& app, const TileSet& tile_set) {
+  const struct {
+    std::string_view field;
+    const std::vector<Binding>& bindings;
+  } lists[] = {{"bindings1", app.bindings_1},
+               {"bindings2", app.bindings_2},
+               {"bindings3", app.bindings_3}};
   const std::size_t first_size = app.bindings_1.size();
   const std::size_t first_two_sizes = first_size + app.bindings_2.size();
   const std::size_t total = first_two_sizes + app.bindings_3.size();
@@ -256,81 +334,116 @@ template <class NameAt>
     }
     return app.bindings_3[position - first_two_sizes].name;
   };
+  const auto element_at = [&](std::size_t position) {
+    if (position < first_size) return fmt::format("bindings1[{}]", position);
+    if (position < first_two_sizes) return fmt::format("bindings2[{}]", position - first_size);
+    return fmt::format("bindings3[{}]", position - first_two_sizes);
+  };
   // The first binding whose name an earlier binding already has: walking the
   // bindings with a set of the names seen so far would fail exactly there.
   const std::optional<std::size_t> repeated = first_repeated_name(total, name_at);
 
   std::size_t position = 0;
-  for (const std::vector<Binding>* list : lists) {
-    for (const Binding& binding : *list) {
+  for (const auto& [field, bindings] : lists) {
+    for (std::size_t i = 0; i < bindings.size(); ++i, ++position) {
+      const Binding& binding = bindings[i];
+      const std::string element = fmt::format("{}[{}]", field, i);
       if (binding.name.empty() || position == repeated) {
-        return fail(fmt::format("empty or duplicate binding {}", binding.name));
+        std::vector<FailureDetail> details;
+        if (!binding.name.empty()) {
+          // Found again only on failure: the first binding of that name.
+          std::size_t earlier = 0;
+          while (name_at(earlier) != binding.name) ++earlier;
+          details.push_back({"earlier binding", element_at(earlier)});
+        }
+        return fail(fmt::format("empty or duplicate binding {}", binding.name), element,
+                    std::move(details));
       }
-      for (const RegionSlice& slice : binding.slices) {
-        ZEM_TRY(check_slice(binding, slice, tile_set));
+      for (std::size_t k = 0; k < binding.slices.size(); ++k) {
+        ZEM_CHECK(check_slice(binding, binding.slices[k],
+                              fmt::format("{}.slices[{}]", element, k), tile_set));
       }
-      ++position;
     }
   }
   return {};
 }
 
 // One page reference of a host call: the page exists and holds the range.
-[[nodiscard]] Result<void> check_page_ref(const HostCall& call, const HostPageRef& ref,
-                                          const PageMap& pages) {
+[[nodiscard]] Check check_page_ref(const HostCall& call, const HostPageRef& ref,
+                                   const std::string& element, const PageMap& pages) {
   const auto page = pages.find(ref.page);
   if (page == pages.end()) {
-    return fail(fmt::format("host call {} references missing page", call.name));
+    return fail(fmt::format("host call {} references missing page", call.name), element,
+                {{"page", decimal(ref.page)}});
   }
   if (!range_fits(ref.offset, ref.length, page->second)) {
-    return fail(fmt::format("host call {} exceeds page bounds", call.name));
+    return fail(fmt::format("host call {} exceeds page bounds", call.name), element,
+                {{"page", decimal(ref.page)},
+                 {"offset", decimal(ref.offset)},
+                 {"length", decimal(ref.length)},
+                 {"page size", decimal(page->second)}});
   }
   return {};
 }
 
 // The host exchange: page table, required pages, startup protocol, calls.
-[[nodiscard]] Result<void> check_host_exchange(const HostExchange& host) {
-  // Page ids are unique. The rule is stated as "the map ends up
-  // smaller than the page list"; stopping at the first id already present
-  // reports the same failure without building the rest of the map.
+[[nodiscard]] Check check_host_exchange(const HostExchange& host) {
+  // Page ids are unique. The rule is stated as "the map ends up smaller than
+  // the page list"; stopping at the first id already present reports the
+  // same failure without building the rest of the map.
   PageMap pages;
   pages.reserve(host.pages.size());
-  for (const HostPage& page : host.pages) {
+  for (std::size_t i = 0; i < host.pages.size(); ++i) {
+    const HostPage& page = host.pages[i];
     if (!pages.emplace(page.id, page.size).second) {
-      return fail("invalid host page table");
+      const auto earlier = std::ranges::find(host.pages, page.id, &HostPage::id);
+      return fail("invalid host page table", fmt::format("hostExchange.pages[{}]", i),
+                  {{"id", decimal(page.id)},
+                   {"earlier page",
+                    fmt::format("hostExchange.pages[{}]", earlier - host.pages.begin())}});
     }
   }
 
   // Every required page is in the table.
-  for (const std::uint32_t id : host.required_pages) {
-    if (!pages.contains(id)) {
-      return fail("invalid host page table");
+  for (std::size_t i = 0; i < host.required_pages.size(); ++i) {
+    if (!pages.contains(host.required_pages[i])) {
+      return fail("invalid host page table", fmt::format("hostExchange.requiredPages[{}]", i),
+                  {{"page", decimal(host.required_pages[i])}});
     }
   }
 
-  // With no host calls validation ends here, and the place of the
-  // startup protocol is not checked.
+  // With no host calls validation ends here, and the place of the startup
+  // protocol is not checked.
   if (host.calls.empty()) {
     return {};
   }
 
   // The startup protocol word lies inside its page.
   const auto startup = pages.find(host.startup_page);
-  if (startup == pages.end() ||
-      !range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
-    return fail("invalid host startup protocol");
+  if (startup == pages.end()) {
+    return fail("invalid host startup protocol", "hostExchange.startupPage",
+                {{"startupPage", decimal(host.startup_page)}});
+  }
+  if (!range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
+    return fail("invalid host startup protocol", "hostExchange.startupOffset",
+                {{"startupOffset", decimal(host.startup_offset)},
+                 {"page size", decimal(startup->second)}});
   }
 
   // Every call has invocations and references existing pages within bounds.
-  for (const HostCall& call : host.calls) {
+  for (std::size_t i = 0; i < host.calls.size(); ++i) {
+    const HostCall& call = host.calls[i];
+    const std::string element = fmt::format("hostExchange.calls[{}]", i);
     if (call.invocations == 0) {
-      return fail(fmt::format("host call {} has no invocations", call.name));
+      return fail(fmt::format("host call {} has no invocations", call.name), element);
     }
-    for (const HostPageRef& ref : call.page_refs_1) {
-      ZEM_TRY(check_page_ref(call, ref, pages));
+    for (std::size_t k = 0; k < call.page_refs_1.size(); ++k) {
+      ZEM_CHECK(check_page_ref(call, call.page_refs_1[k],
+                               fmt::format("{}.pageRefs1[{}]", element, k), pages));
     }
-    for (const HostPageRef& ref : call.page_refs_2) {
-      ZEM_TRY(check_page_ref(call, ref, pages));
+    for (std::size_t k = 0; k < call.page_refs_2.size(); ++k) {
+      ZEM_CHECK(check_page_ref(call, call.page_refs_2[k],
+                               fmt::format("{}.pageRefs2[{}]", element, k), pages));
     }
   }
   return {};
@@ -338,16 +451,29 @@ template <class NameAt>
 
 }  // namespace
 
-Result<void> Application::validate() const {
+ReadResult<void> validate_model(const Application& app, std::span<const std::uint64_t> blob_sizes) {
   // A package without tiles loads nothing.
-  if (tiles.empty()) {
-    return fail("application has no tiles");
+  if (app.tiles.empty()) {
+    return fail("application has no tiles", "tiles");
   }
-  ZEM_TRY(check_device_config_writes(device_config_writes));
-  std::unordered_set<std::uint32_t> tile_set;
-  ZEM_TRY(check_tiles(tiles, blobs, tile_set));
-  ZEM_TRY(check_bindings(*this, tile_set));
-  return check_host_exchange(host_exchange);
+  ZEM_CHECK(check_device_config_writes(app.device_config_writes));
+  TileSet tile_set;
+  ZEM_CHECK(check_tiles(app.tiles, blob_sizes, tile_set));
+  ZEM_CHECK(check_bindings(app, tile_set));
+  return check_host_exchange(app.host_exchange);
+}
+
+std::vector<std::uint64_t> blob_sizes(const Application& app) {
+  std::vector<std::uint64_t> sizes;
+  sizes.reserve(app.blobs.size());
+  for (const Blob& blob : app.blobs) sizes.push_back(blob.data.size());
+  return sizes;
+}
+
+Result<void> Application::validate() const {
+  auto valid = validate_model(*this, blob_sizes(*this));
+  if (!valid) return std::unexpected(std::move(valid).error().error);
+  return {};
 }
 
 }  // namespace zem

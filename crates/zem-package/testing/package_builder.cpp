@@ -1,5 +1,7 @@
 #include "package_builder.hpp"
 
+#include "read_agreement.hpp"
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -209,6 +211,11 @@ int memory_file(std::span<const std::uint8_t> bytes) {
 }
 
 std::string read_result(std::span<const std::uint8_t> bytes) {
+  // Every package a test reads this way is read every way the library
+  // offers, and the ways must agree.
+  if (const std::string disagreement = read_disagreement(bytes); !disagreement.empty()) {
+    throw std::logic_error("the reads disagree: " + disagreement);
+  }
   const auto read = Application::read(memory_file(bytes));
   return read ? std::string("success") : read.error().to_string();
 }

@@ -52,6 +52,7 @@ void index_blobs(Application& model);
 [[nodiscard]] int memory_file(std::span<const std::uint8_t> bytes);
 
 // Reads `bytes` as a package file: "success", or the error's text form.
+// Throws std::logic_error when the library's reads of it do not agree.
 [[nodiscard]] std::string read_result(std::span<const std::uint8_t> bytes);
 
 // Writes `bytes` to `path`, replacing the file.

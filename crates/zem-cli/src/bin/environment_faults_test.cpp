@@ -77,7 +77,9 @@ TEST_F(EnvironmentFaultTest, MemoryStaysBoundedWhateverTheFileClaims) {
     const char* outcome;  // a text of standard error or output
   };
   PackageOptions huge_size = example_options();
-  huge_size.blob_encodings[0].uncompressed_size = std::uint64_t{1} << 63;
+  huge_size.blob_encodings[0].uncompressed_size = (std::uint64_t{1} << 63) - 1;
+  PackageOptions too_large = example_options();
+  too_large.blob_encodings[0].uncompressed_size = std::uint64_t{1} << 63;
   PackageOptions broken_frame = huge_size;
   broken_frame.tweak = [](schema::Application::Builder root) {
     auto data = root.getBlobs()[0].getData();
@@ -91,8 +93,11 @@ TEST_F(EnvironmentFaultTest, MemoryStaysBoundedWhateverTheFileClaims) {
   const Case cases[] = {
       {"framing claims 4 GiB", words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0}),
        "needs 4294967304 bytes but the file holds 16"},
-      {"uncompressed size 2^63", build_package(example_application(), huge_size), "status=match"},
-      {"broken frame with uncompressed size 2^63",
+      {"uncompressed size 2^63 - 1", build_package(example_application(), huge_size),
+       "status=match"},
+      {"uncompressed size 2^63", build_package(example_application(), too_large),
+       "exceeds the largest object size"},
+      {"broken frame with uncompressed size 2^63 - 1",
        build_package(example_application(), broken_frame), "Io(Other: "},
       {"2^29 zero-sized entry points", amplified.bytes(), "Capnp(failed: "},
   };

@@ -5,10 +5,6 @@
 // device record. Prints one line on standard output when the record matches;
 // any failure is reported on standard error with exit status 101.
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -21,12 +17,15 @@
 
 #include <fmt/format.h>
 
+#include "common/thread_count.hpp"
+#include "common/tile_lookup.hpp"
 #include "template_record/failure.hpp"
 #include "template_record/patching.hpp"
 #include "template_record/record_comparison.hpp"
 #include "template_record/template_setup.hpp"
 #include "template_record/tile_number.hpp"
-#include "zem_package/application.hpp"
+#include "zem_package/io.hpp"
+#include "zem_package/package_reading.hpp"
 
 namespace {
 
@@ -85,56 +84,23 @@ Outcome<Arguments> parse_arguments(std::span<char*> arguments) {
 // Opens the package read-only and hands it to the library, which takes it
 // over. Only a regular file is read: a FIFO or device would block the run or
 // never end, and a directory has no bytes.
-Outcome<zem::Application> read_package(const char* path) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    return std::unexpected(tr::os_error("cannot open package", errno));
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    const int error = errno;
-    ::close(fd);
-    return std::unexpected(tr::os_error("cannot read package", error));
-  }
-  if (!S_ISREG(info.st_mode)) {
-    ::close(fd);
-    if (S_ISDIR(info.st_mode)) {
-      return std::unexpected(tr::os_error("cannot read package", EISDIR));
+Outcome<zem::CheckedPackage> read_package(const char* path, unsigned threads) {
+  auto file = zem::io::open_regular_file(path);
+  if (!file) {
+    const zem::io::FileError& error = file.error();
+    if (error.not_regular()) {
+      return std::unexpected(tr::error_result("cannot read package", "not a regular file"));
     }
-    return std::unexpected(tr::error_result("cannot read package", "not a regular file"));
+    return std::unexpected(tr::os_error(
+        error.step == zem::io::FileError::Step::open ? "cannot open package" : "cannot read package",
+        error.os_error));
   }
-  auto application = zem::Application::read(fd);
-  if (!application) {
+  auto package = zem::CheckedPackage::read(file->fd.release(), zem::ReadOptions{threads});
+  if (!package) {
     return std::unexpected(
-        tr::error_result("cannot read package", application.error().to_string()));
+        tr::error_result("cannot read package", package.error().error.to_string()));
   }
-  return std::move(*application);
-}
-
-// The tile's load base: the lowest address among its segments.
-Outcome<std::uint32_t> tile_load_base(const zem::Application& application,
-                                      std::uint32_t physical_tile) {
-  const auto tile =
-      std::ranges::find(application.tiles, physical_tile, &zem::TileImage::physical_tile);
-  if (tile == application.tiles.end()) {
-    return std::unexpected(
-        tr::absent_value(fmt::format("no tile has physical tile number {}", physical_tile)));
-  }
-  const std::optional<std::uint32_t> base = zem::load_base(*tile);
-  if (!base) {
-    return std::unexpected(tr::absent_value(fmt::format("tile {} has no segments", physical_tile)));
-  }
-  return *base;
-}
-
-Outcome<std::vector<std::uint8_t>> tile_image(const zem::Application& application,
-                                              std::uint32_t physical_tile) {
-  auto image = application.tile_image(physical_tile);
-  if (!image) {
-    return std::unexpected(
-        tr::error_result("cannot rebuild the tile image", image.error().to_string()));
-  }
-  return std::move(*image);
+  return std::move(*package);
 }
 
 // Prints the success line; a line that cannot be written is no success.
@@ -148,15 +114,16 @@ Outcome<int> report_match(const std::string& line) {
 
 int run(std::span<char*> argv) {
   const Arguments arguments = take(parse_arguments(argv));
-  const zem::Application application = take(read_package(arguments.package));
-  const std::uint32_t load_base = take(tile_load_base(application, arguments.physical_tile));
-  const std::vector<std::uint8_t> image = take(tile_image(application, arguments.physical_tile));
+  const unsigned threads = take(zem::cli::thread_count(std::getenv("ZEM_THREADS")));
+  const zem::CheckedPackage package = take(read_package(arguments.package, threads));
+  const zem::TileMemory tile = take(zem::cli::find_tile_memory(
+      package, arguments.physical_tile, "cannot rebuild the tile image"));
 
-  const tr::TemplateSetup setup = take(tr::locate_template_setup(image));
+  const tr::TemplateSetup setup = take(tr::locate_template_setup(tile.bytes));
   fmt::print(stderr, "{}\n", tr::template_setup_line(arguments.physical_tile, setup));
 
   const std::vector<std::uint32_t> words =
-      take(tr::patched_template_words(image, load_base, setup));
+      take(tr::patched_template_words(tile.bytes, tile.load_base, setup));
   const std::vector<std::uint8_t> record =
       take(tr::read_device_record(arguments.record, words.size() * sizeof(std::uint32_t)));
   return take(report_match(take(tr::compare_record(words, record))));

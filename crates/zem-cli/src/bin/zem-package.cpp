@@ -11,11 +11,13 @@
 #include <fmt/format.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <new>
 #include <span>
 #include <variant>
 
+#include "common/thread_count.hpp"
 #include "toolkit/command_line.hpp"
 #include "toolkit/commands.hpp"
 #include "toolkit/tool_error.hpp"
@@ -25,28 +27,36 @@ namespace {
 namespace tk = zem::toolkit;
 
 // The tool's one failure path: one line on standard error, status 2.
-int fail(const tk::ToolError& error) {
+int fail(const tk::Failure& error) {
   std::fflush(stdout);
   fmt::print(stderr, "{}\n", tk::error_line(error));
   return tk::to_int(tk::ExitStatus::failure);
 }
 
+// Runs the subcommand. Those that read a package check its blobs on the
+// threads that ZEM_THREADS or the processors allow.
 struct Dispatch {
   tk::Outcome<tk::ExitStatus> operator()(const tk::Information& information) const {
     fmt::print(stdout, "{}", information.text);
     return tk::ExitStatus::success;
   }
+  template <class Options, class Run>
+  static tk::Outcome<tk::ExitStatus> reading(const Options& options, Run run) {
+    ZEM_ASSIGN_OR_RETURN(const unsigned threads,
+                         zem::cli::thread_count(std::getenv("ZEM_THREADS")));
+    return run(options, zem::ReadOptions{threads});
+  }
   tk::Outcome<tk::ExitStatus> operator()(const tk::InspectOptions& options) const {
-    return tk::run_inspect(options);
+    return reading(options, tk::run_inspect);
   }
   tk::Outcome<tk::ExitStatus> operator()(const tk::CheckOptions& options) const {
-    return tk::run_check(options);
+    return reading(options, tk::run_check);
   }
   tk::Outcome<tk::ExitStatus> operator()(const tk::ExtractOptions& options) const {
-    return tk::run_extract(options);
+    return reading(options, tk::run_extract);
   }
   tk::Outcome<tk::ExitStatus> operator()(const tk::DiffOptions& options) const {
-    return tk::run_diff(options);
+    return reading(options, tk::run_diff);
   }
 };
 
@@ -57,7 +67,7 @@ int run(std::span<char* const> arguments) {
   if (!status) return fail(status.error());
   // Output that could not be written is no success.
   if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-    return fail(tk::ToolError{"cannot write to standard output"});
+    return fail(tk::Failure{"cannot write to standard output"});
   }
   return tk::to_int(*status);
 }
@@ -68,8 +78,8 @@ int main(int argc, char** argv) {
   try {
     return run({argv, static_cast<std::size_t>(argc > 0 ? argc : 0)});
   } catch (const std::bad_alloc&) {
-    return fail(tk::ToolError{"out of memory"});
+    return fail(tk::Failure{"out of memory"});
   } catch (const std::exception& e) {
-    return fail(tk::ToolError{e.what()});
+    return fail(tk::Failure{e.what()});
   }
 }

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <cstring>
+#include "zem_package/io.hpp"
 
 namespace zem::template_record {
 
@@ -23,8 +23,7 @@ Failure error_result(std::string_view context, std::string_view error) {
 }
 
 Failure os_error(std::string_view context, int errnum) {
-  // The process has one thread, so strerror's shared buffer is safe here.
-  return error_result(context, fmt::format("{} (os error {})", std::strerror(errnum), errnum));
+  return error_result(context, io::os_error_text(errnum));
 }
 
 Failure absent_value(std::string_view what) { return {std::string(what)}; }

@@ -1,20 +1,17 @@
 #pragma once
 
 #include <cstddef>
-#include <expected>
 #include <string>
 #include <string_view>
+
+#include "common/failure.hpp"
 
 namespace zem::template_record {
 
 // A failure of one verifier stage. The driver turns it into the run's fatal
 // failure; the stages themselves never print or exit.
-struct Failure {
-  std::string message;
-};
-
-template <class T>
-using Outcome = std::expected<T, Failure>;
+using cli::Failure;
+using cli::Outcome;
 
 // An index lies beyond a sequence: "index 5 out of range for slice of length 3".
 [[nodiscard]] Failure out_of_range_index(std::size_t index, std::size_t length);

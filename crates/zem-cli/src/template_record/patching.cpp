@@ -6,7 +6,7 @@
 #include <bit>
 #include <limits>
 
-#include "template_record/little_endian.hpp"
+#include "zem_package/io.hpp"
 
 namespace zem::template_record {
 namespace {
@@ -51,7 +51,7 @@ Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image, std::uint32_
   if (end > image.size()) {
     return std::unexpected(out_of_range_end(static_cast<std::size_t>(end), image.size()));
   }
-  return load_u32_le(image.subspan(offset).first<4>());
+  return io::load_u32_le(image.subspan(offset).first<4>());
 }
 
 Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table) {
@@ -112,9 +112,9 @@ Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std:
   return shorts_end + longs_used;
 }
 
-Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::uint8_t> image,
-                                                           std::uint32_t load_base,
-                                                           const TemplateSetup& setup) {
+Outcome<std::vector<std::uint32_t>> template_words(std::span<const std::uint8_t> image,
+                                                   std::uint32_t load_base,
+                                                   const TemplateSetup& setup) {
   // A region can yield at most image.size() / 4 words before one falls outside
   // the image, so a hostile count cannot reserve more than the image justifies.
   const std::uint64_t template_count =
@@ -122,12 +122,16 @@ Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::
   std::vector<std::uint32_t> words;
   words.reserve(static_cast<std::size_t>(
       std::min<std::uint64_t>(template_count, std::uint64_t{image.size()} / 2)));
-  if (auto r = append_words(words, image, load_base, setup.primary, setup.primary_words); !r) {
-    return std::unexpected(r.error());
-  }
-  if (auto r = append_words(words, image, load_base, setup.secondary, setup.secondary_words); !r) {
-    return std::unexpected(r.error());
-  }
+  ZEM_RETURN_IF_FAILED(append_words(words, image, load_base, setup.primary, setup.primary_words));
+  ZEM_RETURN_IF_FAILED(
+      append_words(words, image, load_base, setup.secondary, setup.secondary_words));
+  return words;
+}
+
+Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::uint8_t> image,
+                                                           std::uint32_t load_base,
+                                                           const TemplateSetup& setup) {
+  ZEM_ASSIGN_OR_RETURN(std::vector<std::uint32_t> words, template_words(image, load_base, setup));
 
   const Outcome<std::uint32_t> table_start = word_at(image, load_base, setup.patch_table);
   if (!table_start) return std::unexpected(table_start.error());

@@ -27,6 +27,11 @@ namespace zem::template_record {
 [[nodiscard]] Outcome<std::size_t> patch(std::span<std::uint32_t> target,
                                          std::span<const std::uint32_t> table);
 
+// The template words as the image holds them, before patching: the primary
+// region's words, then the secondary region's.
+[[nodiscard]] Outcome<std::vector<std::uint32_t>> template_words(
+    std::span<const std::uint8_t> image, std::uint32_t load_base, const TemplateSetup& setup);
+
 // Gathers the primary then the secondary template words from the image, reads
 // the patch words from the table start (the word at `setup.patch_table`) to
 // the end of the image, and applies the first patch group to the primary part

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "template_record/little_endian.hpp"
+#include "zem_package/io.hpp"
 
 namespace zem::template_record {
 namespace {
@@ -25,7 +25,7 @@ constexpr std::uint32_t kSecondaryWordsTag = 0x19700000U;
 
 // Word n of the image's word view; the caller keeps n below size / 4.
 [[nodiscard]] std::uint32_t image_word(std::span<const std::uint8_t> image, std::size_t n) {
-  return load_u32_le(image.subspan(4 * n).first<4>());
+  return io::load_u32_le(image.subspan(4 * n).first<4>());
 }
 
 // Whether the upper 12 bits of `word` are those of `tag` (wrapping subtraction).

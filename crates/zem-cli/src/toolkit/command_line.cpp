@@ -22,7 +22,7 @@ constexpr std::string_view exit_statuses =
     "Exit status: 0 success (valid package, matching record, bytes written); 1 the package is\n"
     "not valid (inspect, check) or the record differs (diff); 2 any other failure.";
 
-ToolError usage_error(std::string_view what) {
+Failure usage_error(std::string_view what) {
   return {fmt::format("{} (see zem-package --help)", what)};
 }
 

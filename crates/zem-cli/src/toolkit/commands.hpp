@@ -5,12 +5,13 @@
 #include <string>
 
 #include "toolkit/tool_error.hpp"
+#include "zem_package/read_options.hpp"
 
 namespace zem::toolkit {
 
 // The subcommands of zem-package. Each writes its result on standard output
 // (and, for `extract`, a note on standard error) and returns the exit status;
-// a failure to do its job comes back as a ToolError, printed by `main`.
+// a failure to do its job comes back as a Failure, printed by `main`.
 
 struct InspectOptions {
   std::string package;
@@ -36,9 +37,12 @@ struct DiffOptions {
   std::size_t max = 20;
 };
 
-[[nodiscard]] Outcome<ExitStatus> run_inspect(const InspectOptions& options);
-[[nodiscard]] Outcome<ExitStatus> run_check(const CheckOptions& options);
-[[nodiscard]] Outcome<ExitStatus> run_extract(const ExtractOptions& options);
-[[nodiscard]] Outcome<ExitStatus> run_diff(const DiffOptions& options);
+// Each reads its package with `read` (the threads that check its blobs).
+[[nodiscard]] Outcome<ExitStatus> run_inspect(const InspectOptions& options,
+                                              const ReadOptions& read);
+[[nodiscard]] Outcome<ExitStatus> run_check(const CheckOptions& options, const ReadOptions& read);
+[[nodiscard]] Outcome<ExitStatus> run_extract(const ExtractOptions& options,
+                                              const ReadOptions& read);
+[[nodiscard]] Outcome<ExitStatus> run_diff(const DiffOptions& options, const ReadOptions& read);
 
 }  // namespace zem::toolkit

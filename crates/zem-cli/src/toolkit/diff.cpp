@@ -4,48 +4,13 @@
 
 #include <algorithm>
 
-#include "template_record/little_endian.hpp"
+#include "zem_package/io.hpp"
 #include "template_record/patching.hpp"
 #include "toolkit/hex.hpp"
 #include "toolkit/text_table.hpp"
 
 namespace zem::toolkit {
-namespace {
-
 namespace tr = template_record;
-
-// Appends `count` words read at `start`, `start` + 4, ... in 32-bit address
-// arithmetic, as the verifier gathers a template region.
-[[nodiscard]] tr::Outcome<void> append_region(std::vector<std::uint32_t>& words,
-                                              std::span<const std::uint8_t> image,
-                                              std::uint32_t load_base, std::uint32_t start,
-                                              std::uint32_t count) {
-  std::uint32_t address = start;
-  for (std::uint32_t k = 0; k < count; ++k, address += 4U) {
-    const tr::Outcome<std::uint32_t> word = tr::word_at(image, load_base, address);
-    if (!word) return std::unexpected(word.error());
-    words.push_back(*word);
-  }
-  return {};
-}
-
-}  // namespace
-
-tr::Outcome<std::vector<std::uint32_t>> unpatched_template_words(
-    std::span<const std::uint8_t> image, std::uint32_t load_base, const tr::TemplateSetup& setup) {
-  std::vector<std::uint32_t> words;
-  // A region yields at most image.size() / 4 words before one falls outside
-  // the image: the image, not the counts, bounds the reservation.
-  words.reserve(std::min<std::size_t>(std::size_t{setup.primary_words} + setup.secondary_words,
-                                      image.size() / 2));
-  if (auto r = append_region(words, image, load_base, setup.primary, setup.primary_words); !r) {
-    return std::unexpected(r.error());
-  }
-  if (auto r = append_region(words, image, load_base, setup.secondary, setup.secondary_words); !r) {
-    return std::unexpected(r.error());
-  }
-  return words;
-}
 
 RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint32_t> unpatched,
                        std::span<const std::uint32_t> patched, std::span<const std::uint8_t> record,
@@ -55,7 +20,7 @@ RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint
   diff.record_bytes = record_bytes;
   const std::size_t compared = std::min(patched.size(), record.size() / 4);
   for (std::size_t n = 0; n < compared; ++n) {
-    const std::uint32_t actual = tr::load_u32_le(record.subspan(4 * n).first<4>());
+    const std::uint32_t actual = io::load_u32_le(record.subspan(4 * n).first<4>());
     if (actual == patched[n]) continue;
     WordDifference difference;
     difference.index = n;

@@ -38,12 +38,6 @@ struct RecordDiff {
   }
 };
 
-// The template words before patching: the primary region's words, then the
-// secondary region's, read from the image exactly as the verifier reads them.
-[[nodiscard]] template_record::Outcome<std::vector<std::uint32_t>> unpatched_template_words(
-    std::span<const std::uint8_t> image, std::uint32_t load_base,
-    const template_record::TemplateSetup& setup);
-
 // Compares `record` (the record's first bytes; `record_bytes` is its whole
 // length) with the patched template words; `unpatched` tells which words the
 // patch table changed.

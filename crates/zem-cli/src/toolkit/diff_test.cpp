@@ -22,7 +22,7 @@ Template template_tile() {
   const zt::TemplateTile tile = zt::make_template_tile();
   Template t;
   t.setup = tr::locate_template_setup(tile.image).value();
-  t.unpatched = unpatched_template_words(tile.image, tile.load_base, t.setup).value();
+  t.unpatched = tr::template_words(tile.image, tile.load_base, t.setup).value();
   t.patched = tr::patched_template_words(tile.image, tile.load_base, t.setup).value();
   return t;
 }

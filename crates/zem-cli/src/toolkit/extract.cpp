@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "template_record/tile_number.hpp"
+#include "common/tile_lookup.hpp"
 #include "toolkit/hex.hpp"
 
 namespace zem::toolkit {
@@ -24,69 +25,55 @@ constexpr std::size_t digest_digits = 2 * sizeof(Digest);
 
 Outcome<std::uint32_t> physical_tile_argument(std::string_view argument) {
   auto text = template_record::physical_tile_text(argument);
-  if (!text) return std::unexpected(ToolError{text.error().message});
+  if (!text) return std::unexpected(Failure{text.error().message});
   auto tile = template_record::parse_physical_tile(*text);
   if (!tile) {
     return std::unexpected(
-        ToolError{fmt::format("{} (argument {})", tile.error().message, quote_escaped(argument))});
+        Failure{fmt::format("{} (argument {})", tile.error().message, quote_escaped(argument))});
   }
   return *tile;
 }
 
-Outcome<TileExtract> extract_tile(const Application& application, std::uint32_t physical_tile) {
-  const auto tile = std::ranges::find(application.tiles, physical_tile, &TileImage::physical_tile);
-  if (tile == application.tiles.end()) {
-    return std::unexpected(
-        ToolError{fmt::format("no tile has physical tile number {}", physical_tile)});
-  }
-  const std::optional<std::uint32_t> base = load_base(*tile);
-  if (!base) {
-    return std::unexpected(ToolError{fmt::format("tile {} has no segments", physical_tile)});
-  }
-  auto image = application.tile_image(physical_tile);
-  if (!image) {
-    return std::unexpected(ToolError{fmt::format("cannot rebuild the image of tile {}: {}",
-                                                 physical_tile, image.error().to_string())});
-  }
-  return TileExtract{physical_tile, *base, std::move(*image)};
+Outcome<TileMemory> extract_tile(const CheckedPackage& package, std::uint32_t physical_tile) {
+  return cli::find_tile_memory(package, physical_tile,
+                               fmt::format("cannot rebuild the image of tile {}", physical_tile));
 }
 
-Outcome<std::size_t> find_blob(const Application& application, std::string_view digest) {
+Outcome<std::size_t> find_blob(std::span<const BlobInfo> blobs, std::string_view digest) {
   if (digest.empty() || digest.size() > digest_digits ||
       !std::ranges::all_of(digest, is_hex_digit)) {
     return std::unexpected(
-        ToolError{fmt::format("invalid blob digest {}: expected 1 to {} hexadecimal digits",
+        Failure{fmt::format("invalid blob digest {}: expected 1 to {} hexadecimal digits",
                               quote_escaped(digest), digest_digits)});
   }
   std::string prefix(digest);
   std::ranges::transform(prefix, prefix.begin(), lower);
   std::optional<std::size_t> found;
   std::size_t matches = 0;
-  for (std::size_t i = 0; i < application.blobs.size(); ++i) {
-    if (hex_bytes(application.blobs[i].digest).starts_with(prefix)) {
+  for (std::size_t i = 0; i < blobs.size(); ++i) {
+    if (hex_bytes(blobs[i].digest).starts_with(prefix)) {
       found = i;
       ++matches;
     }
   }
   if (matches == 0) {
-    return std::unexpected(ToolError{fmt::format("no blob has a digest starting with {}", prefix)});
+    return std::unexpected(Failure{fmt::format("no blob has a digest starting with {}", prefix)});
   }
   if (matches > 1) {
-    return std::unexpected(ToolError{
+    return std::unexpected(Failure{
         fmt::format("blob digest {} is ambiguous: {} blobs start with it", prefix, matches)});
   }
   return *found;
 }
 
-std::string tile_extract_line(const TileExtract& extract) {
-  return fmt::format("physicalTile={} loadBase={} imageBytes={}", extract.physical_tile,
-                     hex_address(extract.load_base), extract.image.size());
+std::string tile_extract_line(const TileMemory& memory) {
+  return fmt::format("physicalTile={} loadBase={} imageBytes={}", memory.physical_tile,
+                     hex_address(memory.load_base), memory.bytes.size());
 }
 
-std::string blob_extract_line(const Application& application, std::size_t blob) {
-  return fmt::format("blob={} digest={} bytes={}", blob,
-                     hex_bytes(application.blobs.at(blob).digest),
-                     application.blobs.at(blob).data.size());
+std::string blob_extract_line(std::span<const BlobInfo> blobs, std::size_t blob) {
+  return fmt::format("blob={} digest={} bytes={}", blob, hex_bytes(blobs[blob].digest),
+                     blobs[blob].size);
 }
 
 }  // namespace zem::toolkit

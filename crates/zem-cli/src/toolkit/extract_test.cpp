@@ -10,27 +10,31 @@ namespace {
 
 namespace zt = zem::testing;
 
-// A model whose blob digests are chosen, so that prefixes can be shared.
-Application blobs_with_digests(std::initializer_list<std::uint8_t> first_bytes) {
-  Application application;
+// Blobs whose digests are chosen, so that prefixes can be shared.
+std::vector<BlobInfo> blobs_with_digests(std::initializer_list<std::uint8_t> first_bytes) {
+  std::vector<BlobInfo> blobs;
   for (const std::uint8_t first : first_bytes) {
-    Blob blob;
+    BlobInfo blob;
     blob.digest.fill(0x11);
     blob.digest[0] = first;
-    application.blobs.push_back(std::move(blob));
+    blobs.push_back(blob);
   }
-  return application;
+  return blobs;
+}
+
+CheckedPackage checked(const Application& model) {
+  return CheckedPackage::read(zt::build_package(model, zt::example_options())).value();
 }
 
 TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
-  const Application application = blobs_with_digests({0xab, 0xac, 0x12});
-  const std::string full = hex_bytes(application.blobs[2].digest);
+  const std::vector<BlobInfo> blobs = blobs_with_digests({0xab, 0xac, 0x12});
+  const std::string full = hex_bytes(blobs[2].digest);
   const struct {
     std::string digest;
     std::size_t blob;
   } found[] = {{full, 2}, {"ab", 0}, {"AC1", 1}, {"1", 2}, {"ab1111", 0}};
   for (const auto& c : found) {
-    const Outcome<std::size_t> blob = find_blob(application, c.digest);
+    const Outcome<std::size_t> blob = find_blob(blobs, c.digest);
     ASSERT_TRUE(blob) << c.digest << ": " << blob.error().message;
     EXPECT_EQ(*blob, c.blob) << c.digest;
   }
@@ -46,7 +50,7 @@ TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
       {full + "0", "invalid blob digest \"" + full + "0\": expected 1 to 64 hexadecimal digits"},
   };
   for (const auto& c : refused) {
-    const Outcome<std::size_t> blob = find_blob(application, c.digest);
+    const Outcome<std::size_t> blob = find_blob(blobs, c.digest);
     ASSERT_FALSE(blob) << c.digest;
     EXPECT_EQ(blob.error().message, c.message);
   }
@@ -57,23 +61,19 @@ TEST(ExtractTest, TileImageStartsAtTheLowestSegment) {
   // A segment of size 0 below the others lowers the load base.
   application.tiles[1].segments.push_back(Segment{0x4c000, 0, 0, 0, 0, 0});
   application.tiles[1].segments[0].address = 0x4c100;
-  const Outcome<TileExtract> extract = extract_tile(application, 7);
+  const Outcome<TileMemory> extract = extract_tile(checked(application), 7);
   ASSERT_TRUE(extract) << extract.error().message;
   EXPECT_EQ(extract->load_base, 0x4c000U);
-  EXPECT_EQ(extract->image, *application.tile_image(7));
+  EXPECT_EQ(extract->bytes, *application.tile_image(7));
   EXPECT_EQ(tile_extract_line(*extract), "physicalTile=7 loadBase=0x4c000 imageBytes=8704");
 }
 
 TEST(ExtractTest, RefusesUnknownAndEmptyTiles) {
   Application application = zt::example_application();
   application.tiles.push_back(TileImage{5, 0, 0, 0, {}});
-  EXPECT_EQ(extract_tile(application, 9).error().message, "no tile has physical tile number 9");
-  EXPECT_EQ(extract_tile(application, 5).error().message, "tile 5 has no segments");
-  // A model nobody validated: the library refuses it rather than read past a blob.
-  application.tiles[0].segments[0].blob = 9;
-  EXPECT_EQ(extract_tile(application, 3).error().message,
-            "cannot rebuild the image of tile 3: Invalid(\"segment at 0x4c000 on tile 3 takes "
-            "data from outside its blob\")");
+  const CheckedPackage package = checked(application);
+  EXPECT_EQ(extract_tile(package, 9).error().message, "no tile has physical tile number 9");
+  EXPECT_EQ(extract_tile(package, 5).error().message, "tile 5 has no segments");
 }
 
 TEST(ExtractTest, TileArgumentsFollowTheVerifierGrammar) {

@@ -1,10 +1,8 @@
 #include "toolkit/files.hpp"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -30,58 +28,20 @@ constexpr std::string_view standard_output = "standard output";
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int FileDescriptor::release() noexcept {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-Outcome<InputFile> open_input(const std::string& path) {
-  int raw = -1;
-  do {
-    raw = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  } while (raw < 0 && errno == EINTR);
-  if (raw < 0) return std::unexpected(os_error(path, errno));
-  FileDescriptor fd(raw);
-
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return std::unexpected(os_error(path, errno));
-  if (S_ISDIR(info.st_mode)) return std::unexpected(os_error(path, EISDIR));
-  if (!S_ISREG(info.st_mode)) return std::unexpected(file_error(path, "not a regular file"));
-  // A regular file's size is never negative.
-  return InputFile{std::move(fd), static_cast<std::uint64_t>(info.st_size)};
-}
-
-Outcome<std::vector<std::uint8_t>> read_prefix(const InputFile& file, const std::string& path,
-                                               std::uint64_t limit) {
-  // The size was taken from the file itself, so this much memory is what the
-  // file really holds; a file that grew since is read only up to that size.
-  const std::uint64_t wanted = std::min(limit, file.size);
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(wanted));
-  std::size_t filled = 0;
-  while (filled < bytes.size()) {
-    const ssize_t n = ::pread(file.fd.get(), bytes.data() + filled, bytes.size() - filled,
-                              static_cast<off_t>(filled));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(os_error(path, errno));
-    }
-    if (n == 0) break;  // the file shrank since it was opened
-    filled += static_cast<std::size_t>(n);
+Outcome<io::RegularFile> open_input(const std::string& path) {
+  auto file = io::open_regular_file(path.c_str());
+  if (!file) {
+    if (file.error().not_regular()) return std::unexpected(file_error(path, "not a regular file"));
+    return std::unexpected(os_error(path, file.error().os_error));
   }
-  bytes.resize(filled);
-  return bytes;
+  return std::move(*file);
 }
 
 Outcome<RecordFile> read_record_file(const std::string& path, std::uint64_t keep) {
   auto file = open_input(path);
   if (!file) return std::unexpected(std::move(file).error());
-  auto bytes = read_prefix(*file, path, keep);
-  if (!bytes) return std::unexpected(std::move(bytes).error());
+  auto bytes = io::read_prefix(*file, keep);
+  if (!bytes) return std::unexpected(os_error(path, bytes.error().os_error));
   return RecordFile{file->size, std::move(*bytes)};
 }
 
@@ -90,7 +50,7 @@ Outcome<void> write_output(const std::optional<std::string>& path,
   if (!path || path->empty() || *path == "-") {
     if (::isatty(STDOUT_FILENO) == 1) {
       return std::unexpected(
-          ToolError{"refusing to write binary data to a terminal; name a file with -o or redirect "
+          Failure{"refusing to write binary data to a terminal; name a file with -o or redirect "
                     "standard output"});
     }
     // Anything printed before goes out first, in order.
@@ -102,7 +62,7 @@ Outcome<void> write_output(const std::optional<std::string>& path,
     raw = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (raw < 0 && errno == EINTR);
   if (raw < 0) return std::unexpected(os_error(*path, errno));
-  FileDescriptor fd(raw);
+  io::FileDescriptor fd(raw);
   if (auto written = write_all(fd.get(), bytes, *path); !written) return written;
   // close() is where some file systems report a failed write.
   if (::close(fd.release()) != 0) return std::unexpected(os_error(*path, errno));

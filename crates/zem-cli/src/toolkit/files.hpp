@@ -8,42 +8,13 @@
 #include <vector>
 
 #include "toolkit/tool_error.hpp"
+#include "zem_package/io.hpp"
 
 namespace zem::toolkit {
 
-// Owns an open file descriptor and closes it, unless `release` hands it on.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
-  FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
-  FileDescriptor& operator=(FileDescriptor&&) = delete;
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor();
-
-  [[nodiscard]] int get() const noexcept { return fd_; }
-  [[nodiscard]] int release() noexcept;
-
- private:
-  int fd_;
-};
-
-// A regular file opened for reading, with the size it had when opened.
-struct InputFile {
-  FileDescriptor fd;
-  std::uint64_t size = 0;
-};
-
-// Opens `path` read-only. Only a regular file is accepted: a FIFO or a device
-// could block the tool or never end, and a directory holds no bytes. The file
-// is opened without blocking, so naming a FIFO fails instead of hanging.
-[[nodiscard]] Outcome<InputFile> open_input(const std::string& path);
-
-// Reads up to `limit` bytes from the start of `file`; fewer when the file is
-// shorter. Reads that a signal interrupts are retried.
-[[nodiscard]] Outcome<std::vector<std::uint8_t>> read_prefix(const InputFile& file,
-                                                             const std::string& path,
-                                                             std::uint64_t limit);
+// Opens `path` read-only as a regular file (see io::open_regular_file): a
+// FIFO or device is refused, and every failure names the path.
+[[nodiscard]] Outcome<io::RegularFile> open_input(const std::string& path);
 
 // A device record as far as a comparison needs it: its length and its first
 // bytes, at most as many as were asked for.

@@ -1,28 +1,21 @@
 #pragma once
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "toolkit/tool_error.hpp"
-#include "zem_package/application.hpp"
-#include "zem_package/reader.hpp"
+#include "zem_package/package_reading.hpp"
 
 namespace zem::toolkit {
 
-// A package file as `inspect` and `check` see it: its bytes, for the toolkit's
-// own look at the message, and the library's read of it, not yet completed.
-struct PackageFile {
-  std::vector<std::uint8_t> bytes;
-  Result<PackageContents> contents;
-};
-
-// Reads the package at `path`. Fails only when the file cannot be opened or
-// read; what is wrong with the package itself is in `contents`.
-[[nodiscard]] Outcome<PackageFile> read_package_file(const std::string& path);
+// The library's read of the package at `path`, not yet completed, as
+// `inspect` and `check` show it. Fails only when the file cannot be opened;
+// what is wrong with the package itself is in the read's result.
+[[nodiscard]] Outcome<ReadResult<PackageReading>> read_package(const std::string& path,
+                                                               const ReadOptions& options);
 
 // Reads and fully checks the package at `path`. A package that fails a check
 // gives "<path>: invalid package: <the library's error>".
-[[nodiscard]] Outcome<Application> read_valid_package(const std::string& path);
+[[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path,
+                                                         const ReadOptions& options);
 
 }  // namespace zem::toolkit

@@ -8,8 +8,8 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // JSON keys of the stages: camelCase like every other key.
-std::string stage_key(Stage stage) {
-  return stage == Stage::build_digest ? "buildDigest" : std::string(stage_name(stage));
+std::string stage_key(ReadStage stage) {
+  return stage == ReadStage::build_digest ? "buildDigest" : std::string(stage_name(stage));
 }
 
 std::string status_text(StageStatus status) {
@@ -24,20 +24,21 @@ std::string status_text(StageStatus status) {
   return "unknown";
 }
 
-Json blobs_json(const Application& application,
-                const std::optional<std::vector<BlobEncoding>>& encodings) {
-  const std::vector<std::size_t> uses = segments_per_blob(application);
+Json blobs_json(const PackageReading& reading) {
+  const std::vector<std::size_t> uses = segments_per_blob(reading.model());
+  const std::span<const BlobInfo> infos = reading.blobs();
   Json blobs = Json::array();
-  for (std::size_t i = 0; i < application.blobs.size(); ++i) {
-    const Blob& blob = application.blobs[i];
-    Json entry{{"index", i}, {"digest", hex_bytes(blob.digest)}};
-    const bool known = encodings && i < encodings->size();
-    entry["compression"] = known ? Json(compression_name((*encodings)[i].compression)) : Json();
-    entry["storedSize"] = known ? Json((*encodings)[i].stored_size) : Json();
-    entry["uncompressedSize"] = blob.data.size();
-    entry["declaredUncompressedSize"] = known ? Json((*encodings)[i].declared_size) : Json();
-    entry["segments"] = uses[i];
-    blobs.push_back(std::move(entry));
+  for (std::size_t i = 0; i < infos.size(); ++i) {
+    const BlobInfo& blob = infos[i];
+    blobs.push_back(Json{
+        {"index", i},
+        {"digest", hex_bytes(blob.digest)},
+        {"compression", compression_name(blob.storage.compression)},
+        {"storedSize", blob.storage.stored_size},
+        {"uncompressedSize", blob.size},
+        {"declaredUncompressedSize", blob.storage.declared_size},
+        {"segments", uses[i]},
+    });
   }
   return blobs;
 }
@@ -152,8 +153,8 @@ Json device_config_writes_json(const Application& application) {
   return writes;
 }
 
-Json build_digest_json(const PackageContents& contents) {
-  const BuildDigestCheck check = build_digest_check(contents);
+Json build_digest_json(const PackageReading& reading) {
+  const BuildDigestCheck check = build_digest_check(reading);
   return Json{
       {"stored", check.stored ? Json(hex_bytes(*check.stored)) : Json()},
       {"computed", hex_bytes(check.computed)},
@@ -170,7 +171,7 @@ Json inspection_json(const Inspection& inspection) {
       {"valid", inspection.check.valid()},
   };
   Json checks = Json::object();
-  for (const Stage stage : all_stages) {
+  for (const ReadStage stage : all_stages) {
     checks[stage_key(stage)] = status_text(inspection.check.status(stage));
   }
   document["checks"] = std::move(checks);
@@ -180,17 +181,17 @@ Json inspection_json(const Inspection& inspection) {
   } else {
     document["error"] = nullptr;
   }
-  if (inspection.contents == nullptr) return document;
+  if (inspection.reading == nullptr) return document;
 
-  const Application& application = inspection.contents->application;
+  const Application& application = inspection.reading->model();
   document["compiler"] = application.compiler;
-  document["blobs"] = blobs_json(application, inspection.encodings);
+  document["blobs"] = blobs_json(*inspection.reading);
   document["tiles"] = tiles_json(application);
   document["bindings"] = bindings_json(application);
   document["hostExchange"] = host_exchange_json(application.host_exchange);
   document["entryPoints"] = entry_points_json(application);
   document["deviceConfigWrites"] = device_config_writes_json(application);
-  document["buildDigest"] = build_digest_json(*inspection.contents);
+  document["buildDigest"] = build_digest_json(*inspection.reading);
   return document;
 }
 

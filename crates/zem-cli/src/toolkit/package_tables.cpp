@@ -23,9 +23,9 @@ std::string section(std::string_view title, std::size_t count) {
 
 std::string summary(const Inspection& inspection) {
   std::string out = fmt::format("package       {}\n", display_path(inspection.path));
-  if (inspection.contents != nullptr) {
-    out += fmt::format("compiler      {}\n", cell_text(inspection.contents->application.compiler));
-    const BuildDigestCheck digest = build_digest_check(*inspection.contents);
+  if (inspection.reading != nullptr) {
+    out += fmt::format("compiler      {}\n", cell_text(inspection.reading->model().compiler));
+    const BuildDigestCheck digest = build_digest_check(*inspection.reading);
     if (!digest.stored) {
       out += "build digest  unreadable\n";
     } else if (digest.matches) {
@@ -46,18 +46,15 @@ std::string summary(const Inspection& inspection) {
 }
 
 // The declared uncompressed size means something only for a compressed blob.
-std::string declared_text(const std::optional<std::vector<BlobEncoding>>& encodings,
-                          std::size_t blob) {
-  if (!encodings || blob >= encodings->size()) return "?";
-  const BlobEncoding& encoding = (*encodings)[blob];
-  return encoding.compression == 0 ? "-" : fmt::format("{}", encoding.declared_size);
+std::string declared_text(const BlobStorage& storage) {
+  return storage.compression == compression_none ? "-" : fmt::format("{}", storage.declared_size);
 }
 
-std::string blobs_text(const Application& application,
-                       const std::optional<std::vector<BlobEncoding>>& encodings) {
-  std::string out = section("blobs", application.blobs.size());
-  if (application.blobs.empty()) return out;
-  const std::vector<std::size_t> uses = segments_per_blob(application);
+std::string blobs_text(const PackageReading& reading) {
+  const std::span<const BlobInfo> blobs = reading.blobs();
+  std::string out = section("blobs", blobs.size());
+  if (blobs.empty()) return out;
+  const std::vector<std::size_t> uses = segments_per_blob(reading.model());
   TextTable table({{"#", Align::right},
                    {"digest"},
                    {"compression"},
@@ -65,14 +62,12 @@ std::string blobs_text(const Application& application,
                    {"size", Align::right},
                    {"declared", Align::right},
                    {"segments", Align::right}});
-  for (std::size_t i = 0; i < application.blobs.size(); ++i) {
-    const Blob& blob = application.blobs[i];
-    const bool known = encodings && i < encodings->size();
+  for (std::size_t i = 0; i < blobs.size(); ++i) {
+    const BlobInfo& blob = blobs[i];
     table.add_row({fmt::format("{}", i), hex_bytes(blob.digest),
-                   known ? compression_name((*encodings)[i].compression) : "?",
-                   known ? fmt::format("{}", (*encodings)[i].stored_size) : "?",
-                   fmt::format("{}", blob.data.size()), declared_text(encodings, i),
-                   fmt::format("{}", uses[i])});
+                   compression_name(blob.storage.compression),
+                   fmt::format("{}", blob.storage.stored_size), fmt::format("{}", blob.size),
+                   declared_text(blob.storage), fmt::format("{}", uses[i])});
   }
   return out + table.render(indent);
 }
@@ -217,9 +212,9 @@ std::string device_config_writes_text(const Application& application) {
 
 std::string inspection_text(const Inspection& inspection) {
   std::string out = summary(inspection);
-  if (inspection.contents == nullptr) return out;
-  const Application& application = inspection.contents->application;
-  out += blobs_text(application, inspection.encodings);
+  if (inspection.reading == nullptr) return out;
+  const Application& application = inspection.reading->model();
+  out += blobs_text(*inspection.reading);
   out += tiles_text(application);
   out += bindings_text(application);
   out += host_exchange_text(application.host_exchange);

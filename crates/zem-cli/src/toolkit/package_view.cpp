@@ -37,11 +37,11 @@ std::vector<std::size_t> segments_per_blob(const Application& application) {
   return counts;
 }
 
-BuildDigestCheck build_digest_check(const PackageContents& contents) {
+BuildDigestCheck build_digest_check(const PackageReading& reading) {
   BuildDigestCheck check;
-  check.computed = contents.application.build_digest();
-  if (contents.stored_build_digest) {
-    check.stored = *contents.stored_build_digest;
+  check.computed = reading.model().build_digest();
+  if (reading.stored_build_digest()) {
+    check.stored = *reading.stored_build_digest();
     check.matches = std::ranges::equal(*check.stored, check.computed);
   }
   return check;

@@ -8,8 +8,7 @@
 #include <vector>
 
 #include "toolkit/check.hpp"
-#include "toolkit/message_probe.hpp"
-#include "zem_package/reader.hpp"
+#include "zem_package/package_reading.hpp"
 
 namespace zem::toolkit {
 
@@ -20,11 +19,9 @@ inline constexpr int inspect_json_format = 1;
 // Everything `inspect` shows about one package.
 struct Inspection {
   std::string path;
-  // The package's contents, when its message could be read; a package that
-  // fails validation or its build digest still shows them.
-  const PackageContents* contents = nullptr;
-  // How each blob is stored, by position, when the blob table was readable.
-  std::optional<std::vector<BlobEncoding>> encodings;
+  // The package as read, when its message could be read; a package that
+  // fails validation or its build digest still shows it.
+  const PackageReading* reading = nullptr;
   CheckReport check;
 };
 
@@ -52,7 +49,7 @@ struct BuildDigestCheck {
   Digest computed{};
   bool matches = false;
 };
-[[nodiscard]] BuildDigestCheck build_digest_check(const PackageContents& contents);
+[[nodiscard]] BuildDigestCheck build_digest_check(const PackageReading& reading);
 
 // A blob's compression code by name: "none", "zstd", or "code N" for a code
 // the format does not define.

@@ -5,7 +5,7 @@
 #include "toolkit/hex.hpp"
 #include "toolkit/package_json.hpp"
 #include "toolkit/package_tables.hpp"
-#include "toolkit/test_packages.hpp"
+#include "damaged_packages.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -15,19 +15,15 @@ using Json = nlohmann::ordered_json;
 
 // What `inspect` gathers for a package file holding `bytes`.
 struct Inspected {
-  Result<PackageContents> contents;
+  ReadResult<PackageReading> reading;
   Inspection inspection;
 };
 
 std::unique_ptr<Inspected> inspect(std::span<const std::uint8_t> bytes) {
-  auto result = std::make_unique<Inspected>(
-      Inspected{read_package_contents(zt::memory_file(bytes)), Inspection{}});
+  auto result = std::make_unique<Inspected>(Inspected{PackageReading::read(bytes), Inspection{}});
   result->inspection.path = "package.zpkg";
-  result->inspection.check = check_package(result->contents, bytes);
-  if (result->contents) {
-    result->inspection.contents = &*result->contents;
-    result->inspection.encodings = read_blob_encodings(bytes);
-  }
+  result->inspection.check = check_package(result->reading);
+  if (result->reading) result->inspection.reading = &*result->reading;
   return result;
 }
 
@@ -63,7 +59,7 @@ TEST(InspectTest, CountsSegmentUsesPerBlob) {
 }
 
 TEST(InspectTest, JsonHoldsTheWholeExample) {
-  const std::vector<std::uint8_t> bytes = test::example_bytes();
+  const std::vector<std::uint8_t> bytes = zt::example_bytes();
   const auto inspected = inspect(bytes);
   const Json document = document_of(inspected->inspection);
   const Application model = zt::example_application();
@@ -127,7 +123,7 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
 
 TEST(InspectTest, JsonOfAPackageThatFailsACheckStillShowsItsContents) {
   const std::vector<std::uint8_t> bytes =
-      test::tweaked([](auto root) { root.getBuildDigest()[0] ^= 1U; });
+      zt::tweaked([](auto root) { root.getBuildDigest()[0] ^= 1U; });
   const Json document = document_of(inspect(bytes)->inspection);
   EXPECT_EQ(document["valid"], false);
   EXPECT_EQ(document["error"],
@@ -141,7 +137,7 @@ TEST(InspectTest, JsonOfAPackageThatFailsACheckStillShowsItsContents) {
 
 TEST(InspectTest, JsonOfAnUnreadablePackageIsAnErrorObject) {
   const std::vector<std::uint8_t> bytes =
-      test::tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; });
+      zt::tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; });
   const Json document = document_of(inspect(bytes)->inspection);
   std::vector<std::string> keys;
   for (const auto& [key, value] : document.items()) keys.push_back(key);
@@ -160,7 +156,7 @@ TEST(InspectTest, JsonTextIsValidEvenForBytesThatAreNotUtf8) {
 }
 
 TEST(InspectTest, TextShowsSummaryAndTables) {
-  const std::vector<std::uint8_t> bytes = test::example_bytes();
+  const std::vector<std::uint8_t> bytes = zt::example_bytes();
   const std::string text = inspection_text(inspect(bytes)->inspection);
   const std::string digest = hex_bytes(zt::example_application().build_digest());
   const std::string compressed_size =
@@ -205,7 +201,7 @@ TEST(InspectTest, TextOfAnUnreadablePackageIsItsCheck) {
   EXPECT_EQ(inspection_text(inspected->inspection),
             "package       package.zpkg\n"
             "check         failed at framing: " +
-                inspected->contents.error().to_string() + "\n");
+                inspected->reading.error().error.to_string() + "\n");
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <fmt/format.h>
 
-#include <cstring>
 
+#include "zem_package/io.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem::toolkit {
@@ -18,16 +18,15 @@ std::string display_path(std::string_view path) {
   return std::string(path);
 }
 
-ToolError file_error(std::string_view path, std::string_view what) {
+Failure file_error(std::string_view path, std::string_view what) {
   return {fmt::format("{}: {}", display_path(path), what)};
 }
 
-ToolError os_error(std::string_view path, int errnum) {
-  // The process has one thread, so strerror's shared buffer is safe here.
-  return file_error(path, fmt::format("{} (os error {})", std::strerror(errnum), errnum));
+Failure os_error(std::string_view path, int errnum) {
+  return file_error(path, io::os_error_text(errnum));
 }
 
-std::string error_line(const ToolError& error) {
+std::string error_line(const Failure& error) {
   return fmt::format("zem-package: error: {}", error.message);
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 
-#include <expected>
 #include <string>
 #include <string_view>
+
+#include "common/failure.hpp"
 
 namespace zem::toolkit {
 
@@ -25,12 +26,8 @@ enum class ExitStatus : int {
 // Why a subcommand could not do its job. The tool prints it as one line,
 // "zem-package: error: <message>", and exits with status 2; subcommands never
 // print errors or exit themselves.
-struct ToolError {
-  std::string message;
-};
-
-template <class T>
-using Outcome = std::expected<T, ToolError>;
+using cli::Failure;
+using cli::Outcome;
 
 // A path as it may appear inside a one-line message: as it is when it holds
 // no control characters, otherwise quoted and escaped, so a path with a line
@@ -38,12 +35,12 @@ using Outcome = std::expected<T, ToolError>;
 [[nodiscard]] std::string display_path(std::string_view path);
 
 // "<path>: <what went wrong>", the path shown with `display_path`.
-[[nodiscard]] ToolError file_error(std::string_view path, std::string_view what);
+[[nodiscard]] Failure file_error(std::string_view path, std::string_view what);
 
 // "<path>: <operating system text> (os error <n>)".
-[[nodiscard]] ToolError os_error(std::string_view path, int errnum);
+[[nodiscard]] Failure os_error(std::string_view path, int errnum);
 
 // The line the tool prints for `error`, without a newline.
-[[nodiscard]] std::string error_line(const ToolError& error);
+[[nodiscard]] std::string error_line(const Failure& error);
 
 }  // namespace zem::toolkit

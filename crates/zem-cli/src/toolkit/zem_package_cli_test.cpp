@@ -21,14 +21,14 @@
 #include <vector>
 
 #include "toolkit/hex.hpp"
-#include "toolkit/test_packages.hpp"
+#include "damaged_packages.hpp"
 
 namespace {
 
 namespace zt = zem::testing;
-namespace test = zem::toolkit::test;
+namespace test = zem::testing;
 using zem::toolkit::hex_bytes;
-using zem::toolkit::Stage;
+using Stage = zem::ReadStage;
 using Json = nlohmann::ordered_json;
 
 constexpr int kSuccess = 0;

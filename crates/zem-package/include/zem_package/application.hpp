@@ -4,12 +4,15 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "zem_package/byte_buffer.hpp"
 #include "zem_package/package_error.hpp"
+#include "zem_package/read_options.hpp"
+#include "zem_package/tile_memory.hpp"
 
 namespace zem {
 
@@ -143,7 +146,12 @@ struct Application {
 
   // Reads, checks and completes a package from an open file, which it takes
   // over and closes on every path.
-  [[nodiscard]] static Result<Application> read(int fd);
+  [[nodiscard]] static Result<Application> read(int fd, const ReadOptions& options = {});
+
+  // Reads, checks and completes a package held in memory; the bytes are
+  // copied.
+  [[nodiscard]] static Result<Application> read(std::span<const std::uint8_t> bytes,
+                                                const ReadOptions& options = {});
 
   // Checks the model's internal consistency; the first rule that fails is
   // reported.
@@ -154,6 +162,10 @@ struct Application {
 
   // The zero-filled memory image of one tile, starting at its load base.
   [[nodiscard]] Result<std::vector<std::uint8_t>> tile_image(std::uint32_t physical_tile) const;
+
+  // The tile with this number, its load base and its image, with a failure
+  // that says which of the three could not be had.
+  [[nodiscard]] TileMemoryResult tile_memory(std::uint32_t physical_tile) const;
 
   friend bool operator==(const Application&, const Application&) = default;
 };

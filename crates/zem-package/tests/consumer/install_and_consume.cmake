@@ -3,13 +3,15 @@
 # find_package and once with the compiler flags pkg-config gives, and runs
 # both on the example package.
 #
-# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, PACKAGE, GENERATOR,
-# CXX_COMPILER, C_COMPILER.
+# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, SHARED (whether the
+# library is shared), PACKAGE, GENERATOR, CXX_COMPILER, C_COMPILER.
 
 cmake_minimum_required(VERSION 3.25)
 
 set(prefix "${WORK_DIR}/prefix")
-set(expected "tiles=2 blobs=2 compiler=1.4.2 tile7=8704\nInvalid(\"application has no tiles\")\n")
+set(expected "tiles=2 blobs=2 compiler=1.4.2 tile7=8704
+checked: tile7 loadBase=0x4c000 bytes=8704 blob0=4096
+Invalid(\"application has no tiles\")\n")
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -28,12 +30,16 @@ endfunction()
 file(REMOVE_RECURSE "${WORK_DIR}")
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 
+if(SHARED)
+  set(library "${LIBDIR}/libzem_package.so")
+else()
+  set(library "${LIBDIR}/libzem_package.a")
+endif()
 foreach(file
     "include/zem_package/application.hpp"
-    "include/zem_package/reader.hpp"
-    "include/zem_package/application.capnp.h"
+    "include/zem_package/package_reading.hpp"
     "include/zem_package/application.capnp"
-    "${LIBDIR}/libzem_package.a"
+    "${library}"
     "${LIBDIR}/cmake/zem_package/zem_packageConfig.cmake"
     "${LIBDIR}/pkgconfig/zem_package.pc"
     "bin/zem-package"
@@ -45,9 +51,21 @@ foreach(file
   endif()
 endforeach()
 
-# Through CMake.
+# The library's own decoding stays inside it.
+foreach(file "include/zem_package/application.capnp.h" "include/zem_package/reader.hpp")
+  if(EXISTS "${prefix}/${file}")
+    message(FATAL_ERROR "installed, though private: ${file}")
+  endif()
+endforeach()
+
+# Through CMake; a static library's consumer needs C as well.
+if(SHARED)
+  set(static OFF)
+else()
+  set(static ON)
+endif()
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/cmake-build" -G "${GENERATOR}"
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix}
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DZEM_PACKAGE_STATIC=${static}
   -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER})
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/cmake-build")
 run("${WORK_DIR}/cmake-build/consumer" "${PACKAGE}")
@@ -76,6 +94,6 @@ if(NOT include_found)
   message(FATAL_ERROR "pkg-config does not name ${include_dir}: ${flags}")
 endif()
 run(${CXX_COMPILER} -std=c++23 "${CONSUMER_DIR}/main.cpp" -o "${WORK_DIR}/pkg-config-consumer"
-  ${flags})
+  ${flags} "-Wl,-rpath,${prefix}/${LIBDIR}")
 run("${WORK_DIR}/pkg-config-consumer" "${PACKAGE}")
 expect_output("the pkg-config consumer" "${out}")

@@ -1,8 +1,8 @@
 #pragma once
 
-// Packages for the toolkit's tests: the example package, and damaged copies of
-// it, each broken in one place and paired with the stage that must report it
-// and the start of the library's error text. Test-only.
+// Damaged packages for tests: the example package, and copies of it, each
+// broken in one place and paired with the stage and the element that a read
+// must report, and the start of the library's error text.
 
 #include <cstdint>
 #include <functional>
@@ -13,9 +13,9 @@
 
 #include "package_builder.hpp"
 #include "raw_package.hpp"
-#include "toolkit/stage.hpp"
+#include "zem_package/read_failure.hpp"
 
-namespace zem::toolkit::test {
+namespace zem::testing {
 
 namespace zt = zem::testing;
 
@@ -50,7 +50,8 @@ namespace zt = zem::testing;
 struct DamagedPackage {
   std::string_view name;
   std::function<std::vector<std::uint8_t>()> bytes;
-  Stage stage;
+  ReadStage stage;
+  std::string_view element;      // where the read fails
   std::string_view error_start;  // how the library's error text begins
 };
 
@@ -61,7 +62,7 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
   constexpr std::uint32_t bad_text_length = 3;
   const auto bad_text = [] { return capnp::Text::Reader("1.\xff", bad_text_length); };
   return {
-      {"EmptyFile", [] { return std::vector<std::uint8_t>{}; }, Stage::framing,
+      {"EmptyFile", [] { return std::vector<std::uint8_t>{}; }, ReadStage::framing, "",
        "Capnp(failed: premature end of file"},
       {"TruncatedToHalf",
        [] {
@@ -69,7 +70,7 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
          bytes.resize(bytes.size() / 2);
          return bytes;
        },
-       Stage::framing, "Capnp(failed: premature end of file"},
+       ReadStage::framing, "", "Capnp(failed: premature end of file"},
       {"TooManySegments",
        [] {
          std::vector<std::uint8_t> bytes = example_bytes();
@@ -77,28 +78,28 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
          bytes[1] = 0x01;
          return bytes;
        },
-       Stage::framing, "Capnp(failed: message has too many segments"},
+       ReadStage::framing, "", "Capnp(failed: message has too many segments"},
       {"FormatVersion3", [] { return tweaked([](auto root) { root.setFormatVersion(3); }); },
-       Stage::header, R"(Invalid("incompatible package header"))"},
+       ReadStage::header, "formatVersion", R"(Invalid("incompatible package header"))"},
       {"TargetNotUtf8", [=] { return tweaked([=](auto root) { root.setTarget(bad_text()); }); },
-       Stage::header, "Utf8("},
-      {"TargetOutOfBounds", [] { return out_of_bounds_pointer(1); }, Stage::header,
+       ReadStage::header, "target", "Utf8("},
+      {"TargetOutOfBounds", [] { return out_of_bounds_pointer(1); }, ReadStage::header, "target",
        "Capnp(failed: "},
       {"CompilerNotUtf8", [=] { return tweaked([=](auto root) { root.setCompiler(bad_text()); }); },
-       Stage::header, "Utf8("},
+       ReadStage::header, "compiler", "Utf8("},
       {"BlobDigestMismatch",
        [] { return tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }); },
-       Stage::blobs, R"(Invalid("blob digest mismatch"))"},
+       ReadStage::blobs, "blobs[1].digest", R"(Invalid("blob digest mismatch"))"},
       {"DuplicateBlob",
        [] { return with_model([](Application& model) { model.blobs.push_back(model.blobs[1]); }); },
-       Stage::blobs, R"(Invalid("duplicate package blob digest"))"},
+       ReadStage::blobs, "blobs[2]", R"(Invalid("duplicate package blob digest"))"},
       {"CompressionCode7",
        [] {
          return tweaked([](auto root) {
            root.getBlobs()[0].setCompression(static_cast<schema::Compression>(7));
          });
        },
-       Stage::blobs, "SchemaEnum(NotInSchema(7))"},
+       ReadStage::blobs, "blobs[0].compression", "SchemaEnum(NotInSchema(7))"},
       {"CorruptZstdFrame",
        [] {
          return tweaked([](auto root) {
@@ -106,31 +107,31 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
            root.getBlobs()[0].setData(capnp::Data::Reader(garbage, sizeof garbage));
          });
        },
-       Stage::blobs, "Io("},
-      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, Stage::blobs, "Capnp(failed: "},
-      {"TilesOutOfBounds", [] { return out_of_bounds_pointer(3); }, Stage::structure,
+       ReadStage::blobs, "blobs[0].data", "Io("},
+      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, ReadStage::blobs, "blobs", "Capnp(failed: "},
+      {"TilesOutOfBounds", [] { return out_of_bounds_pointer(3); }, ReadStage::structure, "tiles",
        "Capnp(failed: "},
       {"BindingNameNotUtf8",
        [=] { return tweaked([=](auto root) { root.getBindings2()[0].setName(bad_text()); }); },
-       Stage::structure, "Utf8("},
+       ReadStage::structure, "bindings2[0].name", "Utf8("},
       {"DuplicateTile",
        [] { return with_model([](Application& model) { model.tiles[0].physical_tile = 7; }); },
-       Stage::validation, R"(Invalid("duplicate physical tile 7"))"},
+       ReadStage::validation, "tiles[1]", R"(Invalid("duplicate physical tile 7"))"},
       {"HostCallWithoutInvocations",
        [] {
          return with_model(
              [](Application& model) { model.host_exchange.calls[0].invocations = 0; });
        },
-       Stage::validation, R"(Invalid("host call host_print has no invocations"))"},
+       ReadStage::validation, "hostExchange.calls[0]", R"(Invalid("host call host_print has no invocations"))"},
       {"BuildDigestMismatch",
        [] { return tweaked([](auto root) { root.getBuildDigest()[31] ^= 0x80U; }); },
-       Stage::build_digest, R"(Invalid("build digest mismatch"))"},
+       ReadStage::build_digest, "buildDigest", R"(Invalid("build digest mismatch"))"},
       {"BuildDigestAbsent",
        [] { return tweaked([](auto root) { static_cast<void>(root.disownBuildDigest()); }); },
-       Stage::build_digest, R"(Invalid("build digest mismatch"))"},
-      {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, Stage::build_digest,
+       ReadStage::build_digest, "buildDigest", R"(Invalid("build digest mismatch"))"},
+      {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, ReadStage::build_digest, "buildDigest",
        "Capnp(failed: "},
   };
 }
 
-}  // namespace zem::toolkit::test
+}  // namespace zem::testing

@@ -1,0 +1,40 @@
+#include "common/thread_count.hpp"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+
+#include <fmt/format.h>
+
+#include "zem_package/package_error.hpp"
+
+namespace zem::cli {
+namespace {
+
+// The processors this process may run on; 1 when the system cannot say.
+unsigned usable_processors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<unsigned>(std::max(CPU_COUNT(&set), 1));
+}
+
+}  // namespace
+
+Outcome<unsigned> thread_count(const char* setting) {
+  if (setting == nullptr) return std::min(usable_processors(), default_thread_limit);
+  const std::string_view text(setting);
+  unsigned value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (text.empty() || error != std::errc{} || stop != end || value == 0 || value > thread_limit) {
+    return std::unexpected(Failure{
+        fmt::format("invalid ZEM_THREADS value {}: expected a whole number from 1 to {}",
+                    quote_escaped(text), thread_limit)});
+  }
+  return value;
+}
+
+}  // namespace zem::cli

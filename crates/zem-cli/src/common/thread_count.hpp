@@ -1,0 +1,22 @@
+#pragma once
+
+#include "common/failure.hpp"
+
+namespace zem::cli {
+
+// The most threads a tool starts unless told otherwise: beyond this many,
+// blob checking is limited by memory bandwidth, not processors.
+inline constexpr unsigned default_thread_limit = 16;
+
+// The most threads that ZEM_THREADS may ask for: each keeps a buffer as large
+// as the largest blob, so the count bounds the tool's memory.
+inline constexpr unsigned thread_limit = 256;
+
+// The threads a tool checks a package's blobs with. `setting` is the value
+// of the environment variable ZEM_THREADS, or null when it is not set: a
+// positive integer, at most 256, taken as it is ("1" runs everything on the
+// calling thread). Unset, it is the number of processors this process may run
+// on (its affinity mask), at most 16.
+[[nodiscard]] Outcome<unsigned> thread_count(const char* setting);
+
+}  // namespace zem::cli

@@ -1,0 +1,245 @@
+#include "blob_check.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <optional>
+
+#include <fmt/format.h>
+
+#include "blob_contents.hpp"
+#include "blob_memory.hpp"
+#include "capnp_boundary.hpp"
+#include "ordered_work.hpp"
+#include "sha256.hpp"
+#include "zem_package/package_reading.hpp"
+
+namespace zem {
+
+// One thread's blob checker, with the memory it keeps from blob to blob.
+class BlobWorker {
+ public:
+  explicit BlobWorker(KeepContents keep) : keep_(keep) {}
+
+  [[nodiscard]] Result<CheckedBlob> check(const StoredBlob& blob) {
+    if (blob.payload_error) return std::unexpected(*blob.payload_error);
+    CheckedBlob checked;
+    std::span<const std::uint8_t> contents;
+    switch (blob.compression) {
+      case compression_none:
+        if (keep_ == KeepContents::yes) {
+          std::optional<ByteBuffer> copy = memory_.take(blob.payload.size());
+          if (!copy) throw std::bad_alloc();
+          if (!blob.payload.empty()) {
+            std::memcpy(copy->data(), blob.payload.data(), blob.payload.size());
+          }
+          checked.contents = std::move(*copy);
+          contents = checked.contents.bytes();
+        } else {
+          contents = blob.payload;
+        }
+        break;
+      case compression_zstd: {
+        auto decompressed = decompress_blob(blob, checked.contents);
+        if (!decompressed) return std::unexpected(std::move(decompressed).error());
+        contents = *decompressed;
+        break;
+      }
+      default:
+        return std::unexpected(PackageError::schema_enum(blob.compression));
+    }
+
+    checked.digest = sha256(contents);
+    checked.size = contents.size();
+    checked.storage = BlobStorage{blob.compression, blob.payload.size(), blob.declared_size};
+    checked.payload = blob.payload;
+    // The stored digest is only looked at once the contents are known.
+    if (blob.digest_error) return std::unexpected(*blob.digest_error);
+    if (!std::ranges::equal(blob.digest, checked.digest)) {
+      return std::unexpected(PackageError::invalid("blob digest mismatch"));
+    }
+    return checked;
+  }
+
+ private:
+  // Decompresses into a buffer of its own, in `kept`, when the contents are
+  // kept, and into the reused scratch buffer otherwise.
+  [[nodiscard]] Result<std::span<const std::uint8_t>> decompress_blob(const StoredBlob& blob,
+                                                                      ByteBuffer& kept) {
+    auto capacity = decompression_capacity(blob.payload, blob.declared_size);
+    if (!capacity) return std::unexpected(std::move(capacity).error());
+    std::span<std::uint8_t> out;
+    if (keep_ == KeepContents::yes) {
+      std::optional<ByteBuffer> buffer = memory_.take(*capacity);
+      if (!buffer) return std::unexpected(cannot_allocate_contents(*capacity));
+      kept = std::move(*buffer);
+      out = kept.bytes();
+    } else {
+      if (scratch_.size() < *capacity) {
+        scratch_ = ByteBuffer();  // the old buffer goes before the larger one comes
+        std::optional<ByteBuffer> larger = ByteBuffer::allocate(*capacity);
+        if (!larger) return std::unexpected(cannot_allocate_contents(*capacity));
+        scratch_ = std::move(*larger);
+      }
+      out = scratch_.bytes().first(*capacity);
+    }
+    auto written = decompress(blob.payload, out);
+    if (!written) return std::unexpected(std::move(written).error());
+    if (keep_ == KeepContents::yes) memory_.shrink_last(kept, *written);
+    return out.first(*written);
+  }
+
+  KeepContents keep_;
+  BlobMemory memory_;   // buffers for kept contents
+  ByteBuffer scratch_;  // contents that are not kept, one blob at a time
+};
+
+namespace {
+
+std::string compression_text(std::uint16_t code) {
+  switch (code) {
+    case compression_none:
+      return "none";
+    case compression_zstd:
+      return "zstd";
+    default:
+      return fmt::format("code {}", code);
+  }
+}
+
+// Where a failing blob stands and how it is stored.
+std::vector<FailureDetail> blob_details(const StoredBlob& blob,
+                                        std::span<const std::uint8_t> message) {
+  std::vector<FailureDetail> details{{"compression", compression_text(blob.compression)}};
+  if (blob.compression == compression_zstd) {
+    details.push_back({"declared size", fmt::format("{}", blob.declared_size)});
+  }
+  if (!blob.payload_error) {
+    details.push_back({"stored size", fmt::format("{}", blob.payload.size())});
+    // Views compare within the one message buffer they both lie in.
+    const std::uint8_t* begin = message.data();
+    if (!blob.payload.empty() && !message.empty() && blob.payload.data() >= begin &&
+        blob.payload.data() < begin + message.size()) {
+      details.push_back(
+          {"file offset", fmt::format("{:#x}", blob.payload.data() - begin)});
+    }
+  }
+  return details;
+}
+
+// The field a blob's failure is about.
+std::string failing_field(std::size_t index, const StoredBlob& blob, const PackageError& error) {
+  if (blob.payload_error) return fmt::format("blobs[{}].data", index);
+  if (std::holds_alternative<PackageError::SchemaEnum>(error.value)) {
+    return fmt::format("blobs[{}].compression", index);
+  }
+  if (std::holds_alternative<PackageError::Io>(error.value)) {
+    return fmt::format("blobs[{}].data", index);
+  }
+  return fmt::format("blobs[{}].digest", index);
+}
+
+}  // namespace
+
+// Batches start small, so that a table that fails early costs little, and
+// grow, so that many small blobs do not start threads for each few of them.
+constexpr std::size_t first_batch_size = 256;
+constexpr std::size_t largest_batch_size = 8192;
+
+BlobChecker::BlobChecker(std::span<const std::uint8_t> message, unsigned threads,
+                         KeepContents keep)
+    : message_(message), threads_(std::max(threads, 1U)), batch_size_(first_batch_size) {
+  workers_.reserve(threads_);
+  for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back(keep);
+}
+
+BlobChecker::~BlobChecker() = default;
+
+std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> batch) {
+  const std::size_t first = checked_.blobs.size();
+  std::vector<Result<CheckedBlob>> results(batch.size());
+  std::optional<std::size_t> duplicate_of;
+
+  const auto work = [&](unsigned worker, std::size_t index) noexcept {
+    try {
+      results[index] = workers_[worker].check(batch[index]);
+    } catch (const std::bad_alloc&) {
+      results[index] = std::unexpected(out_of_memory_error());
+    }
+    return results[index].has_value();
+  };
+  // In file order: a digest seen before makes the later blob a duplicate.
+  const auto accept = [&](std::size_t index) noexcept {
+    const auto [at, inserted] = checked_.by_digest.try_emplace(results[index]->digest, first + index);
+    if (!inserted) duplicate_of = at->second;
+    return inserted;
+  };
+
+  const std::optional<std::size_t> failed = run_in_order(batch.size(), threads_, work, accept);
+  if (failed) {
+    const std::size_t index = first + *failed;
+    const StoredBlob& blob = batch[*failed];
+    ReadFailure failure{PackageError::invalid("duplicate package blob digest"), ReadStage::blobs,
+                        fmt::format("blobs[{}]", index), blob_details(blob, message_)};
+    if (!results[*failed]) {
+      failure.error = std::move(results[*failed]).error();
+      failure.element = failing_field(index, blob, failure.error);
+    } else if (duplicate_of) {
+      failure.details.push_back({"same digest as", fmt::format("blobs[{}]", *duplicate_of)});
+    }
+    return std::unexpected(std::move(failure));
+  }
+
+  checked_.blobs.reserve(first + batch.size());
+  for (Result<CheckedBlob>& result : results) checked_.blobs.push_back(std::move(*result));
+  batch_size_ = std::min(batch_size_ * 2, largest_batch_size);
+  return {};
+}
+
+Result<void> read_blobs(capnp::List<schema::Blob>::Reader blobs, Application& application) {
+  BlobChecker checker({}, 1, KeepContents::yes);
+  auto checked = check_blob_table(blobs, checker);
+  if (!checked) return std::unexpected(std::move(checked).error().error);
+  application.blobs.reserve(checked->blobs.size());
+  for (CheckedBlob& blob : checked->blobs) {
+    application.blobs.push_back(Blob{std::move(blob.contents), blob.digest});
+  }
+  application.blobs_by_digest = std::move(checked->by_digest);
+  return {};
+}
+
+}  // namespace zem
+
+namespace zem {
+
+std::expected<CheckedBlobs, ReadFailure> check_blob_table(capnp::List<schema::Blob>::Reader blobs,
+                                                          BlobChecker& checker) {
+  std::size_t next = 0;
+  for (;;) {
+    auto batch = capnp_boundary([&]() -> Result<std::vector<StoredBlob>> {
+      return read_blob_table(blobs, next, checker.next_batch_size());
+    });
+    if (!batch) {
+      return std::unexpected(ReadFailure{std::move(batch).error(), ReadStage::blobs,
+                                         fmt::format("blobs[{}]", next), {}});
+    }
+    if (batch->empty()) return std::move(checker).take();
+    if (auto checked = checker.check(*batch); !checked) {
+      return std::unexpected(std::move(checked).error());
+    }
+    next += batch->size();
+  }
+}
+
+}  // namespace zem
+
+namespace zem {
+
+std::size_t DigestHash::operator()(const Digest& digest) const noexcept {
+  // A digest is already uniformly distributed: its first bytes are a hash.
+  std::size_t hash = 0;
+  std::memcpy(&hash, digest.data(), sizeof hash);
+  return hash;
+}
+
+}  // namespace zem

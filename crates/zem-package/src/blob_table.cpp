@@ -1,0 +1,44 @@
+#include "blob_table.hpp"
+
+#include <algorithm>
+
+#include "capnp_boundary.hpp"
+
+namespace zem {
+namespace {
+
+std::span<const std::uint8_t> bytes_of(capnp::Data::Reader data) {
+  return {data.begin(), data.size()};
+}
+
+}  // namespace
+
+std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs,
+                                        std::size_t first, std::size_t count) {
+  const std::size_t end = std::min<std::size_t>(blobs.size(), first + count);
+  std::vector<StoredBlob> table;
+  table.reserve(end > first ? end - first : 0);
+  for (std::size_t index = first; index < end; ++index) {
+    const schema::Blob::Reader blob = blobs[static_cast<unsigned>(index)];
+    StoredBlob& stored = table.emplace_back();
+    // Cap'n Proto hands over an enumerant the schema does not define as its
+    // raw number; it is checked with the blob. Data fields cannot fail.
+    stored.compression = static_cast<std::uint16_t>(blob.getCompression());
+    stored.declared_size = blob.getUncompressedSize();
+    try {
+      stored.payload = bytes_of(blob.getData());
+    } catch (const kj::Exception& e) {
+      stored.payload_error = capnp_error(e);
+      break;
+    }
+    try {
+      stored.digest = bytes_of(blob.getDigest());
+    } catch (const kj::Exception& e) {
+      stored.digest_error = capnp_error(e);
+      break;
+    }
+  }
+  return table;
+}
+
+}  // namespace zem

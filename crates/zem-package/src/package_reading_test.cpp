@@ -1,0 +1,221 @@
+// The checking read: where a read fails, that it agrees with the full read
+// on every package, and that threads change nothing of the outcome.
+
+#include "zem_package/package_reading.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+
+#include "damaged_packages.hpp"
+#include "ordered_work.hpp"
+#include "package_builder.hpp"
+#include "raw_package.hpp"
+#include "read_agreement.hpp"
+
+namespace zem {
+namespace {
+
+namespace zt = zem::testing;
+
+// The failure of reading and completing `bytes`, or none.
+std::optional<ReadFailure> failure_of(std::span<const std::uint8_t> bytes, unsigned threads = 1) {
+  auto reading = PackageReading::read(bytes, ReadOptions{threads});
+  if (!reading) return reading.error();
+  if (auto completed = reading->complete(); !completed) return completed.error();
+  return std::nullopt;
+}
+
+class DamagedPackageTest : public ::testing::TestWithParam<zt::DamagedPackage> {};
+
+TEST_P(DamagedPackageTest, FailsAtItsStageAndElementAsEveryReadDoes) {
+  const zt::DamagedPackage& damaged = GetParam();
+  const std::vector<std::uint8_t> bytes = damaged.bytes();
+  const std::optional<ReadFailure> failure = failure_of(bytes);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(stage_name(failure->stage), stage_name(damaged.stage));
+  EXPECT_EQ(failure->element, damaged.element);
+  EXPECT_EQ(zt::read_result(bytes), failure->error.to_string());
+  EXPECT_TRUE(failure->error.to_string().starts_with(damaged.error_start));
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest, ::testing::ValuesIn(zt::damaged_packages()),
+                         [](const auto& c) { return std::string(c.param.name); });
+
+TEST(PackageReadingTest, RuleFailuresNameTheValuesThatBrokeThem) {
+  const struct {
+    const char* name;
+    std::function<void(Application&)> change;
+    std::string element;
+    std::vector<FailureDetail> details;
+  } cases[] = {
+      {"unaligned write", [](Application& m) { m.device_config_writes[0].address = 0x102; },
+       "deviceConfigWrites[0]", {{"address", "0x102"}}},
+      {"repeated write",
+       [](Application& m) { m.device_config_writes.push_back(m.device_config_writes[0]); },
+       "deviceConfigWrites[2]",
+       {{"address", "0x100"}, {"earlier write", "deviceConfigWrites[0]"}}},
+      {"overlapping segments",
+       [](Application& m) {
+         Segment second = m.tiles[1].segments[0];
+         second.address += 0x10;
+         second.data_size = 0;
+         m.tiles[1].segments.push_back(second);
+       },
+       "tiles[1]",
+       {{"segment", "tiles[1].segments[0]"}, {"overlapping segment", "tiles[1].segments[2]"}}},
+      {"segment past its blob", [](Application& m) { m.tiles[0].segments[0].blob_offset = 1000; },
+       "tiles[0].segments[0]",
+       {{"blobOffset", "1000"}, {"dataSize", "256"}, {"blob size", "256"}}},
+      {"binding name repeated",
+       [](Application& m) { m.bindings_2[0].name = m.bindings_1[0].name; }, "bindings2[0]",
+       {{"earlier binding", "bindings1[0]"}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Application model = zt::example_application();
+    c.change(model);
+    const std::optional<ReadFailure> failure =
+        failure_of(zt::build_package(model, zt::example_options()));
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(failure->stage, ReadStage::validation);
+    EXPECT_EQ(failure->element, c.element);
+    EXPECT_EQ(failure->details, c.details);
+  }
+}
+
+TEST(PackageReadingTest, KeepsTheMessageInsteadOfTheContents) {
+  const std::vector<std::uint8_t> bytes = zt::build_package(zt::example_application(),
+                                                            zt::example_options());
+  auto package = CheckedPackage::read(bytes);
+  ASSERT_TRUE(package) << package.error().error.to_string();
+  Application full = zt::example_application();
+  zt::index_blobs(full);
+  ASSERT_EQ(package->blobs().size(), full.blobs.size());
+  for (std::size_t i = 0; i < full.blobs.size(); ++i) {
+    EXPECT_TRUE(package->model().blobs[i].data.empty());
+    EXPECT_EQ(package->blobs()[i].size, full.blobs[i].data.size());
+    EXPECT_EQ(package->blob_contents(i).value(), full.blobs[i].data);
+  }
+  EXPECT_EQ(package->blobs()[0].storage.compression, compression_zstd);
+  EXPECT_EQ(package->blobs()[1].storage,
+            (BlobStorage{compression_none, full.blobs[1].data.size(), 0}));
+  EXPECT_EQ(package->reading().message_size(), bytes.size());
+  for (const TileImage& tile : full.tiles) {
+    EXPECT_EQ(package->tile_memory(tile.physical_tile), full.tile_memory(tile.physical_tile));
+  }
+  EXPECT_EQ(package->tile_memory(9).error().kind, TileMemoryError::Kind::unknown_tile);
+}
+
+// Thousands of blobs, several of them broken: whatever the threads, the first
+// broken one in file order is reported, as one thread reports it.
+TEST(PackageReadingTest, ThreadsReportTheFirstFailingBlobInFileOrder) {
+  Application model = zt::example_application();
+  for (std::uint32_t i = 0; i < 3000; ++i) {
+    const std::vector<std::uint8_t> contents(64 + i % 200, static_cast<std::uint8_t>(i));
+    std::vector<std::uint8_t> unique = contents;
+    unique[0] = static_cast<std::uint8_t>(i >> 8);
+    unique[1] = static_cast<std::uint8_t>(i);
+    model.blobs.push_back(zt::make_blob(unique));
+  }
+  zt::PackageOptions options = zt::example_options();
+  zt::BlobEncoding compressed;
+  compressed.compressed = true;
+  options.blob_encodings.resize(model.blobs.size(), compressed);
+  const struct {
+    const char* name;
+    std::function<void(schema::Application::Builder)> tweak;
+    std::string element;
+  } cases[] = {
+      {"wrong digests late and early",
+       [](schema::Application::Builder root) {
+         root.getBlobs()[2900].getDigest()[0] ^= 1U;
+         root.getBlobs()[1700].getDigest()[5] ^= 1U;
+       },
+       "blobs[1700].digest"},
+      {"a duplicate before a broken frame",
+       [](schema::Application::Builder root) {
+         root.getBlobs()[2500].setData(root.getBlobs()[2200].getData().asReader());
+         root.getBlobs()[2500].setDigest(root.getBlobs()[2200].getDigest().asReader());
+         root.getBlobs()[2500].setUncompressedSize(root.getBlobs()[2200].getUncompressedSize());
+         root.getBlobs()[2600].getData()[4] ^= 0xffU;
+       },
+       "blobs[2500]"},
+      {"a declared size too small",
+       [](schema::Application::Builder root) { root.getBlobs()[2999].setUncompressedSize(3); },
+       "blobs[2999].data"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    options.tweak = c.tweak;
+    const std::vector<std::uint8_t> bytes = zt::build_package(model, options);
+    const std::optional<ReadFailure> one = failure_of(bytes, 1);
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->element, c.element) << one->error.to_string();
+    for (const unsigned threads : {2U, 3U, 8U}) {
+      EXPECT_EQ(failure_of(bytes, threads), one) << threads << " threads";
+    }
+    EXPECT_EQ(zt::read_disagreement(bytes), "");
+  }
+}
+
+// Every byte of a small package changed, and every length it can be cut to:
+// the reads agree on each.
+TEST(PackageReadingTest, ReadsAgreeOnEveryDamagedCopy) {
+  const std::vector<std::uint8_t> bytes = zt::build_package(zt::example_application(),
+                                                            zt::example_options());
+  std::mt19937 random(7);
+  for (std::size_t at = 0; at < bytes.size(); ++at) {
+    std::vector<std::uint8_t> changed = bytes;
+    changed[at] ^= static_cast<std::uint8_t>(1U << (random() % 8));
+    ASSERT_EQ(zt::read_disagreement(changed), "") << "byte " << at;
+    ASSERT_EQ(zt::read_disagreement(std::span(bytes).first(at)), "") << "cut to " << at;
+  }
+}
+
+// Items are accepted in order and the first failure in order is reported,
+// whichever thread meets it and whenever.
+TEST(OrderedWorkTest, ReportsTheFirstFailureInOrder) {
+  const struct {
+    std::size_t count;
+    std::vector<std::size_t> failing_work;
+    std::vector<std::size_t> failing_accept;
+    std::optional<std::size_t> first;
+  } cases[] = {
+      {0, {}, {}, std::nullopt},
+      {100, {}, {}, std::nullopt},
+      {100, {99}, {}, 99},
+      {100, {70, 30}, {}, 30},
+      {100, {70}, {40}, 40},
+      {100, {10}, {40}, 10},
+      {1, {0}, {}, 0},
+  };
+  for (const auto& c : cases) {
+    for (const unsigned threads : {1U, 2U, 7U}) {
+      std::vector<std::size_t> accepted;
+      const auto result = run_in_order(
+          c.count, threads,
+          [&](unsigned worker, std::size_t index) {
+            EXPECT_LT(worker, threads);
+            return std::ranges::find(c.failing_work, index) == c.failing_work.end();
+          },
+          [&](std::size_t index) {
+            accepted.push_back(index);
+            return std::ranges::find(c.failing_accept, index) == c.failing_accept.end();
+          });
+      EXPECT_EQ(result, c.first) << threads << " threads";
+      const std::size_t expected_accepted = c.first ? *c.first : c.count;
+      std::vector<std::size_t> in_order(expected_accepted);
+      std::iota(in_order.begin(), in_order.end(), 0);
+      if (c.first && std::ranges::find(c.failing_work, *c.first) == c.failing_work.end()) {
+        in_order.push_back(*c.first);  // accepted, and refused
+      }
+      EXPECT_EQ(accepted, in_order) << threads << " threads";
+    }
+  }
+}
+
+}  // namespace
+}  // namespace zem
