@@ -1,15 +1,17 @@
 #pragma once
 
-// The floor of a package read: the work that no reader can skip. Every
-// compressed payload is decompressed and every blob's contents hashed with
-// SHA-256 once, with the same libraries the package library uses, from
-// payloads already in memory, on one thread. Nothing else: no model, no
-// validation, no build digest, no file, and no memory taken while it runs.
+// The floor of a package check: the work that no single-threaded reader can
+// skip. The package file is read into fresh memory (advised for huge pages,
+// the cheapest memory to supply), every compressed payload is decompressed in
+// one call into a buffer of its declared size (taken and freed for each blob)
+// and every blob's contents are hashed with SHA-256 once, with the same
+// libraries the package library uses, on one thread. Nothing else: no model,
+// no validation, no build digest.
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <string>
 #include <vector>
 
 #include "package_payloads.hpp"
@@ -22,16 +24,16 @@ namespace zem::bench {
 
 class DecompressHashFloor {
  public:
-  // Takes the output buffer (as large as the largest blob, touched once so
-  // that its pages are there), the decompression context and the hash state
-  // up front; `payloads` must outlive the floor.
-  explicit DecompressHashFloor(const PackagePayloads& payloads);
+  // `payloads` were found in `image`, the file at `path` as read once before;
+  // the floor keeps their places in the file, not the views.
+  DecompressHashFloor(std::string path, std::span<const std::uint8_t> image,
+                      const PackagePayloads& payloads);
   DecompressHashFloor(const DecompressHashFloor&) = delete;
   DecompressHashFloor& operator=(const DecompressHashFloor&) = delete;
   ~DecompressHashFloor();
 
-  // One pass over every blob. Throws std::runtime_error when a payload does
-  // not decompress to its declared size.
+  // One pass: the file read, then every blob. Throws std::runtime_error when
+  // the file cannot be read or a payload does not decompress to its size.
   void run();
 
   // Whether the digests of the last pass equal the stored ones, which shows
@@ -39,9 +41,16 @@ class DecompressHashFloor {
   [[nodiscard]] bool digests_match() const;
 
  private:
-  const PackagePayloads& payloads_;
-  std::unique_ptr<std::uint8_t[]> buffer_;
-  std::size_t capacity_ = 0;
+  struct Place {
+    std::size_t offset = 0;  // of the payload in the file
+    std::size_t size = 0;
+    bool compressed = false;
+    std::uint64_t uncompressed_size = 0;
+    std::array<std::uint8_t, 32> digest{};  // stored
+  };
+
+  std::string path_;
+  std::vector<Place> places_;
   ZSTD_DCtx_s* context_ = nullptr;
   evp_md_st* sha256_ = nullptr;
   evp_md_ctx_st* hash_ = nullptr;

@@ -17,8 +17,9 @@
 namespace zem::bench {
 namespace {
 
-// A request is the count of strings and then each string's length and bytes:
-// argv, then the two output paths. A reply is a `Reply`.
+// A request is three lists of strings, each the count of strings and then
+// each string's length and bytes: argv, the two output paths, and the
+// environment. A reply is a `Reply`.
 struct Reply {
   int spawn_error = 0;  // errno of a failed spawn, else 0
   TimedRun run;
@@ -75,16 +76,15 @@ double seconds_of(const timeval& time) {
   return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
 }
 
-Reply spawn_and_wait(std::vector<std::string>& request) {
+Reply spawn_and_wait(std::vector<std::string>& arguments, const std::string& out_path,
+                     const std::string& err_path, std::vector<std::string>& variables) {
   Reply reply;
-  const std::string err_path = request.back();
-  request.pop_back();
-  const std::string out_path = request.back();
-  request.pop_back();
   std::vector<char*> argv;
-  for (std::string& argument : request) argv.push_back(argument.data());
+  for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
-  char* environment[] = {nullptr};
+  std::vector<char*> environment;
+  for (std::string& variable : variables) environment.push_back(variable.data());
+  environment.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -95,7 +95,8 @@ Reply spawn_and_wait(std::vector<std::string>& request) {
 
   const auto start = std::chrono::steady_clock::now();
   pid_t pid = 0;
-  reply.spawn_error = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environment);
+  reply.spawn_error =
+      ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (reply.spawn_error != 0) return reply;
 
@@ -120,9 +121,12 @@ Reply spawn_and_wait(std::vector<std::string>& request) {
 // The helper's life: one reply per request until the benchmark closes the
 // pipe.
 [[noreturn]] void serve(int requests, int replies) {
-  std::vector<std::string> request;
-  while (read_strings(requests, request) && request.size() >= 3) {
-    const Reply reply = spawn_and_wait(request);
+  std::vector<std::string> arguments;
+  std::vector<std::string> paths;
+  std::vector<std::string> environment;
+  while (read_strings(requests, arguments) && read_strings(requests, paths) &&
+         read_strings(requests, environment) && !arguments.empty() && paths.size() == 2) {
+    const Reply reply = spawn_and_wait(arguments, paths[0], paths[1], environment);
     if (!write_all(replies, &reply, sizeof reply)) break;
   }
   std::_Exit(0);
@@ -158,12 +162,10 @@ Launcher::~Launcher() {
 }
 
 TimedRun Launcher::run(const std::vector<std::string>& argv, const std::string& out_path,
-                       const std::string& err_path) {
-  std::vector<std::string> request = argv;
-  request.push_back(out_path);
-  request.push_back(err_path);
+                       const std::string& err_path, const std::vector<std::string>& environment) {
   Reply reply;
-  if (!write_strings(requests_, request) || !read_all(replies_, &reply, sizeof reply)) {
+  if (!write_strings(requests_, argv) || !write_strings(requests_, {out_path, err_path}) ||
+      !write_strings(requests_, environment) || !read_all(replies_, &reply, sizeof reply)) {
     throw std::runtime_error("the launcher process is gone");
   }
   if (reply.spawn_error != 0) {

@@ -31,12 +31,14 @@ class Launcher {
   Launcher& operator=(const Launcher&) = delete;
   ~Launcher();
 
-  // Runs `argv` (program path first) with an empty environment, standard
-  // input from /dev/null and standard output and error written to the files
-  // `out_path` and `err_path`, and waits for it. Throws std::runtime_error
-  // when the program cannot be started.
+  // Runs `argv` (program path first) with `environment` ("NAME=value"
+  // entries, none by default), standard input from /dev/null and standard
+  // output and error written to the files `out_path` and `err_path`, and
+  // waits for it. Throws std::runtime_error when the program cannot be
+  // started.
   [[nodiscard]] TimedRun run(const std::vector<std::string>& argv, const std::string& out_path,
-                             const std::string& err_path);
+                             const std::string& err_path,
+                             const std::vector<std::string>& environment = {});
 
  private:
   pid_t pid_ = -1;

@@ -75,23 +75,20 @@ class BlobWorker {
       kept = std::move(*buffer);
       out = kept.bytes();
     } else {
-      if (scratch_.size() < *capacity) {
-        scratch_ = ByteBuffer();  // the old buffer goes before the larger one comes
-        std::optional<ByteBuffer> larger = ByteBuffer::allocate(*capacity);
-        if (!larger) return std::unexpected(cannot_allocate_contents(*capacity));
-        scratch_ = std::move(*larger);
-      }
-      out = scratch_.bytes().first(*capacity);
+      auto scratch = scratch_.take(*capacity);
+      if (!scratch) return std::unexpected(std::move(scratch).error());
+      out = *scratch;
     }
-    auto written = decompress(blob.payload, out);
+    auto written = decompressor_.decompress(blob.payload, out);
     if (!written) return std::unexpected(std::move(written).error());
     if (keep_ == KeepContents::yes) memory_.shrink_last(kept, *written);
     return out.first(*written);
   }
 
   KeepContents keep_;
-  BlobMemory memory_;   // buffers for kept contents
-  ByteBuffer scratch_;  // contents that are not kept, one blob at a time
+  Decompressor decompressor_;
+  BlobMemory memory_;      // buffers for kept contents
+  ScratchBuffer scratch_;  // contents that are not kept, one blob at a time
 };
 
 namespace {
@@ -120,8 +117,7 @@ std::vector<FailureDetail> blob_details(const StoredBlob& blob,
     const std::uint8_t* begin = message.data();
     if (!blob.payload.empty() && !message.empty() && blob.payload.data() >= begin &&
         blob.payload.data() < begin + message.size()) {
-      details.push_back(
-          {"file offset", fmt::format("{:#x}", blob.payload.data() - begin)});
+      details.push_back({"file offset", fmt::format("{:#x}", blob.payload.data() - begin)});
     }
   }
   return details;
@@ -146,8 +142,7 @@ std::string failing_field(std::size_t index, const StoredBlob& blob, const Packa
 constexpr std::size_t first_batch_size = 256;
 constexpr std::size_t largest_batch_size = 8192;
 
-BlobChecker::BlobChecker(std::span<const std::uint8_t> message, unsigned threads,
-                         KeepContents keep)
+BlobChecker::BlobChecker(std::span<const std::uint8_t> message, unsigned threads, KeepContents keep)
     : message_(message), threads_(std::max(threads, 1U)), batch_size_(first_batch_size) {
   workers_.reserve(threads_);
   for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back(keep);
@@ -170,7 +165,8 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
   };
   // In file order: a digest seen before makes the later blob a duplicate.
   const auto accept = [&](std::size_t index) noexcept {
-    const auto [at, inserted] = checked_.by_digest.try_emplace(results[index]->digest, first + index);
+    const auto [at, inserted] =
+        checked_.by_digest.try_emplace(results[index]->digest, first + index);
     if (!inserted) duplicate_of = at->second;
     return inserted;
   };
@@ -220,8 +216,8 @@ std::expected<CheckedBlobs, ReadFailure> check_blob_table(capnp::List<schema::Bl
       return read_blob_table(blobs, next, checker.next_batch_size());
     });
     if (!batch) {
-      return std::unexpected(ReadFailure{std::move(batch).error(), ReadStage::blobs,
-                                         fmt::format("blobs[{}]", next), {}});
+      return std::unexpected(ReadFailure{
+          std::move(batch).error(), ReadStage::blobs, fmt::format("blobs[{}]", next), {}});
     }
     if (batch->empty()) return std::move(checker).take();
     if (auto checked = checker.check(*batch); !checked) {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <memory>
+#include <new>
+#include <optional>
+#include <utility>
 
 #include <fmt/format.h>
 #define ZSTD_STATIC_LINKING_ONLY  // for ZSTD_decompressBound
@@ -17,10 +20,6 @@ constexpr std::uint64_t largest_object_size = std::uint64_t{1} << 63U;
 PackageError decompression_error(std::string description) {
   return PackageError::io("Other", std::move(description));
 }
-
-struct FreeDecompressionContext {
-  void operator()(ZSTD_DCtx* context) const noexcept { ZSTD_freeDCtx(context); }
-};
 
 // The most bytes that decompressing `payload` can write before it ends or
 // fails. Every block of a frame yields at most 128 KiB and takes at least 3
@@ -51,17 +50,35 @@ Result<std::size_t> decompression_capacity(std::span<const std::uint8_t> payload
   return static_cast<std::size_t>(capacity);
 }
 
-Result<std::size_t> decompress(std::span<const std::uint8_t> payload, std::span<std::uint8_t> out) {
-  const std::unique_ptr<ZSTD_DCtx, FreeDecompressionContext> context(ZSTD_createDCtx());
-  if (!context) {
-    return std::unexpected(decompression_error("cannot allocate a decompression context"));
-  }
+Decompressor::Decompressor() : context_(ZSTD_createDCtx()) {
+  if (context_ == nullptr) throw std::bad_alloc();
+}
+
+Decompressor::Decompressor(Decompressor&& other) noexcept
+    : context_(std::exchange(other.context_, nullptr)) {}
+
+Decompressor::~Decompressor() { ZSTD_freeDCtx(context_); }
+
+Result<std::size_t> Decompressor::decompress(std::span<const std::uint8_t> payload,
+                                             std::span<std::uint8_t> out) {
   const std::size_t written =
-      ZSTD_decompressDCtx(context.get(), out.data(), out.size(), payload.data(), payload.size());
+      ZSTD_decompressDCtx(context_, out.data(), out.size(), payload.data(), payload.size());
   if (ZSTD_isError(written) != 0) {
     return std::unexpected(decompression_error(ZSTD_getErrorName(written)));
   }
   return written;
+}
+
+Result<std::span<std::uint8_t>> ScratchBuffer::take(std::size_t capacity) {
+  if (buffer_.size() < capacity) {
+    const std::size_t doubled = buffer_.size() > SIZE_MAX / 2 ? SIZE_MAX : 2 * buffer_.size();
+    buffer_ = ByteBuffer();  // the old buffer goes before the larger one comes
+    std::optional<ByteBuffer> larger = ByteBuffer::allocate(std::max(capacity, doubled));
+    if (!larger) larger = ByteBuffer::allocate(capacity);
+    if (!larger) return std::unexpected(cannot_allocate_contents(capacity));
+    buffer_ = std::move(*larger);
+  }
+  return buffer_.bytes().first(capacity);
 }
 
 PackageError cannot_allocate_contents(std::size_t capacity) {

@@ -13,8 +13,8 @@ std::span<const std::uint8_t> bytes_of(capnp::Data::Reader data) {
 
 }  // namespace
 
-std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs,
-                                        std::size_t first, std::size_t count) {
+std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs, std::size_t first,
+                                        std::size_t count) {
   const std::size_t end = std::min<std::size_t>(blobs.size(), first + count);
   std::vector<StoredBlob> table;
   table.reserve(end > first ? end - first : 0);

@@ -1,5 +1,6 @@
 #include "framing.hpp"
 
+#include "ordered_work.hpp"
 #include "zem_package/io.hpp"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include <fmt/format.h>
 #include <sys/stat.h>
@@ -75,7 +77,8 @@ namespace {
 // exactly `size` bytes, fewer only at the end of the input. `available` is
 // how many bytes the input holds, when that is known.
 template <class ReadFully>
-Result<FramedMessage> read_framed(ReadFully&& read_exactly, std::optional<std::uint64_t> available) {
+Result<FramedMessage> read_framed(ReadFully&& read_exactly,
+                                  std::optional<std::uint64_t> available) {
   std::uint8_t first[4];
   auto got = read_exactly(first, sizeof first);
   if (!got) return std::unexpected(std::move(got).error());
@@ -145,10 +148,67 @@ Result<FramedMessage> read_framed(ReadFully&& read_exactly, std::optional<std::u
 
 }  // namespace
 
-Result<FramedMessage> read_framed_message(int fd) {
+// Reads `size` bytes from the current position of the regular file `fd` on
+// up to `threads` threads, each reading its own share with pread, then moves
+// the position past what was read, as one read would. Fewer bytes only at
+// the end of the file; the first share that fails decides the outcome.
+//
+// A large read is mostly the kernel supplying fresh memory and copying the
+// file into it, work that spreads over processors as the blob checks do.
+Result<std::size_t> read_in_parallel(int fd, std::uint8_t* out, std::size_t size,
+                                     unsigned threads) {
+  // Shares are whole huge pages, so that no two threads fault in the same one.
+  constexpr std::size_t share_unit = huge_page_size;
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (threads <= 1 || size < 2 * share_unit || start < 0) return read_fully(fd, out, size);
+  const std::size_t units = (size + share_unit - 1) / share_unit;
+  const std::size_t share = (units + threads - 1) / threads * share_unit;
+  const std::size_t shares = (size + share - 1) / share;
+
+  struct Share {
+    std::size_t got = 0;
+    int error = 0;
+  };
+  std::vector<Share> results(shares);
+  const auto work = [&](unsigned, std::size_t index) noexcept {
+    const std::size_t offset = index * share;
+    const std::size_t length = std::min(share, size - offset);
+    Share& result = results[index];
+    while (result.got < length) {
+      const ssize_t n = ::pread(fd, out + offset + result.got, length - result.got,
+                                start + static_cast<off_t>(offset + result.got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) result.error = errno;
+      if (n <= 0) break;
+      result.got += static_cast<std::size_t>(n);
+    }
+    return result.got == length;
+  };
+  const std::optional<std::size_t> short_share =
+      run_in_order(shares, threads, work, [](std::size_t) noexcept { return true; });
+
+  std::size_t done = size;
+  if (short_share) {
+    if (const int error = results[*short_share].error; error != 0) {
+      return std::unexpected(framing_error("cannot read the package: " + io::os_error_text(error)));
+    }
+    done = *short_share * share + results[*short_share].got;
+  }
+  if (::lseek(fd, start + static_cast<off_t>(done), SEEK_SET) < 0) {
+    return std::unexpected(framing_error("cannot read the package: " + io::os_error_text(errno)));
+  }
+  return done;
+}
+
+Result<FramedMessage> read_framed_message(int fd, unsigned threads) {
+  const std::optional<std::uint64_t> available = bytes_left(fd);
+  // Only a regular file, whose size is known, is read in shares.
+  const unsigned readers = available ? threads : 1;
   return read_framed(
-      [fd](std::uint8_t* out, std::size_t size) { return read_fully(fd, out, size); },
-      bytes_left(fd));
+      [fd, readers](std::uint8_t* out, std::size_t size) {
+        return read_in_parallel(fd, out, size, readers);
+      },
+      available);
 }
 
 Result<FramedMessage> read_framed_message(std::span<const std::uint8_t> bytes) {

@@ -58,7 +58,9 @@ inline constexpr std::size_t max_segment_count = 511;
 // what the file can actually hold: a framing that claims more than the rest of
 // a regular file is refused before anything is allocated, and from a pipe the
 // buffer only grows as bytes arrive.
-[[nodiscard]] Result<FramedMessage> read_framed_message(int fd);
+//
+// The bulk of a regular file is read on up to `threads` threads.
+[[nodiscard]] Result<FramedMessage> read_framed_message(int fd, unsigned threads = 1);
 
 // Copies the framed message at the start of `bytes` into memory of its own,
 // with the same checks. Bytes after the message are not looked at.

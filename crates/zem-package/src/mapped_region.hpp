@@ -26,15 +26,27 @@ inline constexpr std::size_t huge_page_size = std::size_t{2} << 20U;
 class MappedRegion {
  public:
   // `size` bytes of zeroed, untouched memory, or nothing when the kernel
-  // refuses the mapping.
+  // refuses the mapping. The region starts on a huge page boundary: a huge
+  // page can only back a whole aligned 2 MiB, so an unaligned start would
+  // leave up to two of them to 4 KiB pages, a thousand faults.
   [[nodiscard]] static std::optional<MappedRegion> map(std::size_t size) {
     if (size == 0) return MappedRegion(nullptr, 0);
+    if (size > SIZE_MAX - huge_page_size) return std::nullopt;
+    const std::size_t reserved = size + huge_page_size;
     void* memory =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) return std::nullopt;
+    // Give back what lies before the first boundary and after the region.
+    const auto start = reinterpret_cast<std::uintptr_t>(memory);
+    const std::uintptr_t aligned = (start + huge_page_size - 1) & ~(huge_page_size - 1);
+    if (aligned > start) static_cast<void>(::munmap(memory, aligned - start));
+    const std::uintptr_t end = aligned + size;
+    if (start + reserved > end)
+      static_cast<void>(::munmap(reinterpret_cast<void*>(end), start + reserved - end));
+    auto* data = reinterpret_cast<std::uint8_t*>(aligned);
     // Advice only: an error (no huge page support) changes nothing.
-    static_cast<void>(::madvise(memory, size, MADV_HUGEPAGE));
-    return MappedRegion(static_cast<std::uint8_t*>(memory), size);
+    static_cast<void>(::madvise(data, size, MADV_HUGEPAGE));
+    return MappedRegion(data, size);
   }
 
   MappedRegion(const MappedRegion&) = delete;

@@ -47,7 +47,7 @@ template <class Work, class Accept>
   enum class State : std::uint8_t { pending, done, failed };
   std::vector<State> states(count, State::pending);  // guarded by `mutex`
   std::mutex mutex;
-  std::size_t frontier = 0;  // every item below it is accepted; guarded by `mutex`
+  std::size_t frontier = 0;                  // every item below it is accepted; guarded by `mutex`
   std::optional<std::size_t> first_failure;  // guarded by `mutex`
   std::atomic<std::size_t> next{0};
   // Items at or after this index are not started: an earlier one failed.

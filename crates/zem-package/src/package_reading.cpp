@@ -31,9 +31,7 @@ struct PackageReadingAccess {
   static PackageReading make(std::unique_ptr<PackageReading::State> state) noexcept {
     return PackageReading(std::move(state));
   }
-  static PackageReading::State& state(PackageReading& reading) noexcept {
-    return *reading.state_;
-  }
+  static PackageReading::State& state(PackageReading& reading) noexcept { return *reading.state_; }
 };
 
 namespace {
@@ -54,26 +52,32 @@ ReadResult<PackageReading> read_reading(const std::function<Result<FramedMessage
 ReadResult<PackageReading> read_file(int fd, const ReadOptions& options, KeepContents keep) {
   // The file is closed when its read ends, whichever way it ends.
   const io::FileDescriptor owned(fd);
-  return read_reading([fd] { return read_framed_message(fd); }, options, keep);
+  return read_reading([fd, &options] { return read_framed_message(fd, options.threads); }, options,
+                      keep);
 }
 
-// The contents of a checked blob, decompressed into `buffer` when they are
-// compressed; a plain blob's contents are its payload in the message.
-Result<std::span<const std::uint8_t>> contents_of(std::span<const std::uint8_t> payload,
-                                                  const BlobInfo& blob, ByteBuffer& buffer) {
-  if (blob.storage.compression == compression_none) return payload;
-  auto capacity = decompression_capacity(payload, blob.storage.declared_size);
-  if (!capacity) return std::unexpected(std::move(capacity).error());
-  if (buffer.size() < *capacity) {
-    buffer = ByteBuffer();  // the old buffer goes before the larger one comes
-    std::optional<ByteBuffer> larger = ByteBuffer::allocate(*capacity);
-    if (!larger) return std::unexpected(cannot_allocate_contents(*capacity));
-    buffer = std::move(*larger);
+// Decompresses checked blobs again, one at a time, into one buffer.
+class ContentsSource {
+ public:
+  // The contents of a checked blob, valid until the next call: a plain
+  // blob's are its payload in the message, a compressed blob's are
+  // decompressed into the buffer.
+  Result<std::span<const std::uint8_t>> contents(std::span<const std::uint8_t> payload,
+                                                 const BlobInfo& blob) {
+    if (blob.storage.compression == compression_none) return payload;
+    auto capacity = decompression_capacity(payload, blob.storage.declared_size);
+    if (!capacity) return std::unexpected(std::move(capacity).error());
+    auto out = buffer_.take(*capacity);
+    if (!out) return std::unexpected(std::move(out).error());
+    auto written = decompressor_.decompress(payload, *out);
+    if (!written) return std::unexpected(std::move(written).error());
+    return std::span<const std::uint8_t>(out->first(*written));
   }
-  auto written = decompress(payload, buffer.bytes().first(*capacity));
-  if (!written) return std::unexpected(std::move(written).error());
-  return std::span<const std::uint8_t>(buffer.bytes().first(*written));
-}
+
+ private:
+  Decompressor decompressor_;
+  ScratchBuffer buffer_;
+};
 
 }  // namespace
 
@@ -90,8 +94,7 @@ ReadResult<PackageReading> PackageReading::read(int fd, const ReadOptions& optio
 
 ReadResult<PackageReading> PackageReading::read(std::span<const std::uint8_t> bytes,
                                                 const ReadOptions& options) {
-  return read_reading([bytes] { return read_framed_message(bytes); }, options,
-                      KeepContents::no);
+  return read_reading([bytes] { return read_framed_message(bytes); }, options, KeepContents::no);
 }
 
 const Application& PackageReading::model() const noexcept { return state_->contents.model; }
@@ -112,12 +115,10 @@ Result<ByteBuffer> PackageReading::blob_contents(std::size_t blob) const {
     return std::unexpected(PackageError::invalid(fmt::format("unknown blob {}", blob)));
   }
   try {
-    ByteBuffer buffer;
-    auto bytes = contents_of(contents.payloads[blob], contents.blobs[blob], buffer);
+    ContentsSource source;
+    auto bytes = source.contents(contents.payloads[blob], contents.blobs[blob]);
     if (!bytes) return std::unexpected(std::move(bytes).error());
-    if (bytes->data() != buffer.data()) return ByteBuffer::copy_of(*bytes);
-    buffer.truncate(bytes->size());
-    return buffer;
+    return ByteBuffer::copy_of(*bytes);
   } catch (const std::bad_alloc&) {
     return std::unexpected(out_of_memory_error());
   }
@@ -125,12 +126,12 @@ Result<ByteBuffer> PackageReading::blob_contents(std::size_t blob) const {
 
 TileMemoryResult PackageReading::tile_memory(std::uint32_t physical_tile) const {
   const MessageContents& contents = state_->contents;
-  ByteBuffer buffer;  // one blob's contents at a time
   try {
+    ContentsSource source;  // one blob's contents at a time
     return rebuild_tile_memory(contents.model.tiles, physical_tile, state_->blob_sizes,
                                CopyOrder::by_blob, [&](std::size_t blob) {
-                                 return contents_of(contents.payloads[blob], contents.blobs[blob],
-                                                    buffer);
+                                 return source.contents(contents.payloads[blob],
+                                                        contents.blobs[blob]);
                                });
   } catch (const std::bad_alloc&) {
     return std::unexpected(TileMemoryError{TileMemoryError::Kind::image, out_of_memory_error()});
@@ -217,8 +218,8 @@ Result<void> complete_read(const PackageContents& contents) {
   if (contents.stored_build_digest) {
     stored = *contents.stored_build_digest;
   } else {
-    stored = std::unexpected(ReadFailure{contents.stored_build_digest.error(),
-                                         ReadStage::build_digest, "buildDigest", {}});
+    stored = std::unexpected(ReadFailure{
+        contents.stored_build_digest.error(), ReadStage::build_digest, "buildDigest", {}});
   }
   const Application& model = contents.application;
   if (auto completed = complete_model(model, blob_sizes(model), stored); !completed) {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <numeric>
 #include <random>
@@ -51,8 +53,10 @@ TEST(PackageReadingTest, RuleFailuresNameTheValuesThatBrokeThem) {
     std::string element;
     std::vector<FailureDetail> details;
   } cases[] = {
-      {"unaligned write", [](Application& m) { m.device_config_writes[0].address = 0x102; },
-       "deviceConfigWrites[0]", {{"address", "0x102"}}},
+      {"unaligned write",
+       [](Application& m) { m.device_config_writes[0].address = 0x102; },
+       "deviceConfigWrites[0]",
+       {{"address", "0x102"}}},
       {"repeated write",
        [](Application& m) { m.device_config_writes.push_back(m.device_config_writes[0]); },
        "deviceConfigWrites[2]",
@@ -66,11 +70,13 @@ TEST(PackageReadingTest, RuleFailuresNameTheValuesThatBrokeThem) {
        },
        "tiles[1]",
        {{"segment", "tiles[1].segments[0]"}, {"overlapping segment", "tiles[1].segments[2]"}}},
-      {"segment past its blob", [](Application& m) { m.tiles[0].segments[0].blob_offset = 1000; },
+      {"segment past its blob",
+       [](Application& m) { m.tiles[0].segments[0].blob_offset = 1000; },
        "tiles[0].segments[0]",
        {{"blobOffset", "1000"}, {"dataSize", "256"}, {"blob size", "256"}}},
       {"binding name repeated",
-       [](Application& m) { m.bindings_2[0].name = m.bindings_1[0].name; }, "bindings2[0]",
+       [](Application& m) { m.bindings_2[0].name = m.bindings_1[0].name; },
+       "bindings2[0]",
        {{"earlier binding", "bindings1[0]"}}},
   };
   for (const auto& c : cases) {
@@ -87,8 +93,8 @@ TEST(PackageReadingTest, RuleFailuresNameTheValuesThatBrokeThem) {
 }
 
 TEST(PackageReadingTest, KeepsTheMessageInsteadOfTheContents) {
-  const std::vector<std::uint8_t> bytes = zt::build_package(zt::example_application(),
-                                                            zt::example_options());
+  const std::vector<std::uint8_t> bytes =
+      zt::build_package(zt::example_application(), zt::example_options());
   auto package = CheckedPackage::read(bytes);
   ASSERT_TRUE(package) << package.error().error.to_string();
   Application full = zt::example_application();
@@ -161,11 +167,42 @@ TEST(PackageReadingTest, ThreadsReportTheFirstFailingBlobInFileOrder) {
   }
 }
 
+// A file of several huge pages is read in shares on several threads: the
+// same bytes as one read, and the file left just past the message.
+TEST(PackageReadingTest, LargeFilesReadInSharesGiveTheSameModel) {
+  Application model = zt::example_application();
+  std::vector<std::uint8_t> noise(9 << 20);
+  std::mt19937 random(3);
+  for (std::uint8_t& byte : noise) byte = static_cast<std::uint8_t>(random());
+  model.blobs.push_back(zt::make_blob(noise));
+  std::vector<std::uint8_t> bytes = zt::build_package(model, zt::example_options());
+  const std::size_t message = bytes.size();
+  bytes.resize(message + 100, 0xee);  // never read
+
+  const Result<Application> one = Application::read(zt::memory_file(bytes));
+  ASSERT_TRUE(one) << one.error().to_string();
+  for (const unsigned threads : {2U, 3U, 5U}) {
+    const int fd = zt::memory_file(bytes);
+    const int kept = ::dup(fd);
+    const Result<Application> shared = Application::read(fd, ReadOptions{threads});
+    ASSERT_TRUE(shared) << shared.error().to_string();
+    EXPECT_EQ(*shared, *one);
+    EXPECT_EQ(::lseek(kept, 0, SEEK_CUR), static_cast<off_t>(message)) << threads;
+    ::close(kept);
+  }
+  // Cut inside the last share: the read ends where the file does.
+  bytes.resize(message - 1000);
+  EXPECT_EQ(zt::read_result(bytes),
+            fmt::format("Capnp(failed: premature end of file: the message framing needs {} bytes "
+                        "but the file holds {})",
+                        message, message - 1000));
+}
+
 // Every byte of a small package changed, and every length it can be cut to:
 // the reads agree on each.
 TEST(PackageReadingTest, ReadsAgreeOnEveryDamagedCopy) {
-  const std::vector<std::uint8_t> bytes = zt::build_package(zt::example_application(),
-                                                            zt::example_options());
+  const std::vector<std::uint8_t> bytes =
+      zt::build_package(zt::example_application(), zt::example_options());
   std::mt19937 random(7);
   for (std::size_t at = 0; at < bytes.size(); ++at) {
     std::vector<std::uint8_t> changed = bytes;
@@ -184,12 +221,8 @@ TEST(OrderedWorkTest, ReportsTheFirstFailureInOrder) {
     std::vector<std::size_t> failing_accept;
     std::optional<std::size_t> first;
   } cases[] = {
-      {0, {}, {}, std::nullopt},
-      {100, {}, {}, std::nullopt},
-      {100, {99}, {}, 99},
-      {100, {70, 30}, {}, 30},
-      {100, {70}, {40}, 40},
-      {100, {10}, {40}, 10},
+      {0, {}, {}, std::nullopt}, {100, {}, {}, std::nullopt}, {100, {99}, {}, 99},
+      {100, {70, 30}, {}, 30},   {100, {70}, {40}, 40},       {100, {10}, {40}, 10},
       {1, {0}, {}, 0},
   };
   for (const auto& c : cases) {

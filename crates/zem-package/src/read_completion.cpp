@@ -30,11 +30,13 @@ ReadResult<void> complete_model(const Application& model, std::span<const std::u
   if (!stored_build_digest) return std::unexpected(stored_build_digest.error());
   const Digest computed = model.build_digest();
   if (!std::ranges::equal(*stored_build_digest, computed)) {
-    return std::unexpected(ReadFailure{
-        PackageError::invalid("build digest mismatch"), ReadStage::build_digest, "buildDigest",
-        {{"stored", fmt::format("{} ({} bytes)", hex_bytes(*stored_build_digest),
-                                stored_build_digest->size())},
-         {"computed", hex_bytes(computed)}}});
+    return std::unexpected(
+        ReadFailure{PackageError::invalid("build digest mismatch"),
+                    ReadStage::build_digest,
+                    "buildDigest",
+                    {{"stored", fmt::format("{} ({} bytes)", hex_bytes(*stored_build_digest),
+                                            stored_build_digest->size())},
+                     {"computed", hex_bytes(computed)}}});
   }
 
   if (events::enabled(events::Level::info)) {

@@ -140,8 +140,7 @@ class StructureReader {
     result.reserve(list.size());
     for (const schema::Segment::Reader segment : list) {
       result.push_back(Segment{segment.getAddress(), segment.getMemorySize(), segment.getBlob(),
-                               segment.getBlobOffset(), segment.getDataSize(),
-                               segment.getAux()});
+                               segment.getBlobOffset(), segment.getDataSize(), segment.getAux()});
     }
     return result;
   }
@@ -169,8 +168,7 @@ class StructureReader {
 };
 
 // A header field that differs from its fixed value.
-ReadFailure incompatible_header(const ReadPlace& place, std::string found,
-                                std::string expected) {
+ReadFailure incompatible_header(const ReadPlace& place, std::string found, std::string expected) {
   ReadFailure failure = place.failure(PackageError::invalid("incompatible package header"));
   failure.details = {{"found", std::move(found)}, {"expected", std::move(expected)}};
   return failure;
@@ -201,8 +199,8 @@ ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place
   for (const auto& [field, found, expected] : memory) {
     if (found != expected) {
       place.set(Stage::header, {{field}});
-      return std::unexpected(incompatible_header(place, fmt::format("{:#x}", found),
-                                                 fmt::format("{:#x}", expected)));
+      return std::unexpected(
+          incompatible_header(place, fmt::format("{:#x}", found), fmt::format("{:#x}", expected)));
     }
   }
   return {};

@@ -152,10 +152,14 @@ TEST(ReaderTest, BlobChecks) {
       {"compressed", compressed(), {}, "success"},
       {"declared size larger than the contents", compressed(0x10000), {}, "success"},
       {"declared size 2^63 - 1", compressed((std::uint64_t{1} << 63) - 1), {}, "success"},
-      {"declared size 2^63", compressed(std::uint64_t{1} << 63), {},
+      {"declared size 2^63",
+       compressed(std::uint64_t{1} << 63),
+       {},
        "Io(Other: declared uncompressed size 9223372036854775808 exceeds the largest object size "
        "9223372036854775807)"},
-      {"declared size 2^64 - 1", compressed(~std::uint64_t{0}), {},
+      {"declared size 2^64 - 1",
+       compressed(~std::uint64_t{0}),
+       {},
        "Io(Other: declared uncompressed size 18446744073709551615 exceeds the largest object "
        "size 9223372036854775807)"},
       {"declared size one short",

@@ -139,8 +139,8 @@ TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
     // The contents have the size the segment checks were made against.
     if (segment->blob_offset > blob_bytes.size() ||
         segment->data_size > blob_bytes.size() - segment->blob_offset) {
-      return std::unexpected(image_error(fmt::format(
-          "blob {} changed its size since it was checked", segment->blob)));
+      return std::unexpected(
+          image_error(fmt::format("blob {} changed its size since it was checked", segment->blob)));
     }
     std::memcpy(memory.bytes.data() + (segment->address - *base),
                 blob_bytes.data() + segment->blob_offset, segment->data_size);
@@ -149,11 +149,10 @@ TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
 }
 
 TileMemoryResult Application::tile_memory(std::uint32_t physical_tile) const {
-  return rebuild_tile_memory(
-      tiles, physical_tile, blob_sizes(*this), CopyOrder::list,
-      [this](std::size_t blob) -> Result<std::span<const std::uint8_t>> {
-        return blobs[blob].data.bytes();
-      });
+  return rebuild_tile_memory(tiles, physical_tile, blob_sizes(*this), CopyOrder::list,
+                             [this](std::size_t blob) -> Result<std::span<const std::uint8_t>> {
+                               return blobs[blob].data.bytes();
+                             });
 }
 
 Result<std::vector<std::uint8_t>> Application::tile_image(std::uint32_t physical_tile) const {

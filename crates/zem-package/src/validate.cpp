@@ -63,11 +63,11 @@ using TileSet = std::unordered_map<std::uint32_t, std::size_t>;
 using Check = ReadResult<void>;
 
 // Evaluates a check; returns its failure from the enclosing function.
-#define ZEM_CHECK(expr)                                          \
-  do {                                                           \
-    if (auto zem_check_ = (expr); !zem_check_) {                 \
-      return std::unexpected(std::move(zem_check_).error());     \
-    }                                                            \
+#define ZEM_CHECK(expr)                                      \
+  do {                                                       \
+    if (auto zem_check_ = (expr); !zem_check_) {             \
+      return std::unexpected(std::move(zem_check_).error()); \
+    }                                                        \
   } while (false)
 
 // Whether [offset, offset + length) lies within `size` bytes. A sum past
@@ -90,7 +90,8 @@ using Check = ReadResult<void>;
       const auto [earlier, inserted] = seen.try_emplace(address, i);
       if (!inserted) {
         failed = true;
-        details.push_back({"earlier write", fmt::format("deviceConfigWrites[{}]", earlier->second)});
+        details.push_back(
+            {"earlier write", fmt::format("deviceConfigWrites[{}]", earlier->second)});
       }
     }
     if (failed) {
@@ -169,13 +170,13 @@ using Check = ReadResult<void>;
     const Range& later = ranges[i];
     // Ranges that only touch (end == next start) do not overlap.
     if (earlier.end > later.start) {
-      return fail(fmt::format("overlapping segments on tile {}: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}",
-                              tile.physical_tile, earlier.start, earlier.end, later.start,
-                              later.end),
-                  fmt::format("tiles[{}]", tile_index),
-                  {{"segment", fmt::format("tiles[{}].segments[{}]", tile_index, earlier.segment)},
-                   {"overlapping segment",
-                    fmt::format("tiles[{}].segments[{}]", tile_index, later.segment)}});
+      return fail(
+          fmt::format("overlapping segments on tile {}: 0x{:x}..0x{:x} and 0x{:x}..0x{:x}",
+                      tile.physical_tile, earlier.start, earlier.end, later.start, later.end),
+          fmt::format("tiles[{}]", tile_index),
+          {{"segment", fmt::format("tiles[{}].segments[{}]", tile_index, earlier.segment)},
+           {"overlapping segment",
+            fmt::format("tiles[{}].segments[{}]", tile_index, later.segment)}});
     }
   }
   return {};
@@ -318,9 +319,8 @@ template <class NameAt>
   const struct {
     std::string_view field;
     const std::vector<Binding>& bindings;
-  } lists[] = {{"bindings1", app.bindings_1},
-               {"bindings2", app.bindings_2},
-               {"bindings3", app.bindings_3}};
+  } lists[] = {
+      {"bindings1", app.bindings_1}, {"bindings2", app.bindings_2}, {"bindings3", app.bindings_3}};
   const std::size_t first_size = app.bindings_1.size();
   const std::size_t first_two_sizes = first_size + app.bindings_2.size();
   const std::size_t total = first_two_sizes + app.bindings_3.size();
@@ -360,8 +360,8 @@ template <class NameAt>
                     std::move(details));
       }
       for (std::size_t k = 0; k < binding.slices.size(); ++k) {
-        ZEM_CHECK(check_slice(binding, binding.slices[k],
-                              fmt::format("{}.slices[{}]", element, k), tile_set));
+        ZEM_CHECK(check_slice(binding, binding.slices[k], fmt::format("{}.slices[{}]", element, k),
+                              tile_set));
       }
     }
   }
@@ -397,10 +397,10 @@ template <class NameAt>
     const HostPage& page = host.pages[i];
     if (!pages.emplace(page.id, page.size).second) {
       const auto earlier = std::ranges::find(host.pages, page.id, &HostPage::id);
-      return fail("invalid host page table", fmt::format("hostExchange.pages[{}]", i),
-                  {{"id", decimal(page.id)},
-                   {"earlier page",
-                    fmt::format("hostExchange.pages[{}]", earlier - host.pages.begin())}});
+      return fail(
+          "invalid host page table", fmt::format("hostExchange.pages[{}]", i),
+          {{"id", decimal(page.id)},
+           {"earlier page", fmt::format("hostExchange.pages[{}]", earlier - host.pages.begin())}});
     }
   }
 
@@ -425,9 +425,9 @@ template <class NameAt>
                 {{"startupPage", decimal(host.startup_page)}});
   }
   if (!range_fits(host.startup_offset, startup_protocol_size, startup->second)) {
-    return fail("invalid host startup protocol", "hostExchange.startupOffset",
-                {{"startupOffset", decimal(host.startup_offset)},
-                 {"page size", decimal(startup->second)}});
+    return fail(
+        "invalid host startup protocol", "hostExchange.startupOffset",
+        {{"startupOffset", decimal(host.startup_offset)}, {"page size", decimal(startup->second)}});
   }
 
   // Every call has invocations and references existing pages within bounds.

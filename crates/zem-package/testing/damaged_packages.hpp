@@ -108,7 +108,8 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
          });
        },
        ReadStage::blobs, "blobs[0].data", "Io("},
-      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, ReadStage::blobs, "blobs", "Capnp(failed: "},
+      {"BlobsOutOfBounds", [] { return out_of_bounds_pointer(2); }, ReadStage::blobs, "blobs",
+       "Capnp(failed: "},
       {"TilesOutOfBounds", [] { return out_of_bounds_pointer(3); }, ReadStage::structure, "tiles",
        "Capnp(failed: "},
       {"BindingNameNotUtf8",
@@ -122,15 +123,16 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
          return with_model(
              [](Application& model) { model.host_exchange.calls[0].invocations = 0; });
        },
-       ReadStage::validation, "hostExchange.calls[0]", R"(Invalid("host call host_print has no invocations"))"},
+       ReadStage::validation, "hostExchange.calls[0]",
+       R"(Invalid("host call host_print has no invocations"))"},
       {"BuildDigestMismatch",
        [] { return tweaked([](auto root) { root.getBuildDigest()[31] ^= 0x80U; }); },
        ReadStage::build_digest, "buildDigest", R"(Invalid("build digest mismatch"))"},
       {"BuildDigestAbsent",
        [] { return tweaked([](auto root) { static_cast<void>(root.disownBuildDigest()); }); },
        ReadStage::build_digest, "buildDigest", R"(Invalid("build digest mismatch"))"},
-      {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, ReadStage::build_digest, "buildDigest",
-       "Capnp(failed: "},
+      {"BuildDigestOutOfBounds", [] { return out_of_bounds_pointer(9); }, ReadStage::build_digest,
+       "buildDigest", "Capnp(failed: "},
   };
 }
 

@@ -91,9 +91,10 @@ Outcome<zem::CheckedPackage> read_package(const char* path, unsigned threads) {
     if (error.not_regular()) {
       return std::unexpected(tr::error_result("cannot read package", "not a regular file"));
     }
-    return std::unexpected(tr::os_error(
-        error.step == zem::io::FileError::Step::open ? "cannot open package" : "cannot read package",
-        error.os_error));
+    return std::unexpected(tr::os_error(error.step == zem::io::FileError::Step::open
+                                            ? "cannot open package"
+                                            : "cannot read package",
+                                        error.os_error));
   }
   auto package = zem::CheckedPackage::read(file->fd.release(), zem::ReadOptions{threads});
   if (!package) {
@@ -116,8 +117,8 @@ int run(std::span<char*> argv) {
   const Arguments arguments = take(parse_arguments(argv));
   const unsigned threads = take(zem::cli::thread_count(std::getenv("ZEM_THREADS")));
   const zem::CheckedPackage package = take(read_package(arguments.package, threads));
-  const zem::TileMemory tile = take(zem::cli::find_tile_memory(
-      package, arguments.physical_tile, "cannot rebuild the tile image"));
+  const zem::TileMemory tile = take(zem::cli::find_tile_memory(package, arguments.physical_tile,
+                                                               "cannot rebuild the tile image"));
 
   const tr::TemplateSetup setup = take(tr::locate_template_setup(tile.bytes));
   fmt::print(stderr, "{}\n", tr::template_setup_line(arguments.physical_tile, setup));

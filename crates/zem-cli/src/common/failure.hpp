@@ -30,18 +30,18 @@ using Outcome = std::expected<T, Failure>;
 //   ZEM_ASSIGN_OR_RETURN(auto image, read_image(path));
 #define ZEM_ASSIGN_OR_RETURN(lhs, expr) \
   ZEM_ASSIGN_OR_RETURN_IMPL(ZEM_CLI_CONCAT(zem_outcome_, __LINE__), lhs, expr)
-#define ZEM_ASSIGN_OR_RETURN_IMPL(outcome, lhs, expr)  \
-  auto outcome = (expr);                               \
-  if (!outcome) {                                      \
+#define ZEM_ASSIGN_OR_RETURN_IMPL(outcome, lhs, expr)   \
+  auto outcome = (expr);                                \
+  if (!outcome) {                                       \
     return std::unexpected(std::move(outcome).error()); \
-  }                                                    \
+  }                                                     \
   lhs = std::move(*outcome)
 
 // Evaluates `expr`, a std::expected<void, ...>, and returns its error from the
 // enclosing function when it holds one.
-#define ZEM_RETURN_IF_FAILED(expr)                            \
-  do {                                                        \
-    if (auto zem_outcome_ = (expr); !zem_outcome_) {          \
+#define ZEM_RETURN_IF_FAILED(expr)                             \
+  do {                                                         \
+    if (auto zem_outcome_ = (expr); !zem_outcome_) {           \
       return std::unexpected(std::move(zem_outcome_).error()); \
-    }                                                         \
+    }                                                          \
   } while (false)

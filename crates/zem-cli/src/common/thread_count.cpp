@@ -30,9 +30,9 @@ Outcome<unsigned> thread_count(const char* setting) {
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data(), end, value);
   if (text.empty() || error != std::errc{} || stop != end || value == 0 || value > thread_limit) {
-    return std::unexpected(Failure{
-        fmt::format("invalid ZEM_THREADS value {}: expected a whole number from 1 to {}",
-                    quote_escaped(text), thread_limit)});
+    return std::unexpected(
+        Failure{fmt::format("invalid ZEM_THREADS value {}: expected a whole number from 1 to {}",
+                            quote_escaped(text), thread_limit)});
   }
   return value;
 }

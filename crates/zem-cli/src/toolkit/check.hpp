@@ -9,8 +9,8 @@
 namespace zem::toolkit {
 
 // The stages of reading and checking a package, in the order they run.
-inline constexpr std::array all_stages = {ReadStage::framing,   ReadStage::header,
-                                          ReadStage::blobs,     ReadStage::structure,
+inline constexpr std::array all_stages = {ReadStage::framing,    ReadStage::header,
+                                          ReadStage::blobs,      ReadStage::structure,
                                           ReadStage::validation, ReadStage::build_digest};
 
 enum class StageStatus { ok, failed, skipped };

@@ -49,8 +49,8 @@ std::string case_name(const ::testing::TestParamInfo<zt::DamagedPackage>& c) {
   return std::string(c.param.name);
 }
 
-INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest,
-                         ::testing::ValuesIn(zt::damaged_packages()), case_name);
+INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest, ::testing::ValuesIn(zt::damaged_packages()),
+                         case_name);
 
 TEST(CheckTest, LinesShowTheFailureAndSkipTheRest) {
   const std::vector<std::uint8_t> bytes =

@@ -44,7 +44,7 @@ Outcome<std::size_t> find_blob(std::span<const BlobInfo> blobs, std::string_view
       !std::ranges::all_of(digest, is_hex_digit)) {
     return std::unexpected(
         Failure{fmt::format("invalid blob digest {}: expected 1 to {} hexadecimal digits",
-                              quote_escaped(digest), digest_digits)});
+                            quote_escaped(digest), digest_digits)});
   }
   std::string prefix(digest);
   std::ranges::transform(prefix, prefix.begin(), lower);

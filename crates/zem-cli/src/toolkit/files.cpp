@@ -51,7 +51,7 @@ Outcome<void> write_output(const std::optional<std::string>& path,
     if (::isatty(STDOUT_FILENO) == 1) {
       return std::unexpected(
           Failure{"refusing to write binary data to a terminal; name a file with -o or redirect "
-                    "standard output"});
+                  "standard output"});
     }
     // Anything printed before goes out first, in order.
     if (std::fflush(stdout) != 0) return std::unexpected(os_error(standard_output, errno));

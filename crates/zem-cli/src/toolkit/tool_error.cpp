@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-
 #include "zem_package/io.hpp"
 #include "zem_package/package_error.hpp"
 

@@ -52,7 +52,7 @@ enum class FileType : std::uint8_t {
 struct FileError {
   enum class Step : std::uint8_t { open, read };
   Step step = Step::open;
-  int os_error = 0;                  // the system's error number; 0 for `not_regular`
+  int os_error = 0;                   // the system's error number; 0 for `not_regular`
   FileType type = FileType::regular;  // what the path names, when it is not a regular file
 
   [[nodiscard]] bool not_regular() const noexcept { return os_error == 0; }
