@@ -1,4 +1,4 @@
-#include "zem_package/build_digest.hpp"
+#include "build_digest.hpp"
 
 #include "build_stream.hpp"
 #include "sha256.hpp"

@@ -24,7 +24,7 @@
 #include "build_stream.hpp"
 #include "sha256.hpp"
 #include "zem_package/application.hpp"
-#include "zem_package/build_digest.hpp"
+#include "build_digest.hpp"
 
 namespace zem {
 namespace {
@@ -123,8 +123,9 @@ class Listing {
   Bytes bytes_;
 };
 
-// The 132-byte stream of the framing example, transcribed from its table.
-Bytes framing_example() {
+// The 132-byte stream of a model whose compiler is "abc" and whose lists are
+// all empty, item by item.
+Bytes abc_model_stream() {
   return concat({
       hex("02 00 00 00"),                              // format version
       hex("05 00 00 00 00 00 00 00"), ascii("zem21"),  // target
@@ -166,8 +167,9 @@ TileImage example_tile() {
                                         .aux = 0}}};
 }
 
-// The 64 bytes of the tile example, transcribed from its table.
-Bytes tile_example() {
+// The 64 bytes that one tile (5) with one segment (0x4c000, 0x100 bytes, 0x10
+// of data from blob 0) contributes, item by item.
+Bytes one_tile_stream() {
   return concat({
       hex("01 00 00 00 00 00 00 00"),  // tile count
       hex("05 00 00 00"),              // physical_tile
@@ -182,25 +184,25 @@ Bytes tile_example() {
   });
 }
 
-TEST(BuildDigestStream, FramingExampleIs132Bytes) {
-  const Bytes expected = framing_example();
+TEST(BuildDigestStream, EmptyModelWithCompilerAbcIs132Bytes) {
+  const Bytes expected = abc_model_stream();
   ASSERT_EQ(expected.size(), 132U);
   EXPECT_EQ(to_hex(stream_of(framing_application())), to_hex(expected));
 }
 
 TEST(BuildDigest, FramingExampleDigest) {
   const Digest digest = framing_application().build_digest();
-  EXPECT_EQ(digest, sha256(framing_example()));
+  EXPECT_EQ(digest, sha256(abc_model_stream()));
   // Pinned: the standard SHA-256 of the 132 bytes above.
   EXPECT_EQ(to_hex(digest),
             to_hex(hex("8470b2ca787bec7a04058a1272aff8ff55121b4083f78f8f2bb900971761bf66")));
 }
 
-TEST(BuildDigestStream, TileExampleContributes64Bytes) {
+TEST(BuildDigestStream, OneTileWithOneSegmentContributes64Bytes) {
   Application app = framing_application();
   app.tiles.push_back(example_tile());
-  const Bytes framing = framing_example();
-  const Bytes tile = tile_example();
+  const Bytes framing = abc_model_stream();
+  const Bytes tile = one_tile_stream();
   ASSERT_EQ(tile.size(), 64U);
   const Bytes expected = concat(
       {slice_of(framing, 0, tile_count_at), tile, slice_of(framing, tile_count_at + 8, 132)});
@@ -222,7 +224,7 @@ TEST(BuildDigestStream, SegmentBlobPositionIsEightBytes) {
 TEST(BuildDigestStream, EntryPointWithExternalSyncs) {
   Application app = framing_application();
   app.entry_points.push_back(EntryPoint{.name = "e", .aux = 7, .external_syncs = 2});
-  const Bytes framing = framing_example();
+  const Bytes framing = abc_model_stream();
   const Bytes entry = concat({
       hex("01 00 00 00 00 00 00 00 65"),                 // name
       hex("07 00 00 00"),                                // aux
@@ -240,7 +242,7 @@ TEST(BuildDigestStream, EntryPointWithExternalSyncs) {
 TEST(BuildDigestStream, EntryPointWithoutExternalSyncsHasOnlyNameAndAux) {
   Application app = framing_application();
   app.entry_points.push_back(EntryPoint{.name = "e", .aux = 7, .external_syncs = 0});
-  const Bytes framing = framing_example();
+  const Bytes framing = abc_model_stream();
   const Bytes entry = hex("01 00 00 00 00 00 00 00 65 07 00 00 00");
   ASSERT_EQ(entry.size(), 13U);
   const Bytes expected =
@@ -271,7 +273,7 @@ TEST(BuildDigestStream, EmptyTextsAreEightZeroBytes) {
 
   Application with_binding = framing_application();
   with_binding.bindings_2.push_back(Binding{});  // empty name and label, no values, no slices
-  const Bytes framing = framing_example();
+  const Bytes framing = abc_model_stream();
   const Bytes expected =
       concat({slice_of(framing, 0, tile_count_at + 16), hex("01 00 00 00 00 00 00 00"),
               zeros(4 * 8), slice_of(framing, tile_count_at + 24, 132)});

@@ -164,7 +164,8 @@ void put_entry_point(Sink& sink, const EntryPoint& entry) {
   }
 }
 
-// The whole stream of an application, steps 1 to 11 of the build digest.
+// The whole stream of an application: the fixed header, then every part of
+// the model in its order.
 // `blobs_by_digest` and blob contents are not part of it: a blob enters only
 // through its digest, which the reader has checked against the contents.
 template <ByteSink Sink>

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "invalid_message.hpp"
 #include "zem_package/utf8.hpp"
 
 namespace zem {
@@ -83,8 +84,8 @@ PackageError PackageError::schema_enum(std::uint16_t value) { return {SchemaEnum
 
 PackageError PackageError::invalid(std::string message) { return {Invalid{std::move(message)}}; }
 
-const std::string* PackageError::invalid_message() const noexcept {
-  const auto* invalid = std::get_if<Invalid>(&value);
+const std::string* invalid_message(const PackageError& error) noexcept {
+  const auto* invalid = std::get_if<PackageError::Invalid>(&error.value);
   return invalid != nullptr ? &invalid->message : nullptr;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "invalid_message.hpp"
+
 namespace zem {
 namespace {
 
@@ -53,9 +55,9 @@ TEST(PackageErrorTest, InvalidMessageIsQuotedAndEscaped) {
 
 TEST(PackageErrorTest, InvalidMessageIsOnlyGivenForInvalid) {
   const PackageError invalid = PackageError::invalid("application has no tiles");
-  ASSERT_NE(invalid.invalid_message(), nullptr);
-  EXPECT_EQ(*invalid.invalid_message(), "application has no tiles");
-  EXPECT_EQ(PackageError::schema_enum(2).invalid_message(), nullptr);
+  ASSERT_NE(invalid_message(invalid), nullptr);
+  EXPECT_EQ(*invalid_message(invalid), "application has no tiles");
+  EXPECT_EQ(invalid_message(PackageError::schema_enum(2)), nullptr);
 }
 
 }  // namespace

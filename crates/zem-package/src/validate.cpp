@@ -388,9 +388,9 @@ template <class NameAt>
 
 // The host exchange: page table, required pages, startup protocol, calls.
 [[nodiscard]] Check check_host_exchange(const HostExchange& host) {
-  // Page ids are unique. The rule is stated as "the map ends up smaller than
-  // the page list"; stopping at the first id already present reports the
-  // same failure without building the rest of the map.
+  // Page ids are unique: a map of the pages by id must hold every page.
+  // Stopping at the first id already present reports the same failure
+  // without building the rest of the map.
   PageMap pages;
   pages.reserve(host.pages.size());
   for (std::size_t i = 0; i < host.pages.size(); ++i) {

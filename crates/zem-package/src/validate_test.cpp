@@ -17,6 +17,8 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 
+#include "invalid_message.hpp"
+
 #include "zem_package/application.hpp"
 #include "zem_package/package_error.hpp"
 
@@ -116,7 +118,7 @@ std::string outcome(const Application& app) {
     return "ok";
   }
   // Every validation failure is the Invalid variant.
-  EXPECT_NE(result.error().invalid_message(), nullptr) << result.error().to_string();
+  EXPECT_NE(invalid_message(result.error()), nullptr) << result.error().to_string();
   return result.error().to_string();
 }
 

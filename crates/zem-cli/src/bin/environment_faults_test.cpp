@@ -11,7 +11,7 @@
 
 #include "package_builder.hpp"
 #include "raw_package.hpp"
-#include "verifier_run.hpp"
+#include "verifier_fixture.hpp"
 
 namespace zem::testing {
 namespace {

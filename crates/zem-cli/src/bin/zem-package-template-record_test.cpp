@@ -27,12 +27,11 @@
 #include <vector>
 
 #include "package_builder.hpp"
-#include "verifier_run.hpp"
+#include "verifier_fixture.hpp"
 
 namespace {
 
 namespace zt = zem::testing;
-using zem::testing::run_verifier;
 using zem::testing::RunResult;
 using zem::testing::VerifierTest;
 
@@ -97,6 +96,19 @@ std::string case_name(const testing::TestParamInfo<Case>& info) {
 
 TEST_F(VerifierTest, ExampleRecordMatches) {
   EXPECT_TRUE(matched(run({example_package(), "7", example_record()})));
+}
+
+// ZEM_THREADS chooses the threads that check blobs and changes nothing else;
+// a value that is not a thread count ends the run.
+TEST_F(VerifierTest, ZemThreadsChangesNothingButTheThreads) {
+  const std::string package = example_package();
+  const std::string record = example_record();
+  for (const char* threads : {"ZEM_THREADS=1", "ZEM_THREADS=2", "ZEM_THREADS=7"}) {
+    EXPECT_TRUE(matched(run({package, "7", record}, ".stdout", {}, {threads}))) << threads;
+  }
+  EXPECT_TRUE(
+      failed_with(run({package, "7", record}, ".stdout", {}, {"ZEM_THREADS=0"}),
+                  "invalid ZEM_THREADS value \"0\": expected a whole number from 1 to 256"));
 }
 
 TEST_F(VerifierTest, PathsAreTakenAsRawBytes) {

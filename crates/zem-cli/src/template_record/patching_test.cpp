@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- patch -----------------------------------------------------------------
 
-// The documented example: positions 1 (short delta -2) and 3 (long delta 0x100).
+// A group that patches positions 1 (short delta -2) and 3 (long delta 0x100).
 const std::vector<std::uint32_t> kExampleGroup{0x00010001, 0x00000005, 0x00000001, 0x0000fffe,
                                                0x00000100};
 

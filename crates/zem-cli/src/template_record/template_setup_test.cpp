@@ -14,7 +14,7 @@ namespace {
 
 constexpr std::string_view kNotFound = "template setup was not found";
 
-// The setup of the documented example: primary 0x4c100 (16 words), secondary
+// A setup with primary 0x4c100 (16 words), secondary
 // 0x4c200 (8 words), patch table 0x4d000; the untested words are arbitrary.
 std::array<std::uint32_t, 12> example_setup() {
   return {0x22bbffe0, 0x1944c100, 0x1954c200, 0x19600010, 0x19700008, 0x11111111,

@@ -22,6 +22,7 @@
 
 #include "toolkit/hex.hpp"
 #include "damaged_packages.hpp"
+#include "program_run.hpp"
 
 namespace {
 
@@ -35,105 +36,17 @@ constexpr int kSuccess = 0;
 constexpr int kNegative = 1;
 constexpr int kFailure = 2;
 
-struct RunResult {
-  int status = -1;  // exit status, or 128 + signal number
-  std::string out;
-  std::string err;
-};
+using RunResult = zt::ProgramRun;
 
-[[noreturn]] void throw_errno(const char* what) {
-  throw std::system_error(errno, std::generic_category(), what);
-}
-
-// An anonymous file that receives one of the child's output streams.
-class Capture {
- public:
-  explicit Capture(const char* name) : fd_(::memfd_create(name, MFD_CLOEXEC)) {
-    if (fd_ < 0) throw_errno("memfd_create");
-  }
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-  ~Capture() { ::close(fd_); }
-  [[nodiscard]] int fd() const { return fd_; }
-
-  [[nodiscard]] std::string contents() const {
-    std::string text;
-    char buffer[4096];
-    for (off_t offset = 0;;) {
-      const ssize_t n = ::pread(fd_, buffer, sizeof buffer, offset);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) throw_errno("pread");
-      if (n == 0) return text;
-      text.append(buffer, static_cast<std::size_t>(n));
-      offset += n;
-    }
-  }
-
- private:
-  int fd_;
-};
-
-// Runs zem-package in `directory` with an empty environment and standard input
-// from /dev/null. Standard output is captured, or goes to the file
-// `stdout_path` when one is named.
+// Runs zem-package in `directory` with an empty environment, or the one
+// given. Standard output is captured, or goes to the file `stdout_path` when
+// one is named.
 RunResult run_tool(const std::vector<std::string>& args, const std::string& directory,
-                   const std::optional<std::string>& stdout_path = std::nullopt) {
-  std::vector<std::string> storage{ZEM_PACKAGE_TOOL_PATH};
-  storage.insert(storage.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : storage) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  char* environment[] = {nullptr};
-
-  const Capture out("stdout");
-  const Capture err("stderr");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  if (stdout_path) {
-    posix_spawn_file_actions_addopen(&actions, 1, stdout_path->c_str(), O_WRONLY, 0);
-  } else {
-    posix_spawn_file_actions_adddup2(&actions, out.fd(), 1);
-  }
-  posix_spawn_file_actions_adddup2(&actions, err.fd(), 2);
-  posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-  pid_t pid = 0;
-  const int spawned =
-      ::posix_spawn(&pid, ZEM_PACKAGE_TOOL_PATH, &actions, nullptr, argv.data(), environment);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
-
-  int wait_status = 0;
-  while (::waitpid(pid, &wait_status, 0) < 0) {
-    if (errno != EINTR) throw_errno("waitpid");
-  }
-  RunResult run;
-  run.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : 128 + WTERMSIG(wait_status);
-  run.out = out.contents();
-  run.err = err.contents();
-  return run;
+                   const std::optional<std::string>& stdout_path = std::nullopt,
+                   const std::vector<std::string>& environment = {}) {
+  return zt::run_program(ZEM_PACKAGE_TOOL_PATH, args,
+                         zt::RunSettings{directory, environment, stdout_path, {}});
 }
-
-// A fresh directory for one test, removed with everything in it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "zem-package-cli-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw_errno("mkdtemp");
-    path_ = pattern;
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  [[nodiscard]] const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
 
 std::string stage_key(Stage stage) {
   return stage == Stage::build_digest ? "buildDigest" : std::string(stage_name(stage));
@@ -171,7 +84,7 @@ class ZemPackageTest : public ::testing::Test {
   }
 
  private:
-  TempDir dir_;
+  zt::ScratchDirectory dir_;
 };
 
 // Status 2, nothing on standard output, and exactly one error line.

@@ -56,9 +56,6 @@ struct PackageError {
   [[nodiscard]] static PackageError schema_enum(std::uint16_t value);
   [[nodiscard]] static PackageError invalid(std::string message);
 
-  // The message of an `Invalid` error, or nothing for the other variants.
-  [[nodiscard]] const std::string* invalid_message() const noexcept;
-
   [[nodiscard]] std::string to_string() const;
 
   friend bool operator==(const PackageError&, const PackageError&) = default;
