@@ -173,6 +173,8 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
 
   const std::optional<std::size_t> failed = run_in_order(batch.size(), threads_, work, accept);
   if (failed) {
+    // The blobs before the failing one passed: they stay checked.
+    for (std::size_t i = 0; i < *failed; ++i) checked_.blobs.push_back(std::move(*results[i]));
     const std::size_t index = first + *failed;
     const StoredBlob& blob = batch[*failed];
     ReadFailure failure{PackageError::invalid("duplicate package blob digest"), ReadStage::blobs,
@@ -210,21 +212,43 @@ namespace zem {
 
 std::expected<CheckedBlobs, ReadFailure> check_blob_table(capnp::List<schema::Blob>::Reader blobs,
                                                           BlobChecker& checker) {
+  BlobTableSurvey table = survey_blob_table(blobs, checker, false);
+  if (table.failure) return std::unexpected(std::move(*table.failure));
+  return std::move(table.checked);
+}
+
+BlobTableSurvey survey_blob_table(capnp::List<schema::Blob>::Reader blobs, BlobChecker& checker,
+                                  bool past_failure) {
+  BlobTableSurvey survey;
   std::size_t next = 0;
   for (;;) {
     auto batch = capnp_boundary([&]() -> Result<std::vector<StoredBlob>> {
       return read_blob_table(blobs, next, checker.next_batch_size());
     });
     if (!batch) {
-      return std::unexpected(ReadFailure{
-          std::move(batch).error(), ReadStage::blobs, fmt::format("blobs[{}]", next), {}});
+      if (!survey.failure) {
+        survey.failure = ReadFailure{
+            std::move(batch).error(), ReadStage::blobs, fmt::format("blobs[{}]", next), {}};
+      }
+      break;
     }
-    if (batch->empty()) return std::move(checker).take();
-    if (auto checked = checker.check(*batch); !checked) {
-      return std::unexpected(std::move(checked).error());
+    if (batch->empty()) break;
+    for (const StoredBlob& blob : *batch) {
+      survey.storage.push_back(
+          BlobStorage{blob.compression, blob.payload.size(), blob.declared_size});
+    }
+    if (!survey.failure) {
+      if (auto checked = checker.check(*batch); !checked) {
+        survey.failure = std::move(checked).error();
+        if (!past_failure) break;
+      }
     }
     next += batch->size();
+    // A pointer that cannot be followed ends the table.
+    if (batch->back().payload_error || batch->back().digest_error) break;
   }
+  survey.checked = std::move(checker).take();
+  return survey;
 }
 
 }  // namespace zem

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <unordered_map>
 #include <vector>
@@ -74,6 +75,20 @@ class BlobChecker {
 // with `checker`: every blob of the table, or the first failure.
 [[nodiscard]] std::expected<CheckedBlobs, ReadFailure> check_blob_table(
     capnp::List<schema::Blob>::Reader blobs, BlobChecker& checker);
+
+// What could be taken from a blob table that may be broken.
+struct BlobTableSurvey {
+  CheckedBlobs checked;  // the blobs before the first failure, checked
+  // How each blob is stored, as far as the table could be followed.
+  std::vector<BlobStorage> storage;
+  std::optional<ReadFailure> failure;  // the first, as a read reports it
+};
+
+// Checks the table as `check_blob_table` does; with `past_failure`, goes on
+// after the first failure to take how the rest of the blobs are stored, as
+// far as their pointers can be followed, without checking them.
+[[nodiscard]] BlobTableSurvey survey_blob_table(capnp::List<schema::Blob>::Reader blobs,
+                                                BlobChecker& checker, bool past_failure);
 
 // Reads and checks the blob table into `application.blobs` and
 // `blobs_by_digest`, contents kept, on the calling thread.

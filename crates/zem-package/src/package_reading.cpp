@@ -39,8 +39,9 @@ namespace {
 // Every step of a read but its completion, from the framed message that
 // `frame()` reads.
 ReadResult<PackageReading> read_reading(const std::function<Result<FramedMessage>()>& frame,
-                                        const ReadOptions& options, KeepContents keep) {
-  auto read = read_package(frame, options, keep);
+                                        const ReadOptions& options, KeepContents keep,
+                                        ReadMode mode = ReadMode::strict) {
+  auto read = read_package(frame, options, keep, mode);
   if (!read) return std::unexpected(std::move(read).error());
   std::vector<std::uint64_t> sizes;
   sizes.reserve(read->contents.blobs.size());
@@ -49,11 +50,12 @@ ReadResult<PackageReading> read_reading(const std::function<Result<FramedMessage
       std::move(read->message), std::move(read->contents), std::move(sizes)}));
 }
 
-ReadResult<PackageReading> read_file(int fd, const ReadOptions& options, KeepContents keep) {
+ReadResult<PackageReading> read_file(int fd, const ReadOptions& options, KeepContents keep,
+                                     ReadMode mode = ReadMode::strict) {
   // The file is closed when its read ends, whichever way it ends.
   const io::FileDescriptor owned(fd);
   return read_reading([fd, &options] { return read_framed_message(fd, options.threads); }, options,
-                      keep);
+                      keep, mode);
 }
 
 // Decompresses checked blobs again, one at a time, into one buffer.
@@ -97,7 +99,25 @@ ReadResult<PackageReading> PackageReading::read(std::span<const std::uint8_t> by
   return read_reading([bytes] { return read_framed_message(bytes); }, options, KeepContents::no);
 }
 
+ReadResult<PackageReading> PackageReading::survey(int fd, const ReadOptions& options) {
+  return read_file(fd, options, KeepContents::no, ReadMode::survey);
+}
+
+ReadResult<PackageReading> PackageReading::survey(std::span<const std::uint8_t> bytes,
+                                                  const ReadOptions& options) {
+  return read_reading([bytes] { return read_framed_message(bytes); }, options, KeepContents::no,
+                      ReadMode::survey);
+}
+
 const Application& PackageReading::model() const noexcept { return state_->contents.model; }
+
+std::span<const BlobStorage> PackageReading::stored_blobs() const noexcept {
+  return state_->contents.stored_blobs;
+}
+
+std::span<const ReadFailure> PackageReading::failures() const noexcept {
+  return state_->contents.failures;
+}
 
 std::span<const BlobInfo> PackageReading::blobs() const noexcept { return state_->contents.blobs; }
 
@@ -139,6 +159,9 @@ TileMemoryResult PackageReading::tile_memory(std::uint32_t physical_tile) const 
 }
 
 ReadResult<void> PackageReading::complete() const {
+  if (!state_->contents.failures.empty()) {
+    return std::unexpected(state_->contents.failures.front());
+  }
   return complete_model(state_->contents.model, state_->blob_sizes,
                         state_->contents.stored_build_digest);
 }

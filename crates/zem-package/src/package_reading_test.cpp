@@ -43,6 +43,53 @@ TEST_P(DamagedPackageTest, FailsAtItsStageAndElementAsEveryReadDoes) {
   EXPECT_TRUE(failure->error.to_string().starts_with(damaged.error_start));
 }
 
+// A survey stops only at the framing and the header; past any other failure
+// it reads on, and its first failure is the read's.
+TEST_P(DamagedPackageTest, SurveyReadsPastAFailureWhereItCan) {
+  const zt::DamagedPackage& damaged = GetParam();
+  const std::vector<std::uint8_t> bytes = damaged.bytes();
+  const ReadResult<PackageReading> survey = PackageReading::survey(bytes);
+  if (damaged.stage == ReadStage::framing || damaged.stage == ReadStage::header) {
+    ASSERT_FALSE(survey);
+    EXPECT_EQ(survey.error(), failure_of(bytes));
+    return;
+  }
+  ASSERT_TRUE(survey) << survey.error().error.to_string();
+  const Application example = zt::example_application();
+  if (damaged.stage == ReadStage::blobs || damaged.stage == ReadStage::structure) {
+    ASSERT_FALSE(survey->failures().empty());
+    EXPECT_EQ(survey->failures().front(), failure_of(bytes));
+  }
+  // What lies past the failing part was read all the same.
+  if (damaged.stage == ReadStage::blobs) {
+    EXPECT_EQ(survey->model().tiles, example.tiles);
+    EXPECT_EQ(survey->model().device_config_writes, example.device_config_writes);
+  }
+  if (damaged.stage == ReadStage::structure) {
+    EXPECT_EQ(survey->blobs().size(), example.blobs.size());
+    EXPECT_EQ(survey->model().entry_points, example.entry_points);
+  }
+}
+
+TEST(PackageReadingTest, SurveyKeepsWhatCameBeforeTheFailingElement) {
+  const std::vector<std::uint8_t> bytes = zt::tweaked([](schema::Application::Builder root) {
+    root.getBlobs()[0].getDigest()[3] ^= 1U;  // blob 0 fails, blob 1 is not checked
+    auto bindings = root.getBindings1();
+    const char bad[] = "w\xff";
+    bindings[0].setLabel(capnp::Text::Reader(bad, 2));
+  });
+  const ReadResult<PackageReading> survey = PackageReading::survey(bytes);
+  ASSERT_TRUE(survey);
+  ASSERT_EQ(survey->failures().size(), 2U);
+  EXPECT_EQ(survey->failures()[0].element, "blobs[0].digest");
+  EXPECT_EQ(survey->failures()[1].element, "bindings1[0].label");
+  EXPECT_TRUE(survey->blobs().empty());
+  EXPECT_EQ(survey->stored_blobs().size(), 2U);
+  EXPECT_TRUE(survey->model().bindings_1.empty());
+  EXPECT_EQ(survey->model().bindings_2.size(), 1U);
+  EXPECT_EQ(survey->complete().error(), survey->failures()[0]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest, ::testing::ValuesIn(zt::damaged_packages()),
                          [](const auto& c) { return std::string(c.param.name); });
 

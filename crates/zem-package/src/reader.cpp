@@ -40,8 +40,9 @@ class StructureReader {
  public:
   explicit StructureReader(ReadPlace& place) : place_(place) {}
 
-  Result<std::vector<TileImage>> tiles(capnp::List<schema::TileImage>::Reader list) {
-    std::vector<TileImage> result;
+  // Each converter appends to `result` as it goes, so that a failure leaves
+  // the elements before the failing one there.
+  Result<void> tiles(capnp::List<schema::TileImage>::Reader list, std::vector<TileImage>& result) {
     result.reserve(list.size());
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::TileImage::Reader tile = list[i];
@@ -49,13 +50,12 @@ class StructureReader {
       result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
                                  tile.getAux3(), segments(tile.getSegments())});
     }
-    return result;
+    return {};
   }
 
   // One of the three binding lists; `name` is its field's name.
-  Result<std::vector<Binding>> bindings(capnp::List<schema::Binding>::Reader list,
-                                        std::string_view name) {
-    std::vector<Binding> result;
+  Result<void> bindings(capnp::List<schema::Binding>::Reader list, std::string_view name,
+                        std::vector<Binding>& result) {
     result.reserve(list.size());
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::Binding::Reader binding = list[i];
@@ -71,11 +71,10 @@ class StructureReader {
       result.push_back(Binding{std::move(*binding_name), std::move(*label), std::move(values),
                                slices(binding.getSlices())});
     }
-    return result;
+    return {};
   }
 
-  Result<HostExchange> host_exchange(schema::HostExchange::Reader host) {
-    HostExchange result;
+  Result<void> host_exchange(schema::HostExchange::Reader host, HostExchange& result) {
     result.aux = host.getAux();
     result.startup_page = host.getStartupPage();
     result.startup_offset = host.getStartupOffset();
@@ -101,11 +100,11 @@ class StructureReader {
       converted.page_refs_2 = page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));
     }
-    return result;
+    return {};
   }
 
-  Result<std::vector<EntryPoint>> entry_points(capnp::List<schema::EntryPoint>::Reader list) {
-    std::vector<EntryPoint> result;
+  Result<void> entry_points(capnp::List<schema::EntryPoint>::Reader list,
+                            std::vector<EntryPoint>& result) {
     result.reserve(list.size());
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::EntryPoint::Reader entry = list[i];
@@ -114,17 +113,15 @@ class StructureReader {
       if (!name) return std::unexpected(std::move(name).error());
       result.push_back(EntryPoint{std::move(*name), entry.getAux(), entry.getExternalSyncs()});
     }
-    return result;
+    return {};
   }
 
-  static std::vector<DeviceConfigWrite> device_config_writes(
-      capnp::List<schema::DeviceConfigWrite>::Reader list) {
-    std::vector<DeviceConfigWrite> writes;
+  static void device_config_writes(capnp::List<schema::DeviceConfigWrite>::Reader list,
+                                   std::vector<DeviceConfigWrite>& writes) {
     writes.reserve(list.size());
     for (const schema::DeviceConfigWrite::Reader write : list) {
       writes.push_back(DeviceConfigWrite{write.getAddress(), write.getValue()});
     }
-    return writes;
   }
 
  private:
@@ -208,8 +205,13 @@ ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place
 
 // Steps of the read after the framing. Any reader of the message may throw
 // where it follows a pointer; `place` says where that was.
+//
+// A strict read stops at the first failure. A survey goes on past a failure
+// in the blobs or the structure wherever the parts that follow do not depend
+// on the part that failed: the blob table's storage, and each root field of
+// the structure on its own. Only the framing and the header stop it.
 ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadOptions& options,
-                                        KeepContents keep, ReadPlace& place) {
+                                        KeepContents keep, ReadMode mode, ReadPlace& place) {
   capnp::ReaderOptions reader_options;
   reader_options.traversalLimitInWords = traversal_budget(framed.words().size());
   reader_options.nestingLimit = 64;
@@ -227,58 +229,74 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   MessageContents contents;
   Application& model = contents.model;
   model.compiler = std::move(*compiler);
+  const bool survey = mode == ReadMode::survey;
+
+  // A part that failed: the end of a strict read, one more failure of a
+  // survey.
+  const auto failed = [&](ReadFailure failure) -> bool {
+    contents.failures.push_back(std::move(failure));
+    return !survey;
+  };
+  // Runs one part of the structure, which fills its own piece of the model
+  // as far as it gets.
+  const auto part = [&](std::initializer_list<ReadPlace::Step> field, auto&& read) -> bool {
+    place.set(Stage::structure, field);
+    try {
+      if (Result<void> done = read(); !done) return failed(place.failure(std::move(done).error()));
+    } catch (const kj::Exception& e) {
+      return failed(place.failure(capnp_error(e)));
+    }
+    return false;
+  };
 
   place.set(Stage::blobs, {{"blobs"}});
-  const auto blob_list = root.getBlobs();
-  BlobChecker checker(framed.bytes(), options.threads, keep);
-  auto checked = check_blob_table(blob_list, checker);
-  if (!checked) return std::unexpected(std::move(checked).error());
-  model.blobs.reserve(checked->blobs.size());
-  contents.blobs.reserve(checked->blobs.size());
-  contents.payloads.reserve(checked->blobs.size());
-  for (CheckedBlob& blob : checked->blobs) {
-    model.blobs.push_back(Blob{std::move(blob.contents), blob.digest});
-    contents.blobs.push_back(BlobInfo{blob.digest, blob.size, blob.storage});
-    contents.payloads.push_back(blob.payload);
+  try {
+    const auto blob_list = root.getBlobs();
+    BlobChecker checker(framed.bytes(), options.threads, keep);
+    BlobTableSurvey table = survey_blob_table(blob_list, checker, survey);
+    contents.stored_blobs = std::move(table.storage);
+    model.blobs.reserve(table.checked.blobs.size());
+    contents.blobs.reserve(table.checked.blobs.size());
+    contents.payloads.reserve(table.checked.blobs.size());
+    for (CheckedBlob& blob : table.checked.blobs) {
+      model.blobs.push_back(Blob{std::move(blob.contents), blob.digest});
+      contents.blobs.push_back(BlobInfo{blob.digest, blob.size, blob.storage});
+      contents.payloads.push_back(blob.payload);
+    }
+    model.blobs_by_digest = std::move(table.checked.by_digest);
+    if (table.failure && failed(std::move(*table.failure))) {
+      return std::unexpected(std::move(contents.failures.front()));
+    }
+  } catch (const kj::Exception& e) {
+    if (failed(place.failure(capnp_error(e)))) {
+      return std::unexpected(std::move(contents.failures.front()));
+    }
   }
-  model.blobs_by_digest = std::move(checked->by_digest);
 
   // Each root field is followed only when its turn comes: an earlier
   // field's failure wins over a later field's broken pointer.
   StructureReader structure(place);
-  const auto placed = [&place](PackageError error) {
-    return std::unexpected(place.failure(std::move(error)));
-  };
-  place.set(Stage::structure, {{"tiles"}});
-  auto tiles = structure.tiles(root.getTiles());
-  if (!tiles) return placed(std::move(tiles).error());
-  model.tiles = std::move(*tiles);
-
-  place.set(Stage::structure, {{"bindings1"}});
-  auto bindings_1 = structure.bindings(root.getBindings1(), "bindings1");
-  if (!bindings_1) return placed(std::move(bindings_1).error());
-  model.bindings_1 = std::move(*bindings_1);
-  place.set(Stage::structure, {{"bindings2"}});
-  auto bindings_2 = structure.bindings(root.getBindings2(), "bindings2");
-  if (!bindings_2) return placed(std::move(bindings_2).error());
-  model.bindings_2 = std::move(*bindings_2);
-  place.set(Stage::structure, {{"bindings3"}});
-  auto bindings_3 = structure.bindings(root.getBindings3(), "bindings3");
-  if (!bindings_3) return placed(std::move(bindings_3).error());
-  model.bindings_3 = std::move(*bindings_3);
-
-  place.set(Stage::structure, {{"hostExchange"}});
-  auto host_exchange = structure.host_exchange(root.getHostExchange());
-  if (!host_exchange) return placed(std::move(host_exchange).error());
-  model.host_exchange = std::move(*host_exchange);
-
-  place.set(Stage::structure, {{"entryPoints"}});
-  auto entry_points = structure.entry_points(root.getEntryPoints());
-  if (!entry_points) return placed(std::move(entry_points).error());
-  model.entry_points = std::move(*entry_points);
-
-  place.set(Stage::structure, {{"deviceConfigWrites"}});
-  model.device_config_writes = StructureReader::device_config_writes(root.getDeviceConfigWrites());
+  const bool stopped =
+      part({{"tiles"}}, [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||
+      part(
+          {{"bindings1"}},
+          [&] { return structure.bindings(root.getBindings1(), "bindings1", model.bindings_1); }) ||
+      part(
+          {{"bindings2"}},
+          [&] { return structure.bindings(root.getBindings2(), "bindings2", model.bindings_2); }) ||
+      part(
+          {{"bindings3"}},
+          [&] { return structure.bindings(root.getBindings3(), "bindings3", model.bindings_3); }) ||
+      part({{"hostExchange"}},
+           [&] { return structure.host_exchange(root.getHostExchange(), model.host_exchange); }) ||
+      part({{"entryPoints"}},
+           [&] { return structure.entry_points(root.getEntryPoints(), model.entry_points); }) ||
+      part({{"deviceConfigWrites"}}, [&]() -> Result<void> {
+        StructureReader::device_config_writes(root.getDeviceConfigWrites(),
+                                              model.device_config_writes);
+        return {};
+      });
+  if (stopped) return std::unexpected(std::move(contents.failures.front()));
 
   // The stored digest is only looked at after validation, so a pointer
   // failure here is kept to be reported in its turn.
@@ -295,7 +313,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
 }  // namespace
 
 ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()>& frame,
-                                     const ReadOptions& options, KeepContents keep) {
+                                     const ReadOptions& options, KeepContents keep, ReadMode mode) {
   if (events::enabled(events::Level::info)) {
     events::emit(events::Level::info, "reading application package");
   }
@@ -303,7 +321,7 @@ ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()
   try {
     auto framed = frame();
     if (!framed) return std::unexpected(place.failure(std::move(framed).error()));
-    auto contents = read_fields(*framed, options, keep, place);
+    auto contents = read_fields(*framed, options, keep, mode, place);
     if (!contents) return std::unexpected(std::move(contents).error());
     return ReadPackage{std::move(*framed), std::move(*contents)};
   } catch (const kj::Exception& e) {
@@ -317,17 +335,29 @@ ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()
 
 Result<std::vector<TileImage>> read_tiles(capnp::List<schema::TileImage>::Reader tiles) {
   ReadPlace place;
-  return capnp_boundary([&] { return StructureReader(place).tiles(tiles); });
+  return capnp_boundary([&]() -> Result<std::vector<TileImage>> {
+    std::vector<TileImage> result;
+    ZEM_TRY(StructureReader(place).tiles(tiles, result));
+    return result;
+  });
 }
 
 Result<std::vector<Binding>> read_bindings(capnp::List<schema::Binding>::Reader bindings) {
   ReadPlace place;
-  return capnp_boundary([&] { return StructureReader(place).bindings(bindings, "bindings"); });
+  return capnp_boundary([&]() -> Result<std::vector<Binding>> {
+    std::vector<Binding> result;
+    ZEM_TRY(StructureReader(place).bindings(bindings, "bindings", result));
+    return result;
+  });
 }
 
 Result<HostExchange> read_host_exchange(schema::HostExchange::Reader host_exchange) {
   ReadPlace place;
-  return capnp_boundary([&] { return StructureReader(place).host_exchange(host_exchange); });
+  return capnp_boundary([&]() -> Result<HostExchange> {
+    HostExchange result;
+    ZEM_TRY(StructureReader(place).host_exchange(host_exchange, result));
+    return result;
+  });
 }
 
 }  // namespace zem

@@ -32,6 +32,18 @@ std::string read_disagreement(std::span<const std::uint8_t> bytes) {
                            outcome_text(parallel), expected);
       }
     }
+    // A survey reports the same first failure, whatever it reads past it.
+    const ReadResult<PackageReading> survey = PackageReading::survey(bytes, options);
+    std::string surveyed = "success";
+    if (!survey) {
+      surveyed = survey.error().error.to_string();
+    } else if (auto completed = survey->complete(); !completed) {
+      surveyed = completed.error().error.to_string();
+    }
+    if (surveyed != expected) {
+      return fmt::format("the survey on {} threads gives {}, the full read {}", threads, surveyed,
+                         expected);
+    }
     const ReadResult<CheckedPackage> checked = CheckedPackage::read(bytes, options);
     if (!checked) {
       const std::string text = checked.error().error.to_string();

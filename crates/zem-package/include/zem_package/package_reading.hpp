@@ -57,6 +57,19 @@ class PackageReading {
   [[nodiscard]] static ReadResult<PackageReading> read(std::span<const std::uint8_t> bytes,
                                                        const ReadOptions& options = {});
 
+  // Reads what can be read of a package that may be broken, for tools that
+  // show it. Fails only when the message's framing or header cannot be
+  // read. Otherwise it goes on past a failure wherever the parts that follow
+  // do not depend on the part that failed: the blobs after a failing blob
+  // are not checked, but how they are stored is taken as far as the table
+  // can be followed; a part of the structure (tiles, each binding list, the
+  // host exchange, entry points, writes) that fails keeps the elements before
+  // the failing one, and the next part is read on its own. `failures()` lists
+  // what went wrong, in read order; the first is what `read` reports.
+  [[nodiscard]] static ReadResult<PackageReading> survey(int fd, const ReadOptions& options = {});
+  [[nodiscard]] static ReadResult<PackageReading> survey(std::span<const std::uint8_t> bytes,
+                                                         const ReadOptions& options = {});
+
   PackageReading(PackageReading&&) noexcept;
   PackageReading& operator=(PackageReading&&) noexcept;
   ~PackageReading();
@@ -64,8 +77,17 @@ class PackageReading {
   // The model; its blobs hold their digests and empty contents.
   [[nodiscard]] const Application& model() const noexcept;
 
-  // Each blob's digest, size and storage, in file order.
+  // Each blob's digest, size and storage, in file order. For a survey that
+  // met a failing blob, the blobs before it.
   [[nodiscard]] std::span<const BlobInfo> blobs() const noexcept;
+
+  // How each blob of the table is stored, as far as the table could be
+  // followed: all of them, unless a survey met a broken pointer there.
+  [[nodiscard]] std::span<const BlobStorage> stored_blobs() const noexcept;
+
+  // The failures a survey met, in read order; empty for a reading that
+  // passed every step before completion.
+  [[nodiscard]] std::span<const ReadFailure> failures() const noexcept;
 
   // Bytes of the message in the file, its framing included; what follows it
   // in a file is not part of the package.
@@ -84,7 +106,8 @@ class PackageReading {
   [[nodiscard]] TileMemoryResult tile_memory(std::uint32_t physical_tile) const;
 
   // Completes the read: validation, then the comparison of the stored build
-  // digest with the model's, then the event "application package read".
+  // digest with the model's, then the event "application package read". A
+  // survey that met failures cannot be completed: the first is reported.
   [[nodiscard]] ReadResult<void> complete() const;
 
   struct State;
