@@ -113,6 +113,13 @@ std::vector<FailureDetail> blob_details(const StoredBlob& blob,
   }
   if (!blob.payload_error) {
     details.push_back({"stored size", fmt::format("{}", blob.payload.size())});
+    if (!blob.digest_error) {
+      std::string digest;
+      for (const std::uint8_t byte : blob.digest) {
+        fmt::format_to(std::back_inserter(digest), "{:02x}", byte);
+      }
+      details.push_back({"stored digest", std::move(digest)});
+    }
     // Views compare within the one message buffer they both lie in.
     const std::uint8_t* begin = message.data();
     if (!blob.payload.empty() && !message.empty() && blob.payload.data() >= begin &&

@@ -83,6 +83,8 @@ TEST(PackageReadingTest, SurveyKeepsWhatCameBeforeTheFailingElement) {
   ASSERT_EQ(survey->failures().size(), 2U);
   EXPECT_EQ(survey->failures()[0].element, "blobs[0].digest");
   EXPECT_EQ(survey->failures()[1].element, "bindings1[0].label");
+  // The binding's name was read before its label: it names the binding.
+  EXPECT_EQ(survey->failures()[1].details, (std::vector<FailureDetail>{{"name", "weights"}}));
   EXPECT_TRUE(survey->blobs().empty());
   EXPECT_EQ(survey->stored_blobs().size(), 2U);
   EXPECT_TRUE(survey->model().bindings_1.empty());

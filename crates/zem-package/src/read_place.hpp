@@ -30,11 +30,22 @@ class ReadPlace {
 
   void set(ReadStage stage, std::initializer_list<Step> steps) noexcept {
     stage_ = stage;
+    identity_ = {};
     depth_ = 0;
     for (const Step& step : steps) {
       if (depth_ == steps_.size()) break;
       steps_[depth_++] = step;
     }
+  }
+
+  // What identifies the element being read, once it is known (a tile's
+  // number, a binding's name), until the place changes. A failure within the
+  // element names it. `value` must outlive the place's use.
+  void identify(std::string_view name, std::string_view value) noexcept {
+    identity_ = {name, value, 0, false};
+  }
+  void identify(std::string_view name, std::uint64_t value) noexcept {
+    identity_ = {name, {}, value, true};
   }
 
   [[nodiscard]] ReadStage stage() const noexcept { return stage_; }
@@ -51,11 +62,25 @@ class ReadPlace {
   }
 
   [[nodiscard]] ReadFailure failure(PackageError error) const {
-    return ReadFailure{std::move(error), stage_, element(), {}};
+    ReadFailure failure{std::move(error), stage_, element(), {}};
+    if (!identity_.name.empty()) {
+      failure.details.push_back(
+          {std::string(identity_.name),
+           identity_.numeric ? fmt::format("{}", identity_.number) : std::string(identity_.text)});
+    }
+    return failure;
   }
 
  private:
+  struct Identity {
+    std::string_view name;
+    std::string_view text;
+    std::uint64_t number = 0;
+    bool numeric = false;
+  };
+
   ReadStage stage_ = ReadStage::framing;
+  Identity identity_;
   std::array<Step, 3> steps_{};
   std::size_t depth_ = 0;
 };

@@ -47,6 +47,7 @@ class StructureReader {
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::TileImage::Reader tile = list[i];
       place_.set(Stage::structure, {{"tiles", i}, {"segments"}});
+      place_.identify("physicalTile", tile.getPhysicalTile());
       result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
                                  tile.getAux3(), segments(tile.getSegments())});
     }
@@ -63,11 +64,14 @@ class StructureReader {
       auto binding_name = read_text(binding.getName());
       if (!binding_name) return std::unexpected(std::move(binding_name).error());
       place_.set(Stage::structure, {{name, i}, {"label"}});
+      place_.identify("name", *binding_name);
       auto label = read_text(binding.getLabel());
       if (!label) return std::unexpected(std::move(label).error());
       place_.set(Stage::structure, {{name, i}, {"values"}});
+      place_.identify("name", *binding_name);
       auto values = u32_list(binding.getValues());
       place_.set(Stage::structure, {{name, i}, {"slices"}});
+      place_.identify("name", *binding_name);
       result.push_back(Binding{std::move(*binding_name), std::move(*label), std::move(values),
                                slices(binding.getSlices())});
     }
@@ -95,8 +99,10 @@ class StructureReader {
       HostCall converted{
           std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(), {}, {}};
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs1"}});
+      place_.identify("name", converted.name);
       converted.page_refs_1 = page_refs(call.getPageRefs1());
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs2"}});
+      place_.identify("name", converted.name);
       converted.page_refs_2 = page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));
     }

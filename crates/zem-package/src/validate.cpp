@@ -113,7 +113,9 @@ using Check = ReadResult<void>;
     const std::uint64_t end = std::uint64_t{segment.address} + segment.memory_size;
     if (end > u32_max) {
       return fail("segment address overflow", element,
-                  {{"address", hex(segment.address)}, {"memorySize", hex(segment.memory_size)}});
+                  {{"physicalTile", decimal(tile.physical_tile)},
+                   {"address", hex(segment.address)},
+                   {"memorySize", hex(segment.memory_size)}});
     }
     // The first condition that fails says why.
     std::vector<FailureDetail> why;
