@@ -30,7 +30,7 @@ class ReadPlace {
 
   void set(ReadStage stage, std::initializer_list<Step> steps) noexcept {
     stage_ = stage;
-    identity_ = {};
+    identity_.name = {};
     depth_ = 0;
     for (const Step& step : steps) {
       if (depth_ == steps_.size()) break;
@@ -40,12 +40,17 @@ class ReadPlace {
 
   // What identifies the element being read, once it is known (a tile's
   // number, a binding's name), until the place changes. A failure within the
-  // element names it. `value` must outlive the place's use.
-  void identify(std::string_view name, std::string_view value) noexcept {
-    identity_ = {name, value, 0, false};
+  // element names it. The place keeps a copy: a failure is often placed
+  // after the element's converter has returned.
+  void identify(std::string_view name, std::string_view value) {
+    identity_.name = name;
+    identity_.text.assign(value);
+    identity_.numeric = false;
   }
   void identify(std::string_view name, std::uint64_t value) noexcept {
-    identity_ = {name, {}, value, true};
+    identity_.name = name;
+    identity_.number = value;
+    identity_.numeric = true;
   }
 
   [[nodiscard]] ReadStage stage() const noexcept { return stage_; }
@@ -66,15 +71,15 @@ class ReadPlace {
     if (!identity_.name.empty()) {
       failure.details.push_back(
           {std::string(identity_.name),
-           identity_.numeric ? fmt::format("{}", identity_.number) : std::string(identity_.text)});
+           identity_.numeric ? fmt::format("{}", identity_.number) : identity_.text});
     }
     return failure;
   }
 
  private:
   struct Identity {
-    std::string_view name;
-    std::string_view text;
+    std::string_view name;  // empty when nothing identifies the element yet
+    std::string text;
     std::uint64_t number = 0;
     bool numeric = false;
   };
