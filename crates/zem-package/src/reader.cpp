@@ -138,13 +138,19 @@ Result<PackageContents> read_message(const FramedMessage& framed) {
   if (!tiles) return std::unexpected(std::move(tiles).error());
   application.tiles = std::move(*tiles);
 
-  for (auto [list, into] : {std::pair{root.getBindings1(), &application.bindings_1},
-                            std::pair{root.getBindings2(), &application.bindings_2},
-                            std::pair{root.getBindings3(), &application.bindings_3}}) {
+  // Getting a list follows its pointer, so each list is got only when its
+  // turn comes: an error in an earlier list must win over a malformed
+  // pointer to a later one.
+  const auto take_bindings = [](capnp::List<schema::Binding>::Reader list,
+                                std::vector<Binding>& into) -> Result<void> {
     auto bindings = read_bindings(list);
     if (!bindings) return std::unexpected(std::move(bindings).error());
-    *into = std::move(*bindings);
-  }
+    into = std::move(*bindings);
+    return {};
+  };
+  ZEM_TRY(take_bindings(root.getBindings1(), application.bindings_1));
+  ZEM_TRY(take_bindings(root.getBindings2(), application.bindings_2));
+  ZEM_TRY(take_bindings(root.getBindings3(), application.bindings_3));
 
   auto host_exchange = read_host_exchange(root.getHostExchange());
   if (!host_exchange) return std::unexpected(std::move(host_exchange).error());
