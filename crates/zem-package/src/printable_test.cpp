@@ -40,7 +40,7 @@ std::string quoted(char32_t c, bool printable) {
     case U'\r':
       return R"("\r")";
     default:
-      return printable ? "\"" + utf8_of(c) + "\""
+      return printable ? fmt::format("\"{}\"", utf8_of(c))
                        : fmt::format("\"\\u{{{:x}}}\"", static_cast<std::uint32_t>(c));
   }
 }
