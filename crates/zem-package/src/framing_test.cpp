@@ -3,10 +3,14 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include <capnp/message.h>
@@ -74,13 +78,53 @@ TEST(FramingTest, EveryTruncationIsRefused) {
   }
 }
 
+// Runs `run` in a child process whose address space may grow by only 256 MiB
+// beyond what it has, and returns what `run` returned there: an allocation
+// of gigabytes fails in the child even where memory is overcommitted.
+std::string with_little_address_space(const std::function<std::string()>& run) {
+  int result[2];
+  if (::pipe(result) != 0) return "cannot make a pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(result[0]);
+    std::ifstream statm("/proc/self/statm");
+    std::uint64_t pages = 0;
+    statm >> pages;
+    const auto page_size = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const rlim_t limit = pages * page_size + (std::uint64_t{256} << 20);
+    const struct rlimit address_space { limit, limit };
+    const std::string text = pages == 0 || ::setrlimit(RLIMIT_AS, &address_space) != 0
+                                 ? std::string("cannot limit the address space")
+                                 : run();
+    const bool written =
+        ::write(result[1], text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::_exit(written ? 0 : 1);
+  }
+  ::close(result[1]);
+  std::string text;
+  char buffer[256];
+  for (ssize_t n = 0; (n = ::read(result[0], buffer, sizeof buffer)) > 0;) {
+    text.append(buffer, static_cast<std::size_t>(n));
+  }
+  ::close(result[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    text += fmt::format(" (the child ended with status {:#x})", status);
+  }
+  return text;
+}
+
+// One segment of 2^29 words (4 GiB) in a file of 16 bytes.
+const std::vector<std::uint8_t> claims_4_gib =
+    words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0});
+constexpr std::string_view claims_4_gib_error =
+    "Capnp(failed: premature end of file: the message framing needs 4294967304 bytes but the "
+    "file holds 16)";
+
 TEST(FramingTest, FramingThatClaimsMoreThanTheFileIsRefusedBeforeAllocating) {
-  // One segment of 2^29 words (4 GiB) in a file of 16 bytes.
-  const std::vector<std::uint8_t> bytes =
-      words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0});
-  EXPECT_EQ(error_text(read_bytes(bytes)),
-            "Capnp(failed: premature end of file: the message framing needs 4294967304 bytes but "
-            "the file holds 16)");
+  EXPECT_EQ(with_little_address_space([] { return error_text(read_bytes(claims_4_gib)); }),
+            claims_4_gib_error);
 }
 
 TEST(FramingTest, TrailingBytesAreNeverRead) {
@@ -164,16 +208,51 @@ TEST(FramingTest, ReadsInterruptedBySignalsAreRetried) {
 }
 
 TEST(FramingTest, PipeThatEndsEarlyIsRefused) {
+  // Claims 4 GiB but sends 16 bytes: the buffer grows only with what arrives.
+  EXPECT_EQ(with_little_address_space([] {
+              int fds[2];
+              if (::pipe(fds) != 0) return std::string("cannot make a pipe");
+              const auto sent = ::write(fds[1], claims_4_gib.data(), claims_4_gib.size());
+              ::close(fds[1]);
+              if (sent != static_cast<ssize_t>(claims_4_gib.size())) return std::string("short");
+              return error_text(Application::read(fds[0]));
+            }),
+            claims_4_gib_error);
+}
+
+TEST(FramingTest, LargePackageFromAPipeReadsAsFromItsFile) {
+  // Incompressible blob contents make a package of 3 MiB, so the buffer for
+  // a pipe grows several times, into a mapped region at the end.
+  Application model = example_application();
+  std::vector<std::uint8_t> contents(3 << 20);
+  std::uint64_t state = 0x9e3779b97f4a7c15;
+  for (std::uint8_t& byte : contents) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    byte = static_cast<std::uint8_t>(state);
+  }
+  model.blobs.push_back(testing::make_blob(contents));
+  const std::vector<std::uint8_t> package = build_package(model, example_options());
+  ASSERT_GT(package.size(), contents.size());
+
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
-  // Claims 4 GiB but sends 16 bytes: the buffer grows only with what arrives.
-  const std::vector<std::uint8_t> bytes =
-      words_to_bytes(std::vector<std::uint32_t>{0, 0x20000000, 0, 0});
-  ASSERT_EQ(::write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-  ::close(fds[1]);
-  EXPECT_EQ(error_text(Application::read(fds[0])),
-            "Capnp(failed: premature end of file: the message framing needs 4294967304 bytes but "
-            "the file holds 16)");
+  std::thread writer([&] {
+    for (std::size_t done = 0; done < package.size();) {
+      const ssize_t n = ::write(fds[1], package.data() + done, package.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    ::close(fds[1]);
+  });
+  const auto from_pipe = Application::read(fds[0]);
+  writer.join();
+  const auto from_file = read_bytes(package);
+  ASSERT_TRUE(from_pipe.has_value()) << from_pipe.error().to_string();
+  ASSERT_TRUE(from_file.has_value()) << from_file.error().to_string();
+  EXPECT_EQ(*from_pipe, *from_file);
+  EXPECT_EQ(from_pipe->blobs.back().data, model.blobs.back().data);
 }
 
 TEST(FramingTest, FileIsClosedOnEveryPath) {

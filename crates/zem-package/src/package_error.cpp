@@ -8,24 +8,33 @@
 namespace zem {
 namespace {
 
-// Characters that a terminal would not show as themselves: controls, format
-// and separator characters that change layout or direction invisibly,
-// private-use characters and noncharacters.
-bool is_printable(char32_t c) {
-  if (c < 0x20 || (c >= 0x7f && c < 0xa0)) return false;
-  if (c == 0xad || (c >= 0x600 && c <= 0x605) || c == 0x61c || c == 0x6dd || c == 0x70f ||
-      c == 0x180e) {
-    return false;
+void append_escaped(std::string& out, char32_t c, std::string_view encoded) {
+  switch (c) {
+    case U'"':
+      out += "\\\"";
+      break;
+    case U'\\':
+      out += "\\\\";
+      break;
+    case U'\t':
+      out += "\\t";
+      break;
+    case U'\r':
+      out += "\\r";
+      break;
+    case U'\n':
+      out += "\\n";
+      break;
+    case U'\0':
+      out += "\\0";
+      break;
+    default:
+      if (is_printable(c)) {
+        out += encoded;
+      } else {
+        fmt::format_to(std::back_inserter(out), "\\u{{{:x}}}", static_cast<std::uint32_t>(c));
+      }
   }
-  if ((c >= 0x200b && c <= 0x200f) || (c >= 0x2028 && c <= 0x202e) ||
-      (c >= 0x2060 && c <= 0x206f)) {
-    return false;
-  }
-  if (c == 0xfeff || (c >= 0xfff9 && c <= 0xfffb)) return false;
-  if ((c >= 0xe000 && c <= 0xf8ff) || c >= 0xf0000) return false;  // private use
-  if ((c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe) return false;
-  if (c == 0xe0001 || (c >= 0xe0020 && c <= 0xe007f)) return false;  // tags
-  return true;
 }
 
 }  // namespace
@@ -35,34 +44,22 @@ std::string quote_escaped(std::string_view text) {
   out.reserve(text.size() + 2);
   out.push_back('"');
   while (!text.empty()) {
-    const std::string_view rest = text;
-    const char32_t c = next_code_point(text);
-    switch (c) {
-      case U'"':
-        out += "\\\"";
-        break;
-      case U'\\':
-        out += "\\\\";
-        break;
-      case U'\t':
-        out += "\\t";
-        break;
-      case U'\r':
-        out += "\\r";
-        break;
-      case U'\n':
-        out += "\\n";
-        break;
-      case U'\0':
-        out += "\\0";
-        break;
-      default:
-        if (is_printable(c)) {
-          out.append(rest.substr(0, rest.size() - text.size()));
-        } else {
-          fmt::format_to(std::back_inserter(out), "\\u{{{:x}}}", static_cast<std::uint32_t>(c));
-        }
+    // The valid UTF-8 up to the next bad sequence, character by character.
+    const std::optional<Utf8Fault> fault =
+        check_utf8({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+    std::string_view valid = text.substr(0, fault ? fault->valid_up_to : text.size());
+    text.remove_prefix(valid.size());
+    while (!valid.empty()) {
+      const std::string_view rest = valid;
+      const char32_t c = next_code_point(valid);
+      append_escaped(out, c, rest.substr(0, rest.size() - valid.size()));
     }
+    // Then the bad sequence (or the unfinished one at the end), byte by byte.
+    const std::size_t bad = fault ? fault->error_len.value_or(text.size()) : 0;
+    for (const char byte : text.substr(0, bad)) {
+      fmt::format_to(std::back_inserter(out), "\\x{:02x}", static_cast<unsigned char>(byte));
+    }
+    text.remove_prefix(bad);
   }
   out.push_back('"');
   return out;

@@ -45,6 +45,16 @@ TEST(PackageErrorTest, InvalidMessageIsQuotedAndEscaped) {
       {"zero\u200bwidth", R"("zero\u{200b}width")"},
       {"bidi \u202e override", R"("bidi \u{202e} override")"},
       {"caf\u00e9 \u4e2d \U0001f600", "\"caf\u00e9 \u4e2d \U0001f600\""},
+      {"no\u00a0break and ideographic\u3000space",
+       R"("no\u{a0}break and ideographic\u{3000}space")"},
+      // Bytes that are not UTF-8 (paths and arguments need not be) show as
+      // bytes, and decoding resumes right after the bad sequence.
+      {"a\xff"
+       "b",
+       R"("a\xffb")"},
+      {"\xe2\x28\xa1", R"("\xe2(\xa1")"},
+      {"ends inside \xf0\x9f\x98", R"("ends inside \xf0\x9f\x98")"},
+      {"\xc3\n\xc3\xa9", "\"\\xc3\\n\u00e9\""},
       {"", R"("")"},
   };
   for (const auto& [message, quoted] : cases) {

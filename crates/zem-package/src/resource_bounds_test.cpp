@@ -1,7 +1,11 @@
 // Whatever a package file claims, the reader's work and memory stay in
 // proportion to the file.
 
+#include <capnp/any.h>
+#include <capnp/serialize.h>
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "package_builder.hpp"
 #include "raw_package.hpp"
@@ -80,6 +84,76 @@ TEST(ResourceBoundsTest, AliasedObjectsCountEveryTimeTheyAreRead) {
   const std::string result = read_result(raw.bytes());
   EXPECT_EQ(result.rfind("Capnp(failed: ", 0), 0U) << result;
   EXPECT_NE(result.find("traversal limit"), std::string::npos) << result;
+}
+
+// A package whose third binding list holds `aliases` bindings whose labels
+// all point at the one text of `text_words` words (its NUL included) that
+// the first binding's label holds, and the model it reads as. Its stored
+// build digest is that model's, so it is valid unless the read is refused.
+struct AliasedPackage {
+  std::vector<std::uint8_t> bytes;
+  Application model;
+};
+
+AliasedPackage aliased_labels(std::size_t aliases, std::size_t text_words) {
+  Application model = testing::example_application();
+  model.bindings_1[0].label = std::string(8 * text_words - 1, 'x');
+  Application written = model;
+  for (std::size_t i = 0; i < aliases; ++i) {
+    const std::string name = "alias" + std::to_string(i);
+    written.bindings_3.push_back(Binding{name, "", {}, {}});
+    model.bindings_3.push_back(Binding{name, model.bindings_1[0].label, {}, {}});
+  }
+  testing::PackageOptions options = testing::example_options();
+  const Digest digest = model.build_digest();
+  options.tweak = [&](schema::Application::Builder root) {
+    root.setBuildDigest({digest.data(), digest.size()});
+  };
+  RawPackage raw(testing::build_package(written, options));
+  const std::size_t text_at = pointer_target(raw, label_pointer(raw, 4, 0));
+  for (std::size_t k = 0; k < aliases; ++k) {
+    const std::size_t at = label_pointer(raw, 6, k);
+    raw.set(at, RawPackage::list_pointer(at, text_at, 2, 8 * text_words));
+  }
+  testing::index_blobs(model);
+  return {raw.bytes(), std::move(model)};
+}
+
+// Words that reading the whole of `package` traverses, as Cap'n Proto counts
+// them, less the reader's budget for it: eight words per word of the file,
+// and 4096 more.
+std::int64_t over_budget(std::span<const std::uint8_t> package) {
+  kj::Array<capnp::word> words = kj::heapArray<capnp::word>(package.size() / sizeof(capnp::word));
+  std::memcpy(words.begin(), package.data(), package.size());
+  capnp::FlatArrayMessageReader message(words);
+  const std::uint64_t traversed = message.getRoot<capnp::AnyStruct>().totalSize().wordCount;
+  const std::uint64_t budget = 8 * words.size() + 4096;
+  return static_cast<std::int64_t>(traversed) - static_cast<std::int64_t>(budget);
+}
+
+TEST(ResourceBoundsTest, TraversalBudgetHoldsAtItsEdge) {
+  // With eight aliases, each word more of the shared text costs a read nine
+  // words and adds eight to the budget (the file holds the text once), so the
+  // traversal can be put any number of words past the budget or short of it:
+  // here 16 words of some 50,000. From a text of 1024 words on, the builder
+  // lays the message out afresh and the relation is exact.
+  constexpr std::size_t aliases = 8;
+  constexpr std::int64_t base_words = 1024;
+  const std::int64_t at_base = over_budget(aliased_labels(aliases, base_words).bytes);
+  for (const std::int64_t margin : {-16, 16}) {
+    const AliasedPackage package =
+        aliased_labels(aliases, static_cast<std::size_t>(base_words + margin - at_base));
+    ASSERT_EQ(over_budget(package.bytes), margin);
+    const auto read = Application::read(testing::memory_file(package.bytes));
+    if (margin > 0) {
+      ASSERT_FALSE(read.has_value());
+      EXPECT_EQ(read.error().to_string(),
+                "Capnp(failed: Exceeded message traversal limit.  See capnp::ReaderOptions.)");
+    } else {
+      ASSERT_TRUE(read.has_value()) << read.error().to_string();
+      EXPECT_EQ(*read, package.model);
+    }
+  }
 }
 
 }  // namespace

@@ -114,6 +114,18 @@ TEST(TileImageTest, UnvalidatedModelsNeverReadOrWriteOutOfBounds) {
   }
 }
 
+TEST(TileImageTest, SegmentMayEndExactlyAtTheEndOfTileMemory) {
+  // Tile memory ends at 0xe8000: the last byte is 0xe7fff.
+  const Application model =
+      tile_with({Segment{0x4c000, 0x10, 0, 0, 0x10, 0}, Segment{0xe7f00, 0x100, 0, 0, 0x100, 0}});
+  const auto image = image_of(model);
+  ASSERT_EQ(image.size(), 0x9c000U);
+  EXPECT_EQ(image[0x9bf00], 1);
+  EXPECT_EQ(image[0x9bfff], 0);  // byte 0x100 of the counting blob wraps to 0
+  EXPECT_EQ(image[0x9bffe], 0xff);
+  // One byte longer, it is refused: see UnvalidatedModelsNeverReadOrWriteOutOfBounds.
+}
+
 class TraceRecorder : public events::Receiver {
  public:
   TraceRecorder() { previous_ = events::set_receiver(this); }

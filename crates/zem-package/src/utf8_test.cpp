@@ -52,6 +52,64 @@ TEST(Utf8Test, FaultGivesValidPrefixAndBadSequenceLength) {
   }
 }
 
+// The lowest and the highest second byte that each lead byte allows, and one
+// past each; third and fourth bytes are always 80 to BF.
+TEST(Utf8Test, EveryLeadBytesRangeAtItsEdges) {
+  const struct {
+    std::string text;
+    std::optional<std::uint8_t> error_len;  // none: valid
+  } cases[] = {
+      {"\x7f", {}},
+      {"\x80", 1},       // a continuation byte cannot lead
+      {"\xc1\xbf", 1},   // would be an overlong U+007F
+      {"\xc2\x80", {}},  // U+0080
+      {"\xc2\x7f", 1},
+      {"\xc2\xc0", 1},
+      {"\xdf\xbf", {}},      // U+07FF
+      {"\xe0\xa0\x80", {}},  // U+0800
+      {"\xe0\x9f\xbf", 1},   // would be an overlong U+07FF
+      {"\xe0\xbf\xbf", {}},
+      {"\xe0\xc0\x80", 1},
+      {"\xe1\x80\x80", {}},
+      {"\xe1\x7f\x80", 1},
+      {"\xec\xbf\xbf", {}},
+      {"\xec\xc0\x80", 1},
+      {"\xed\x80\x80", {}},  // U+D000
+      {"\xed\x9f\xbf", {}},  // U+D7FF, the last before the surrogates
+      {"\xed\xa0\x80", 1},   // U+D800, a surrogate
+      {"\xed\x7f\xbf", 1},
+      {"\xee\x80\x80", {}},  // U+E000
+      {"\xee\x7f\x80", 1},
+      {"\xef\xbf\xbf", {}},  // U+FFFF
+      {"\xef\xc0\x80", 1},
+      {"\xe1\x80\x7f", 2},
+      {"\xe1\x80\xc0", 2},
+      {"\xf0\x90\x80\x80", {}},  // U+10000
+      {"\xf0\x8f\xbf\xbf", 1},   // would be an overlong U+FFFF
+      {"\xf0\xbf\xbf\xbf", {}},
+      {"\xf0\xc0\x80\x80", 1},
+      {"\xf1\x80\x80\x80", {}},
+      {"\xf1\x7f\x80\x80", 1},
+      {"\xf3\xbf\xbf\xbf", {}},
+      {"\xf3\xc0\x80\x80", 1},
+      {"\xf4\x80\x80\x80", {}},
+      {"\xf4\x8f\xbf\xbf", {}},  // U+10FFFF
+      {"\xf4\x90\x80\x80", 1},   // above U+10FFFF
+      {"\xf4\x7f\x80\x80", 1},
+      {"\xf1\x80\x80\x7f", 3},
+      {"\xf1\x80\x80\xc0", 3},
+      {"\xf5\x80\x80\x80", 1},
+      {"\xff", 1},
+  };
+  for (const auto& c : cases) {
+    const std::optional<Utf8Fault> fault = check(c.text);
+    ASSERT_EQ(fault.has_value(), c.error_len.has_value()) << testing::PrintToString(c.text);
+    if (!fault) continue;
+    EXPECT_EQ(fault->valid_up_to, 0U) << testing::PrintToString(c.text);
+    EXPECT_EQ(fault->error_len, c.error_len) << testing::PrintToString(c.text);
+  }
+}
+
 TEST(Utf8Test, NextCodePointDecodesEveryWidth) {
   std::string_view text = "a\u00e9\u20ac\U0001f600";
   EXPECT_EQ(next_code_point(text), U'a');

@@ -2,7 +2,9 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -158,6 +160,26 @@ TEST_F(ReadDeviceRecordTest, AFifoIsRefusedWithoutWaitingForAWriter) {
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
   EXPECT_EQ(failure_of(read_device_record(fifo.c_str(), 0)),
             "cannot read device record: not a regular file: it is a FIFO");
+}
+
+TEST_F(ReadDeviceRecordTest, ACharacterDeviceIsRefused) {
+  EXPECT_EQ(failure_of(read_device_record("/dev/null", 0)),
+            "cannot read device record: not a regular file: it is a character device");
+}
+
+TEST_F(ReadDeviceRecordTest, ASocketCannotBeOpened) {
+  // Opening a socket's name fails before its kind can be looked at.
+  const std::string name = path("socket");
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(name.size(), sizeof address.sun_path);
+  name.copy(address.sun_path, name.size());
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(failure_of(read_device_record(name.c_str(), 0)),
+            "cannot open device record: No such device or address (os error 6)");
+  ::close(fd);
 }
 
 }  // namespace

@@ -136,7 +136,12 @@ std::string bindings_text(const Application& application) {
     }
   }
   out += bindings.render(indent);
-  if (!slices.empty()) out += "\n" + slices.render(indent);
+  if (!slices.empty()) {
+    // Appended in two steps: g++ 12 warns falsely (-Wrestrict) about a
+    // literal prepended to a temporary string.
+    out += '\n';
+    out += slices.render(indent);
+  }
   return out;
 }
 
@@ -183,7 +188,10 @@ std::string host_exchange_text(const HostExchange& host) {
     }
   }
   out += calls.render("    ");
-  if (!refs.empty()) out += "\n" + refs.render("    ");
+  if (!refs.empty()) {
+    out += '\n';
+    out += refs.render("    ");
+  }
   return out;
 }
 

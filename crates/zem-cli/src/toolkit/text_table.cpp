@@ -50,11 +50,8 @@ std::size_t display_width(std::string_view text) noexcept {
 
 std::string cell_text(std::string_view text) {
   // Spaces at either end would vanish into the column padding.
-  const bool plain = !text.empty() && text.front() != ' ' && text.back() != ' ' &&
-                     std::ranges::none_of(text, [](char c) {
-                       const auto byte = static_cast<unsigned char>(c);
-                       return byte < 0x20U || byte == 0x7fU;
-                     });
+  const bool plain =
+      !text.empty() && text.front() != ' ' && text.back() != ' ' && is_printable(text);
   return plain ? std::string(text) : quote_escaped(text);
 }
 

@@ -37,8 +37,8 @@ class TextTable {
 [[nodiscard]] std::size_t display_width(std::string_view text) noexcept;
 
 // A package text (a name, a label) fit for one table cell: as it is when it is
-// not empty, holds no control characters and neither starts nor ends
-// with a space, otherwise quoted and escaped.
+// not empty, holds printable characters only and neither starts nor ends with
+// a space, otherwise quoted and escaped.
 [[nodiscard]] std::string cell_text(std::string_view text);
 
 }  // namespace zem::toolkit

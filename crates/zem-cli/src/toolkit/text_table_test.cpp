@@ -42,6 +42,9 @@ TEST(TextTableTest, CellTextQuotesWhatWouldNotShow) {
       {" padded", "\" padded\""},
       {"padded ", "\"padded \""},
       {"tab\there", "\"tab\\there\""},
+      {"no\u00a0break", "\"no\\u{a0}break\""},  // the library's table decides
+      {"\u202eright to left", "\"\\u{202e}right to left\""},
+      {"caf\xc3", "\"caf\\xc3\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(cell_text(c.text), c.cell) << c.text;

@@ -8,13 +8,7 @@
 namespace zem::toolkit {
 
 std::string display_path(std::string_view path) {
-  for (const char c : path) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20U || byte == 0x7fU) {
-      return quote_escaped(path);
-    }
-  }
-  return std::string(path);
+  return is_printable(path) ? std::string(path) : quote_escaped(path);
 }
 
 Failure file_error(std::string_view path, std::string_view what) {

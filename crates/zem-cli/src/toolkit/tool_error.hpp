@@ -29,9 +29,9 @@ enum class ExitStatus : int {
 using cli::Failure;
 using cli::Outcome;
 
-// A path as it may appear inside a one-line message: as it is when it holds
-// no control characters, otherwise quoted and escaped, so a path with a line
-// feed in it cannot split the line.
+// A path as it may appear inside a one-line message: as it is when it is
+// UTF-8 of printable characters only, otherwise quoted and escaped, so a path
+// with a line feed or a direction override in it cannot garble the line.
 [[nodiscard]] std::string display_path(std::string_view path);
 
 // "<path>: <what went wrong>", the path shown with `display_path`.

@@ -65,8 +65,19 @@ template <class T>
 using Result = std::expected<T, PackageError>;
 
 // `text` between double quotes, escaped as a string literal: \" \\ \t \r \n \0,
-// and \u{hex} for every other control or non-printable character.
+// and \u{hex} for every other character that is not printable. A byte that is
+// not part of valid UTF-8 (a path or an argument need not be) shows as \xhh.
 [[nodiscard]] std::string quote_escaped(std::string_view text);
+
+// Whether `c` shows on a terminal as itself. It does not when it is a control,
+// format, surrogate, private-use or unassigned code point, or a line,
+// paragraph or space separator other than the ASCII space (the general
+// categories Cc, Cf, Cs, Co, Cn, Zl, Zp and Zs), or beyond U+10FFFF.
+[[nodiscard]] bool is_printable(char32_t c) noexcept;
+
+// Whether `text` is valid UTF-8 of printable characters only, and so can be
+// shown as it is.
+[[nodiscard]] bool is_printable(std::string_view text) noexcept;
 
 }  // namespace zem
 
