@@ -6,7 +6,8 @@
 #   ./setup.sh --example        ... then verify the bundled example package
 #   ./setup.sh --test           ... then run the whole test suite in the
 #                               normal build, in a Release build and under
-#                               AddressSanitizer and UndefinedBehaviorSanitizer,
+#                               AddressSanitizer and UndefinedBehaviorSanitizer
+#                               and under ThreadSanitizer,
 #                               and each fuzz target for a minute
 #   ./setup.sh --fuzz SECONDS   ... then run each fuzz target for SECONDS
 set -euo pipefail

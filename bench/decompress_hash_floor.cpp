@@ -31,11 +31,13 @@ Buffer allocate(std::size_t size) {
 }
 
 // Fresh memory for a whole file, taken the cheapest way there is: straight
-// from the kernel, starting on a huge page boundary and advised for huge
-// pages, so that supplying it costs a fault per 2 MiB rather than per 4 KiB.
+// from the kernel, starting and ending on huge page boundaries and advised
+// for huge pages, so that supplying it costs a fault per 2 MiB rather than
+// per 4 KiB.
 class FileMemory {
  public:
-  explicit FileMemory(std::size_t size) : size_(std::max<std::size_t>(size, 1) + huge_page) {
+  explicit FileMemory(std::size_t size)
+      : size_((std::max<std::size_t>(size, 1) + huge_page - 1) / huge_page * huge_page + huge_page) {
     void* memory =
         ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) throw std::bad_alloc();

@@ -1,5 +1,7 @@
 #include "blob_contents.hpp"
 
+#include "blob_memory.hpp"
+
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -70,15 +72,32 @@ Result<std::size_t> Decompressor::decompress(std::span<const std::uint8_t> paylo
 }
 
 Result<std::span<std::uint8_t>> ScratchBuffer::take(std::size_t capacity) {
-  if (buffer_.size() < capacity) {
-    const std::size_t doubled = buffer_.size() > SIZE_MAX / 2 ? SIZE_MAX : 2 * buffer_.size();
-    buffer_ = ByteBuffer();  // the old buffer goes before the larger one comes
-    std::optional<ByteBuffer> larger = ByteBuffer::allocate(std::max(capacity, doubled));
-    if (!larger) larger = ByteBuffer::allocate(capacity);
-    if (!larger) return std::unexpected(cannot_allocate_contents(capacity));
-    buffer_ = std::move(*larger);
+  // Below this a buffer stays on the heap, where memory checkers see its
+  // bounds; above it huge pages pay off.
+  constexpr std::size_t largest_on_heap = std::size_t{512} << 10U;
+  if (bytes_.size() < capacity) {
+    const std::size_t doubled = bytes_.size() > SIZE_MAX / 2 ? SIZE_MAX : 2 * bytes_.size();
+    const std::size_t wanted = std::max(capacity, doubled);
+    // The old buffer goes before the larger one comes.
+    heap_ = ByteBuffer();
+    mapped_.reset();
+    bytes_ = {};
+#ifndef ZEM_BLOB_MEMORY_SEPARATE
+    if (wanted > largest_on_heap) {
+      mapped_ = MappedRegion::map(wanted);
+      if (!mapped_) mapped_ = MappedRegion::map(capacity);
+      if (mapped_) bytes_ = {mapped_->data(), mapped_->size()};
+    }
+#endif
+    if (bytes_.empty()) {
+      std::optional<ByteBuffer> larger = ByteBuffer::allocate(wanted);
+      if (!larger) larger = ByteBuffer::allocate(capacity);
+      if (!larger) return std::unexpected(cannot_allocate_contents(capacity));
+      heap_ = std::move(*larger);
+      bytes_ = heap_.bytes();
+    }
   }
-  return buffer_.bytes().first(capacity);
+  return bytes_.first(capacity);
 }
 
 PackageError cannot_allocate_contents(std::size_t capacity) {

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <span>
 
+#include <optional>
+
+#include "mapped_region.hpp"
 #include "zem_package/byte_buffer.hpp"
 #include "zem_package/package_error.hpp"
 
@@ -45,14 +48,17 @@ class Decompressor {
 
 // Memory for contents that are not kept: one buffer, reused from blob to
 // blob. It grows at least twofold when it must grow, so that blobs of
-// increasing sizes do not each take fresh memory from the system.
+// increasing sizes do not each take fresh memory from the system, and a
+// large one is made of huge pages, a fault per 2 MiB instead of per 4 KiB.
 class ScratchBuffer {
  public:
   // The first `capacity` bytes of the buffer, or the failure to get them.
   [[nodiscard]] Result<std::span<std::uint8_t>> take(std::size_t capacity);
 
  private:
-  ByteBuffer buffer_;
+  ByteBuffer heap_;
+  std::optional<MappedRegion> mapped_;
+  std::span<std::uint8_t> bytes_;
 };
 
 // The failure of a buffer for decompressed contents that cannot be had.

@@ -25,13 +25,15 @@ inline constexpr std::size_t huge_page_size = std::size_t{2} << 20U;
 
 class MappedRegion {
  public:
-  // `size` bytes of zeroed, untouched memory, or nothing when the kernel
-  // refuses the mapping. The region starts on a huge page boundary: a huge
-  // page can only back a whole aligned 2 MiB, so an unaligned start would
-  // leave up to two of them to 4 KiB pages, a thousand faults.
-  [[nodiscard]] static std::optional<MappedRegion> map(std::size_t size) {
-    if (size == 0) return MappedRegion(nullptr, 0);
-    if (size > SIZE_MAX - huge_page_size) return std::nullopt;
+  // At least `size` bytes of zeroed, untouched memory, or nothing when the
+  // kernel refuses the mapping. The region starts and ends on huge page
+  // boundaries: a huge page can only back a whole aligned 2 MiB, so an
+  // unaligned start or end would leave one to 4 KiB pages, hundreds of
+  // faults. Pages never touched cost nothing.
+  [[nodiscard]] static std::optional<MappedRegion> map(std::size_t requested) {
+    if (requested == 0) return MappedRegion(nullptr, 0);
+    if (requested > SIZE_MAX - 2 * huge_page_size) return std::nullopt;
+    const std::size_t size = (requested + huge_page_size - 1) & ~(huge_page_size - 1);
     const std::size_t reserved = size + huge_page_size;
     void* memory =
         ::mmap(nullptr, reserved, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
@@ -64,6 +66,7 @@ class MappedRegion {
   ~MappedRegion() { unmap(); }
 
   [[nodiscard]] std::uint8_t* data() const noexcept { return data_; }
+  // What was mapped: the size asked for, rounded up to whole huge pages.
   [[nodiscard]] std::size_t size() const noexcept { return size_; }
 
  private:
