@@ -225,12 +225,12 @@ std::expected<CheckedBlobs, ReadFailure> check_blob_table(capnp::List<schema::Bl
 }
 
 BlobTableSurvey survey_blob_table(capnp::List<schema::Blob>::Reader blobs, BlobChecker& checker,
-                                  bool past_failure) {
+                                  bool past_failure, const PointerBounds* bounds) {
   BlobTableSurvey survey;
   std::size_t next = 0;
   for (;;) {
     auto batch = capnp_boundary([&]() -> Result<std::vector<StoredBlob>> {
-      return read_blob_table(blobs, next, checker.next_batch_size());
+      return read_blob_table(blobs, next, checker.next_batch_size(), bounds);
     });
     if (!batch) {
       if (!survey.failure) {

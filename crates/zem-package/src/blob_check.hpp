@@ -88,7 +88,8 @@ struct BlobTableSurvey {
 // after the first failure to take how the rest of the blobs are stored, as
 // far as their pointers can be followed, without checking them.
 [[nodiscard]] BlobTableSurvey survey_blob_table(capnp::List<schema::Blob>::Reader blobs,
-                                                BlobChecker& checker, bool past_failure);
+                                                BlobChecker& checker, bool past_failure,
+                                                const PointerBounds* bounds = nullptr);
 
 // Reads and checks the blob table into `application.blobs` and
 // `blobs_by_digest`, contents kept, on the calling thread.

@@ -14,7 +14,7 @@ std::span<const std::uint8_t> bytes_of(capnp::Data::Reader data) {
 }  // namespace
 
 std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs, std::size_t first,
-                                        std::size_t count) {
+                                        std::size_t count, const PointerBounds* bounds) {
   const std::size_t end = std::min<std::size_t>(blobs.size(), first + count);
   std::vector<StoredBlob> table;
   table.reserve(end > first ? end - first : 0);
@@ -26,12 +26,14 @@ std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs,
     stored.compression = static_cast<std::uint16_t>(blob.getCompression());
     stored.declared_size = blob.getUncompressedSize();
     try {
+      if (bounds != nullptr) bounds->check(blob, 1);
       stored.payload = bytes_of(blob.getData());
     } catch (const kj::Exception& e) {
       stored.payload_error = capnp_error(e);
       break;
     }
     try {
+      if (bounds != nullptr) bounds->check(blob, 0);
       stored.digest = bytes_of(blob.getDigest());
     } catch (const kj::Exception& e) {
       stored.digest_error = capnp_error(e);

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "zem_package/application.capnp.h"
+#include "pointer_bounds.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {
@@ -31,7 +32,10 @@ struct StoredBlob {
 // it. Everything else about the blobs (contents, digests, duplicates) is
 // checked afterwards, away from the message's readers, which are not safe to
 // share between threads.
+//
+// `bounds`, when given, checks each pointer before it is followed.
 [[nodiscard]] std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs,
-                                                      std::size_t first, std::size_t count);
+                                                      std::size_t first, std::size_t count,
+                                                      const PointerBounds* bounds = nullptr);
 
 }  // namespace zem

@@ -12,6 +12,7 @@
 #include "blob_check.hpp"
 #include "capnp_boundary.hpp"
 #include "converters.hpp"
+#include "pointer_bounds.hpp"
 #include "read_place.hpp"
 #include "zem_package/events.hpp"
 
@@ -38,7 +39,10 @@ std::uint64_t traversal_budget(std::size_t message_words) {
 // returned, is placed where it happened.
 class StructureReader {
  public:
-  explicit StructureReader(ReadPlace& place) : place_(place) {}
+  // `bounds` checks each pointer before it is followed; none for a message
+  // that was not framed by this library.
+  explicit StructureReader(ReadPlace& place, const PointerBounds* bounds = nullptr)
+      : place_(place), bounds_(bounds) {}
 
   // Each converter appends to `result` as it goes, so that a failure leaves
   // the elements before the failing one there.
@@ -48,6 +52,7 @@ class StructureReader {
       const schema::TileImage::Reader tile = list[i];
       place_.set(Stage::structure, {{"tiles", i}, {"segments"}});
       place_.identify("physicalTile", tile.getPhysicalTile());
+      follow(tile, 0);
       result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
                                  tile.getAux3(), segments(tile.getSegments())});
     }
@@ -61,17 +66,21 @@ class StructureReader {
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::Binding::Reader binding = list[i];
       place_.set(Stage::structure, {{name, i}, {"name"}});
+      follow(binding, 0);
       auto binding_name = read_text(binding.getName());
       if (!binding_name) return std::unexpected(std::move(binding_name).error());
       place_.set(Stage::structure, {{name, i}, {"label"}});
       place_.identify("name", *binding_name);
+      follow(binding, 1);
       auto label = read_text(binding.getLabel());
       if (!label) return std::unexpected(std::move(label).error());
       place_.set(Stage::structure, {{name, i}, {"values"}});
       place_.identify("name", *binding_name);
+      follow(binding, 2);
       auto values = u32_list(binding.getValues());
       place_.set(Stage::structure, {{name, i}, {"slices"}});
       place_.identify("name", *binding_name);
+      follow(binding, 3);
       result.push_back(Binding{std::move(*binding_name), std::move(*label), std::move(values),
                                slices(binding.getSlices())});
     }
@@ -83,26 +92,32 @@ class StructureReader {
     result.startup_page = host.getStartupPage();
     result.startup_offset = host.getStartupOffset();
     place_.set(Stage::structure, {{"hostExchange"}, {"pages"}});
+    follow(host, 0);
     for (const schema::HostPage::Reader page : host.getPages()) {
       result.pages.push_back(HostPage{page.getId(), page.getSize()});
     }
     place_.set(Stage::structure, {{"hostExchange"}, {"requiredPages"}});
+    follow(host, 1);
     result.required_pages = u32_list(host.getRequiredPages());
     place_.set(Stage::structure, {{"hostExchange"}, {"calls"}});
+    follow(host, 2);
     const auto calls = host.getCalls();
     result.calls.reserve(calls.size());
     for (unsigned i = 0; i < calls.size(); ++i) {
       const schema::HostCall::Reader call = calls[i];
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"name"}});
+      follow(call, 0);
       auto name = read_text(call.getName());
       if (!name) return std::unexpected(std::move(name).error());
       HostCall converted{
           std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(), {}, {}};
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs1"}});
       place_.identify("name", converted.name);
+      follow(call, 1);
       converted.page_refs_1 = page_refs(call.getPageRefs1());
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs2"}});
       place_.identify("name", converted.name);
+      follow(call, 2);
       converted.page_refs_2 = page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));
     }
@@ -115,6 +130,7 @@ class StructureReader {
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::EntryPoint::Reader entry = list[i];
       place_.set(Stage::structure, {{"entryPoints", i}, {"name"}});
+      follow(entry, 0);
       auto name = read_text(entry.getName());
       if (!name) return std::unexpected(std::move(name).error());
       result.push_back(EntryPoint{std::move(*name), entry.getAux(), entry.getExternalSyncs()});
@@ -167,7 +183,14 @@ class StructureReader {
     return refs;
   }
 
+  // Pointer field `index` of `reader` is about to be followed.
+  template <class Reader>
+  void follow(Reader reader, unsigned index) const {
+    if (bounds_ != nullptr) bounds_->check(reader, index);
+  }
+
   ReadPlace& place_;
+  const PointerBounds* bounds_;
 };
 
 // A header field that differs from its fixed value.
@@ -180,13 +203,15 @@ ReadFailure incompatible_header(const ReadPlace& place, std::string found, std::
 // The header must hold the fixed values. A field beyond the end of the data
 // section reads as 0 and so fails its comparison; the section length only
 // decides that a bad `target` text reports its own error first.
-ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place) {
+ReadResult<void> check_header(schema::Application::Reader root, const PointerBounds& bounds,
+                              ReadPlace& place) {
   place.set(Stage::header, {{"formatVersion"}});
   if (const std::uint32_t version = root.getFormatVersion(); version != format_version) {
     return std::unexpected(
         incompatible_header(place, fmt::format("{}", version), fmt::format("{}", format_version)));
   }
   place.set(Stage::header, {{"target"}});
+  bounds.check(root, 1);
   auto target = read_text(root.getTarget());
   if (!target) return std::unexpected(place.failure(std::move(target).error()));
   if (*target != target_name) {
@@ -222,13 +247,16 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   reader_options.traversalLimitInWords = traversal_budget(framed.words().size());
   reader_options.nestingLimit = 64;
   capnp::FlatArrayMessageReader message(framed.words(), reader_options);
+  const PointerBounds bounds(framed.words());
   place.set(Stage::framing, {});
+  bounds.check_root();
   const schema::Application::Reader root = message.getRoot<schema::Application>();
 
-  if (auto header = check_header(root, place); !header) {
+  if (auto header = check_header(root, bounds, place); !header) {
     return std::unexpected(std::move(header).error());
   }
   place.set(Stage::header, {{"compiler"}});
+  bounds.check(root, 0);
   auto compiler = read_text(root.getCompiler());
   if (!compiler) return std::unexpected(place.failure(std::move(compiler).error()));
 
@@ -243,11 +271,13 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
     contents.failures.push_back(std::move(failure));
     return !survey;
   };
-  // Runs one part of the structure, which fills its own piece of the model
-  // as far as it gets.
-  const auto part = [&](std::initializer_list<ReadPlace::Step> field, auto&& read) -> bool {
+  // Runs one part of the structure, root pointer `pointer`, which fills its
+  // own piece of the model as far as it gets.
+  const auto part = [&](std::initializer_list<ReadPlace::Step> field, unsigned pointer,
+                        auto&& read) -> bool {
     place.set(Stage::structure, field);
     try {
+      bounds.check(root, pointer);
       if (Result<void> done = read(); !done) return failed(place.failure(std::move(done).error()));
     } catch (const kj::Exception& e) {
       return failed(place.failure(capnp_error(e)));
@@ -257,9 +287,10 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
 
   place.set(Stage::blobs, {{"blobs"}});
   try {
+    bounds.check(root, 2);
     const auto blob_list = root.getBlobs();
     BlobChecker checker(framed.bytes(), options.threads, keep);
-    BlobTableSurvey table = survey_blob_table(blob_list, checker, survey);
+    BlobTableSurvey table = survey_blob_table(blob_list, checker, survey, &bounds);
     contents.stored_blobs = std::move(table.storage);
     model.blobs.reserve(table.checked.blobs.size());
     contents.blobs.reserve(table.checked.blobs.size());
@@ -281,23 +312,23 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
 
   // Each root field is followed only when its turn comes: an earlier
   // field's failure wins over a later field's broken pointer.
-  StructureReader structure(place);
+  StructureReader structure(place, &bounds);
   const bool stopped =
-      part({{"tiles"}}, [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||
+      part({{"tiles"}}, 3, [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||
       part(
-          {{"bindings1"}},
+          {{"bindings1"}}, 4,
           [&] { return structure.bindings(root.getBindings1(), "bindings1", model.bindings_1); }) ||
       part(
-          {{"bindings2"}},
+          {{"bindings2"}}, 5,
           [&] { return structure.bindings(root.getBindings2(), "bindings2", model.bindings_2); }) ||
       part(
-          {{"bindings3"}},
+          {{"bindings3"}}, 6,
           [&] { return structure.bindings(root.getBindings3(), "bindings3", model.bindings_3); }) ||
-      part({{"hostExchange"}},
+      part({{"hostExchange"}}, 7,
            [&] { return structure.host_exchange(root.getHostExchange(), model.host_exchange); }) ||
-      part({{"entryPoints"}},
+      part({{"entryPoints"}}, 8,
            [&] { return structure.entry_points(root.getEntryPoints(), model.entry_points); }) ||
-      part({{"deviceConfigWrites"}}, [&]() -> Result<void> {
+      part({{"deviceConfigWrites"}}, 10, [&]() -> Result<void> {
         StructureReader::device_config_writes(root.getDeviceConfigWrites(),
                                               model.device_config_writes);
         return {};
@@ -308,6 +339,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   // failure here is kept to be reported in its turn.
   place.set(Stage::build_digest, {{"buildDigest"}});
   try {
+    bounds.check(root, 9);
     const capnp::Data::Reader digest = root.getBuildDigest();
     contents.stored_build_digest = std::vector<std::uint8_t>(digest.begin(), digest.end());
   } catch (const kj::Exception& e) {

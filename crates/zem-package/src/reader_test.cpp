@@ -345,6 +345,67 @@ TEST(ReaderTest, MalformedPointersAreCapnpErrors) {
   }
 }
 
+// A pointer to an empty object (a list of no elements, or of elements of no
+// size, or a struct of no size) whose offset lands outside its segment is
+// out of bounds, as a pointer to anything larger would be; one that lands
+// exactly at the segment's end is not.
+TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
+  const std::vector<std::uint8_t> package = build_package(example_application(), example_options());
+  // A pointer at `at` to a target `distance` words past the segment's end.
+  const auto past_end = [](const testing::RawPackage& w, std::size_t at, std::int64_t distance) {
+    const std::size_t words = (w.bytes().size() - 8) / 8;
+    return static_cast<std::int64_t>(words) - static_cast<std::int64_t>(at) - 1 + distance;
+  };
+  const auto struct_pointer = [](std::int64_t offset) {
+    return (static_cast<std::uint64_t>(offset) & 0x3fffffff) << 2;
+  };
+  const auto list_pointer = [](std::int64_t offset, unsigned element_size, std::uint64_t count) {
+    return 1 | (static_cast<std::uint64_t>(offset) & 0x3fffffff) << 2 |
+           std::uint64_t{element_size} << 32 | count << 35;
+  };
+  const struct {
+    const char* name;
+    std::size_t field;      // root pointer
+    bool as_struct;         // else a list
+    unsigned element_size;  // of a list
+    std::uint64_t count;    // of a list
+    std::int64_t distance;  // past the segment's end, in words; negative is before its start
+    std::string result;
+  } cases[] = {
+      {"no bindings", 6, false, 6, 0, 1000,
+       "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      {"bindings of no size", 6, false, 0, 5, 3,
+       "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      {"a host exchange of no size", 7, true, 0, 0, 1,
+       "Capnp(failed: Message contains out-of-bounds struct pointer.)"},
+      {"before the segment", 8, false, 6, 0, -1000000,
+       "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      {"no build digest bytes", 9, false, 2, 0, 20,
+       "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      // At the very end: in bounds, and read as empty.
+      {"no bindings at the end", 6, false, 6, 0, 0, "success"},
+      {"no build digest at the end", 9, false, 2, 0, 0, R"(Invalid("build digest mismatch"))"},
+  };
+  for (const auto& c : cases) {
+    testing::RawPackage raw(package);
+    const std::size_t at = raw.root_pointer(c.field);
+    const std::int64_t offset = past_end(raw, at, c.distance);
+    raw.set(at,
+            c.as_struct ? struct_pointer(offset) : list_pointer(offset, c.element_size, c.count));
+    EXPECT_EQ(read_result(raw.bytes()), c.result) << c.name;
+  }
+
+  // Inside the structure: the label of the first binding, an empty text.
+  testing::RawPackage raw(package);
+  const std::size_t list = raw.root_pointer(4);
+  const auto list_offset =
+      static_cast<std::int32_t>(static_cast<std::uint32_t>(raw.get(list))) >> 2;
+  const std::size_t label = list + 1 + static_cast<std::size_t>(list_offset) + 1 + 1;  // tag, name
+  raw.set(label, list_pointer(past_end(raw, label, 50), 2, 0));
+  EXPECT_EQ(read_result(raw.bytes()),
+            "Capnp(failed: Message contains out-of-bounds list pointer.)");
+}
+
 // Keeps every event it receives, with its fields rendered as text.
 class Recorder : public events::Receiver {
  public:
