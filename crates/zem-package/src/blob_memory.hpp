@@ -89,10 +89,12 @@ class BlobMemory {
 
   std::shared_ptr<MappedRegion> region_;
   std::size_t used_ = 0;          // bytes of the current region handed out
-  std::size_t taken_ = 0;         // bytes of all buffers taken so far
   std::uint8_t* last_ = nullptr;  // the last buffer carved, while it is the last taken
   std::size_t last_offset_ = 0;   // its offset in the region
+#ifndef ZEM_BLOB_MEMORY_SEPARATE
+  std::size_t taken_ = 0;  // bytes of all buffers taken so far
   std::size_t next_region_size_ = std::size_t{16} << 20U;
+#endif
 };
 
 }  // namespace zem

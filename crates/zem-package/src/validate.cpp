@@ -62,14 +62,6 @@ using TileSet = std::unordered_map<std::uint32_t, std::size_t>;
 
 using Check = ReadResult<void>;
 
-// Evaluates a check; returns its failure from the enclosing function.
-#define ZEM_CHECK(expr)                                      \
-  do {                                                       \
-    if (auto zem_check_ = (expr); !zem_check_) {             \
-      return std::unexpected(std::move(zem_check_).error()); \
-    }                                                        \
-  } while (false)
-
 // Whether [offset, offset + length) lies within `size` bytes. A sum past
 // 2^64 - 1 counts as too large.
 [[nodiscard]] bool range_fits(std::uint64_t offset, std::uint64_t length,
@@ -199,8 +191,8 @@ using Check = ReadResult<void>;
                   fmt::format("tiles[{}]", i),
                   {{"earlier tile", fmt::format("tiles[{}]", earlier->second)}});
     }
-    ZEM_CHECK(check_segments(tile, i, blob_sizes));
-    ZEM_CHECK(check_overlap(tile, i));
+    ZEM_TRY(check_segments(tile, i, blob_sizes));
+    ZEM_TRY(check_overlap(tile, i));
   }
   return {};
 }
@@ -362,8 +354,8 @@ template <class NameAt>
                     std::move(details));
       }
       for (std::size_t k = 0; k < binding.slices.size(); ++k) {
-        ZEM_CHECK(check_slice(binding, binding.slices[k], fmt::format("{}.slices[{}]", element, k),
-                              tile_set));
+        ZEM_TRY(check_slice(binding, binding.slices[k], fmt::format("{}.slices[{}]", element, k),
+                            tile_set));
       }
     }
   }
@@ -440,12 +432,12 @@ template <class NameAt>
       return fail(fmt::format("host call {} has no invocations", call.name), element);
     }
     for (std::size_t k = 0; k < call.page_refs_1.size(); ++k) {
-      ZEM_CHECK(check_page_ref(call, call.page_refs_1[k],
-                               fmt::format("{}.pageRefs1[{}]", element, k), pages));
+      ZEM_TRY(check_page_ref(call, call.page_refs_1[k], fmt::format("{}.pageRefs1[{}]", element, k),
+                             pages));
     }
     for (std::size_t k = 0; k < call.page_refs_2.size(); ++k) {
-      ZEM_CHECK(check_page_ref(call, call.page_refs_2[k],
-                               fmt::format("{}.pageRefs2[{}]", element, k), pages));
+      ZEM_TRY(check_page_ref(call, call.page_refs_2[k], fmt::format("{}.pageRefs2[{}]", element, k),
+                             pages));
     }
   }
   return {};
@@ -458,10 +450,10 @@ ReadResult<void> validate_model(const Application& app, std::span<const std::uin
   if (app.tiles.empty()) {
     return fail("application has no tiles", "tiles");
   }
-  ZEM_CHECK(check_device_config_writes(app.device_config_writes));
+  ZEM_TRY(check_device_config_writes(app.device_config_writes));
   TileSet tile_set;
-  ZEM_CHECK(check_tiles(app.tiles, blob_sizes, tile_set));
-  ZEM_CHECK(check_bindings(app, tile_set));
+  ZEM_TRY(check_tiles(app.tiles, blob_sizes, tile_set));
+  ZEM_TRY(check_bindings(app, tile_set));
   return check_host_exchange(app.host_exchange);
 }
 

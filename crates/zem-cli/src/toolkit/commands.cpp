@@ -62,7 +62,7 @@ Outcome<ExitStatus> run_extract(const ExtractOptions& options, const ReadOptions
   if (tile) {
     auto memory = extract_tile(package, *tile);
     if (!memory) return std::unexpected(file_error(options.package, memory.error().message));
-    ZEM_RETURN_IF_FAILED(write_output(options.output, memory->bytes));
+    ZEM_TRY(write_output(options.output, memory->bytes));
     fmt::print(stderr, "{}\n", tile_extract_line(*memory));
     return ExitStatus::success;
   }
@@ -73,7 +73,7 @@ Outcome<ExitStatus> run_extract(const ExtractOptions& options, const ReadOptions
     return std::unexpected(file_error(
         options.package, fmt::format("blob {}: {}", *blob, contents.error().to_string())));
   }
-  ZEM_RETURN_IF_FAILED(write_output(options.output, contents->bytes()));
+  ZEM_TRY(write_output(options.output, contents->bytes()));
   fmt::print(stderr, "{}\n", blob_extract_line(package.blobs(), *blob));
   return ExitStatus::success;
 }
