@@ -72,9 +72,6 @@ Result<std::size_t> Decompressor::decompress(std::span<const std::uint8_t> paylo
 }
 
 Result<std::span<std::uint8_t>> ScratchBuffer::take(std::size_t capacity) {
-  // Below this a buffer stays on the heap, where memory checkers see its
-  // bounds; above it huge pages pay off.
-  constexpr std::size_t largest_on_heap = std::size_t{512} << 10U;
   if (bytes_.size() < capacity) {
     const std::size_t doubled = bytes_.size() > SIZE_MAX / 2 ? SIZE_MAX : 2 * bytes_.size();
     const std::size_t wanted = std::max(capacity, doubled);
@@ -83,6 +80,8 @@ Result<std::span<std::uint8_t>> ScratchBuffer::take(std::size_t capacity) {
     mapped_.reset();
     bytes_ = {};
 #ifndef ZEM_BLOB_MEMORY_SEPARATE
+    // Below this a buffer stays on the heap; above it huge pages pay off.
+    constexpr std::size_t largest_on_heap = std::size_t{512} << 10U;
     if (wanted > largest_on_heap) {
       mapped_ = MappedRegion::map(wanted);
       if (!mapped_) mapped_ = MappedRegion::map(capacity);
