@@ -81,8 +81,10 @@ class BlobWorker {
     }
     auto written = decompressor_.decompress(blob.payload, out);
     if (!written) return std::unexpected(std::move(written).error());
-    if (keep_ == KeepContents::yes) memory_.shrink_last(kept, *written);
-    return out.first(*written);
+    if (keep_ == KeepContents::no) return out.first(*written);
+    // Giving back the unused rest may move the contents.
+    memory_.shrink_last(kept, *written);
+    return kept.bytes();
   }
 
   KeepContents keep_;
