@@ -26,14 +26,14 @@ std::vector<StoredBlob> read_blob_table(capnp::List<schema::Blob>::Reader blobs,
     stored.compression = static_cast<std::uint16_t>(blob.getCompression());
     stored.declared_size = blob.getUncompressedSize();
     try {
-      if (bounds != nullptr) bounds->check(blob, 1);
+      if (bounds != nullptr) bounds->check(blob, 1, PointerUse::data);
       stored.payload = bytes_of(blob.getData());
     } catch (const kj::Exception& e) {
       stored.payload_error = capnp_error(e);
       break;
     }
     try {
-      if (bounds != nullptr) bounds->check(blob, 0);
+      if (bounds != nullptr) bounds->check(blob, 0, PointerUse::data);
       stored.digest = bytes_of(blob.getDigest());
     } catch (const kj::Exception& e) {
       stored.digest_error = capnp_error(e);

@@ -45,14 +45,18 @@ PointerBounds::PointerBounds(kj::ArrayPtr<const capnp::word> message) {
 }
 
 void PointerBounds::check_root() const {
-  if (!segments_.empty() && segments_.front().words > 0) check_at(segments_.front().begin, 0);
+  if (!segments_.empty() && segments_.front().words > 0) {
+    check_at(segments_.front().begin, PointerUse::structure, 0);
+  }
 }
 
-void PointerBounds::check_field(capnp::AnyStruct::Reader reader, unsigned index) const {
+void PointerBounds::check_field(capnp::AnyStruct::Reader reader, unsigned index,
+                                PointerUse use) const {
   if (index >= reader.getPointerSection().size()) return;  // a null pointer
   // The pointer section follows the data section.
   const auto data = reader.getDataSection();
-  check_at(reinterpret_cast<const std::uint8_t*>(data.end()) + std::size_t{index} * word_bytes, 0);
+  check_at(reinterpret_cast<const std::uint8_t*>(data.end()) + std::size_t{index} * word_bytes, use,
+           0);
 }
 
 const PointerBounds::Segment* PointerBounds::segment_of(const std::uint8_t* pointer) const {
@@ -65,7 +69,7 @@ const PointerBounds::Segment* PointerBounds::segment_of(const std::uint8_t* poin
   return nullptr;
 }
 
-void PointerBounds::check_at(const std::uint8_t* pointer, int depth) const {
+void PointerBounds::check_at(const std::uint8_t* pointer, PointerUse use, int depth) const {
   const Segment* segment = segment_of(pointer);
   if (segment == nullptr || depth > 1) return;
   const std::uint64_t word = word_at(pointer);
@@ -74,12 +78,30 @@ void PointerBounds::check_at(const std::uint8_t* pointer, int depth) const {
   const auto upper = static_cast<std::uint32_t>(word >> 32U);
   switch (lower & 3U) {
     case 0:  // struct: empty when it has no data and no pointers
-      if (upper != 0) return;
+      if (use != PointerUse::structure || upper != 0) return;
       break;
     case 1: {  // list: empty when its elements have no size, or there are none
+      if (use == PointerUse::structure) return;
+      // Element sizes: 0 none, 1 bit, 2 byte, 3 two bytes, 4 four bytes,
+      // 5 eight bytes, 6 pointer, 7 structs with a tag word (never empty).
       const std::uint32_t element_size = upper & 7U;
       const std::uint32_t count = upper >> 3U;
-      if (element_size == 7 || (element_size != 0 && count != 0)) return;
+      bool accepted_empty = false;
+      switch (use) {
+        case PointerUse::struct_list:  // any element but a bit
+          accepted_empty =
+              element_size == 0 || (element_size >= 2 && element_size <= 6 && count == 0);
+          break;
+        case PointerUse::word_list:  // elements of at least 32 bits of data
+          accepted_empty = (element_size == 4 || element_size == 5) && count == 0;
+          break;
+        case PointerUse::data:  // bytes only
+          accepted_empty = element_size == 2 && count == 0;
+          break;
+        case PointerUse::structure:
+          break;
+      }
+      if (!accepted_empty) return;
       break;
     }
     case 2: {  // far: a single-far pointer's landing pad is a pointer like any other
@@ -87,7 +109,7 @@ void PointerBounds::check_at(const std::uint8_t* pointer, int depth) const {
       const std::size_t segment_id = upper;
       const std::size_t pad = lower >> 3U;
       if (segment_id < segments_.size() && pad < segments_[segment_id].words) {
-        check_at(segments_[segment_id].begin + pad * word_bytes, depth + 1);
+        check_at(segments_[segment_id].begin + pad * word_bytes, use, depth + 1);
       }
       return;
     }

@@ -52,7 +52,7 @@ class StructureReader {
       const schema::TileImage::Reader tile = list[i];
       place_.set(Stage::structure, {{"tiles", i}, {"segments"}});
       place_.identify("physicalTile", tile.getPhysicalTile());
-      follow(tile, 0);
+      follow(tile, 0, PointerUse::struct_list);
       result.push_back(TileImage{tile.getPhysicalTile(), tile.getAux1(), tile.getAux2(),
                                  tile.getAux3(), segments(tile.getSegments())});
     }
@@ -66,21 +66,19 @@ class StructureReader {
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::Binding::Reader binding = list[i];
       place_.set(Stage::structure, {{name, i}, {"name"}});
-      follow(binding, 0);
       auto binding_name = read_text(binding.getName());
       if (!binding_name) return std::unexpected(std::move(binding_name).error());
       place_.set(Stage::structure, {{name, i}, {"label"}});
       place_.identify("name", *binding_name);
-      follow(binding, 1);
       auto label = read_text(binding.getLabel());
       if (!label) return std::unexpected(std::move(label).error());
       place_.set(Stage::structure, {{name, i}, {"values"}});
       place_.identify("name", *binding_name);
-      follow(binding, 2);
+      follow(binding, 2, PointerUse::word_list);
       auto values = u32_list(binding.getValues());
       place_.set(Stage::structure, {{name, i}, {"slices"}});
       place_.identify("name", *binding_name);
-      follow(binding, 3);
+      follow(binding, 3, PointerUse::struct_list);
       result.push_back(Binding{std::move(*binding_name), std::move(*label), std::move(values),
                                slices(binding.getSlices())});
     }
@@ -92,32 +90,31 @@ class StructureReader {
     result.startup_page = host.getStartupPage();
     result.startup_offset = host.getStartupOffset();
     place_.set(Stage::structure, {{"hostExchange"}, {"pages"}});
-    follow(host, 0);
+    follow(host, 0, PointerUse::struct_list);
     for (const schema::HostPage::Reader page : host.getPages()) {
       result.pages.push_back(HostPage{page.getId(), page.getSize()});
     }
     place_.set(Stage::structure, {{"hostExchange"}, {"requiredPages"}});
-    follow(host, 1);
+    follow(host, 1, PointerUse::word_list);
     result.required_pages = u32_list(host.getRequiredPages());
     place_.set(Stage::structure, {{"hostExchange"}, {"calls"}});
-    follow(host, 2);
+    follow(host, 2, PointerUse::struct_list);
     const auto calls = host.getCalls();
     result.calls.reserve(calls.size());
     for (unsigned i = 0; i < calls.size(); ++i) {
       const schema::HostCall::Reader call = calls[i];
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"name"}});
-      follow(call, 0);
       auto name = read_text(call.getName());
       if (!name) return std::unexpected(std::move(name).error());
       HostCall converted{
           std::move(*name), call.getAux1(), call.getAux2(), call.getInvocations(), {}, {}};
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs1"}});
       place_.identify("name", converted.name);
-      follow(call, 1);
+      follow(call, 1, PointerUse::struct_list);
       converted.page_refs_1 = page_refs(call.getPageRefs1());
       place_.set(Stage::structure, {{"hostExchange"}, {"calls", i}, {"pageRefs2"}});
       place_.identify("name", converted.name);
-      follow(call, 2);
+      follow(call, 2, PointerUse::struct_list);
       converted.page_refs_2 = page_refs(call.getPageRefs2());
       result.calls.push_back(std::move(converted));
     }
@@ -130,7 +127,6 @@ class StructureReader {
     for (unsigned i = 0; i < list.size(); ++i) {
       const schema::EntryPoint::Reader entry = list[i];
       place_.set(Stage::structure, {{"entryPoints", i}, {"name"}});
-      follow(entry, 0);
       auto name = read_text(entry.getName());
       if (!name) return std::unexpected(std::move(name).error());
       result.push_back(EntryPoint{std::move(*name), entry.getAux(), entry.getExternalSyncs()});
@@ -185,8 +181,8 @@ class StructureReader {
 
   // Pointer field `index` of `reader` is about to be followed.
   template <class Reader>
-  void follow(Reader reader, unsigned index) const {
-    if (bounds_ != nullptr) bounds_->check(reader, index);
+  void follow(Reader reader, unsigned index, PointerUse use) const {
+    if (bounds_ != nullptr) bounds_->check(reader, index, use);
   }
 
   ReadPlace& place_;
@@ -203,15 +199,13 @@ ReadFailure incompatible_header(const ReadPlace& place, std::string found, std::
 // The header must hold the fixed values. A field beyond the end of the data
 // section reads as 0 and so fails its comparison; the section length only
 // decides that a bad `target` text reports its own error first.
-ReadResult<void> check_header(schema::Application::Reader root, const PointerBounds& bounds,
-                              ReadPlace& place) {
+ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place) {
   place.set(Stage::header, {{"formatVersion"}});
   if (const std::uint32_t version = root.getFormatVersion(); version != format_version) {
     return std::unexpected(
         incompatible_header(place, fmt::format("{}", version), fmt::format("{}", format_version)));
   }
   place.set(Stage::header, {{"target"}});
-  bounds.check(root, 1);
   auto target = read_text(root.getTarget());
   if (!target) return std::unexpected(place.failure(std::move(target).error()));
   if (*target != target_name) {
@@ -252,11 +246,10 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   bounds.check_root();
   const schema::Application::Reader root = message.getRoot<schema::Application>();
 
-  if (auto header = check_header(root, bounds, place); !header) {
+  if (auto header = check_header(root, place); !header) {
     return std::unexpected(std::move(header).error());
   }
   place.set(Stage::header, {{"compiler"}});
-  bounds.check(root, 0);
   auto compiler = read_text(root.getCompiler());
   if (!compiler) return std::unexpected(place.failure(std::move(compiler).error()));
 
@@ -274,10 +267,10 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   // Runs one part of the structure, root pointer `pointer`, which fills its
   // own piece of the model as far as it gets.
   const auto part = [&](std::initializer_list<ReadPlace::Step> field, unsigned pointer,
-                        auto&& read) -> bool {
+                        PointerUse use, auto&& read) -> bool {
     place.set(Stage::structure, field);
     try {
-      bounds.check(root, pointer);
+      bounds.check(root, pointer, use);
       if (Result<void> done = read(); !done) return failed(place.failure(std::move(done).error()));
     } catch (const kj::Exception& e) {
       return failed(place.failure(capnp_error(e)));
@@ -287,7 +280,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
 
   place.set(Stage::blobs, {{"blobs"}});
   try {
-    bounds.check(root, 2);
+    bounds.check(root, 2, PointerUse::struct_list);
     const auto blob_list = root.getBlobs();
     BlobChecker checker(framed.bytes(), options.threads, keep);
     BlobTableSurvey table = survey_blob_table(blob_list, checker, survey, &bounds);
@@ -314,21 +307,22 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   // field's failure wins over a later field's broken pointer.
   StructureReader structure(place, &bounds);
   const bool stopped =
-      part({{"tiles"}}, 3, [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||
+      part({{"tiles"}}, 3, PointerUse::struct_list,
+           [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||
       part(
-          {{"bindings1"}}, 4,
+          {{"bindings1"}}, 4, PointerUse::struct_list,
           [&] { return structure.bindings(root.getBindings1(), "bindings1", model.bindings_1); }) ||
       part(
-          {{"bindings2"}}, 5,
+          {{"bindings2"}}, 5, PointerUse::struct_list,
           [&] { return structure.bindings(root.getBindings2(), "bindings2", model.bindings_2); }) ||
       part(
-          {{"bindings3"}}, 6,
+          {{"bindings3"}}, 6, PointerUse::struct_list,
           [&] { return structure.bindings(root.getBindings3(), "bindings3", model.bindings_3); }) ||
-      part({{"hostExchange"}}, 7,
+      part({{"hostExchange"}}, 7, PointerUse::structure,
            [&] { return structure.host_exchange(root.getHostExchange(), model.host_exchange); }) ||
-      part({{"entryPoints"}}, 8,
+      part({{"entryPoints"}}, 8, PointerUse::struct_list,
            [&] { return structure.entry_points(root.getEntryPoints(), model.entry_points); }) ||
-      part({{"deviceConfigWrites"}}, 10, [&]() -> Result<void> {
+      part({{"deviceConfigWrites"}}, 10, PointerUse::struct_list, [&]() -> Result<void> {
         StructureReader::device_config_writes(root.getDeviceConfigWrites(),
                                               model.device_config_writes);
         return {};
@@ -339,7 +333,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   // failure here is kept to be reported in its turn.
   place.set(Stage::build_digest, {{"buildDigest"}});
   try {
-    bounds.check(root, 9);
+    bounds.check(root, 9, PointerUse::data);
     const capnp::Data::Reader digest = root.getBuildDigest();
     contents.stored_build_digest = std::vector<std::uint8_t>(digest.begin(), digest.end());
   } catch (const kj::Exception& e) {

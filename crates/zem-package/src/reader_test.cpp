@@ -395,13 +395,14 @@ TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
     EXPECT_EQ(read_result(raw.bytes()), c.result) << c.name;
   }
 
-  // Inside the structure: the label of the first binding, an empty text.
+  // Inside the structure: the values of the first binding, no 32-bit words.
   testing::RawPackage raw(package);
   const std::size_t list = raw.root_pointer(4);
   const auto list_offset =
       static_cast<std::int32_t>(static_cast<std::uint32_t>(raw.get(list))) >> 2;
-  const std::size_t label = list + 1 + static_cast<std::size_t>(list_offset) + 1 + 1;  // tag, name
-  raw.set(label, list_pointer(past_end(raw, label, 50), 2, 0));
+  // The list's tag word, then the binding's name and label pointers.
+  const std::size_t values = list + 1 + static_cast<std::size_t>(list_offset) + 1 + 2;
+  raw.set(values, list_pointer(past_end(raw, values, 50), 4, 0));
   EXPECT_EQ(read_result(raw.bytes()),
             "Capnp(failed: Message contains out-of-bounds list pointer.)");
 }
