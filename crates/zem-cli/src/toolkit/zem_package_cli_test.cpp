@@ -16,6 +16,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -109,25 +110,34 @@ TEST_F(ZemPackageTest, VersionNamesThePackageFormat) {
   EXPECT_EQ(result.err, "");
 }
 
+// Help names every argument and fits in 80 columns.
 TEST_F(ZemPackageTest, EverySubcommandHasHelp) {
   for (const std::string usage :
-       {"inspect [OPTIONS] PACKAGE", "check [OPTIONS] PACKAGE", "extract [OPTIONS] PACKAGE [TILE]",
-        "diff [OPTIONS] PACKAGE TILE RECORD"}) {
+       {"inspect [OPTIONS] PACKAGE", "check [OPTIONS] PACKAGE...", "compare [OPTIONS] FIRST SECOND",
+        "extract [OPTIONS] PACKAGE [TILE]", "diff [OPTIONS] PACKAGE TILE RECORD",
+        "template [OPTIONS] PACKAGE [TILE]", "--help"}) {
     const std::string name = usage.substr(0, usage.find(' '));
-    const RunResult result = run({name, "--help"});
+    const RunResult result = run(name == "--help" ? std::vector<std::string>{name}
+                                                  : std::vector<std::string>{name, "--help"});
     EXPECT_EQ(result.status, kSuccess) << name;
-    EXPECT_NE(result.out.find("Usage: zem-package " + usage), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find(name == "--help" ? "Usage: zem-package [OPTIONS] SUBCOMMAND"
+                                               : "Usage: zem-package " + usage),
+              std::string::npos)
+        << result.out;
     EXPECT_NE(result.out.find("Exit status: 0"), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("TEXT"), std::string::npos) << result.out;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80U) << line;
   }
 }
 
 TEST_F(ZemPackageTest, UsageErrorsAreOneLine) {
-  EXPECT_TRUE(failed_with(
-      run({}),
-      "missing subcommand: expected inspect, check, extract or diff (see zem-package --help)"));
-  EXPECT_TRUE(failed_with(run({"verify", package(), "7"}),
-                          "unknown subcommand \"verify\": expected inspect, check, extract or "
-                          "diff (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({}),
+                          "missing subcommand: expected inspect, check, compare, extract, diff or "
+                          "template (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({"--foo"}), "unknown option \"--foo\" (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({"check", package(), "--foo"}),
+                          "check: unknown option \"--foo\" (see zem-package --help)"));
   EXPECT_TRUE(failed_with(run({"diff", package(), "7"}),
                           "diff: RECORD is required (see zem-package --help)"));
 }
@@ -171,7 +181,7 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
   ASSERT_EQ(result.status, kSuccess) << result.err;
   const Json document = Json::parse(result.out);
   EXPECT_EQ(Json::parse(document.dump()), document);
-  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["format"], 2);
   EXPECT_EQ(document["package"], "package.zpkg");
   EXPECT_EQ(document["valid"], true);
   EXPECT_EQ(document["compiler"], model().compiler);
@@ -179,7 +189,8 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
   ASSERT_EQ(document["blobs"].size(), model().blobs.size());
   for (std::size_t i = 0; i < model().blobs.size(); ++i) {
     EXPECT_EQ(document["blobs"][i]["digest"], hex_bytes(model().blobs[i].digest));
-    EXPECT_EQ(document["blobs"][i]["uncompressedSize"], model().blobs[i].data.size());
+    EXPECT_EQ(document["blobs"][i]["uncompressedSize"],
+              std::to_string(model().blobs[i].data.size()));
   }
   ASSERT_EQ(document["tiles"].size(), model().tiles.size());
   for (std::size_t t = 0; t < model().tiles.size(); ++t) {
@@ -193,7 +204,7 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
       EXPECT_EQ(shown["segments"][s]["address"], fmt::format("0x{:x}", segment.address));
       EXPECT_EQ(shown["segments"][s]["memorySize"], segment.memory_size);
       EXPECT_EQ(shown["segments"][s]["blob"], segment.blob);
-      EXPECT_EQ(shown["segments"][s]["blobOffset"], segment.blob_offset);
+      EXPECT_EQ(shown["segments"][s]["blobOffset"], std::to_string(segment.blob_offset));
       EXPECT_EQ(shown["segments"][s]["dataSize"], segment.data_size);
     }
   }
@@ -210,7 +221,8 @@ class DamagedPackageTest : public ZemPackageTest,
                            public ::testing::WithParamInterface<test::DamagedPackage> {};
 
 // Whatever is wrong with a package, `inspect --json` writes one document that
-// parses, with the failing stage and the library's error, and exits with 1.
+// parses, with the failing stage, element and the library's error, and the
+// contents whenever the framing and header could be read; it exits with 1.
 TEST_P(DamagedPackageTest, InspectJsonParses) {
   const test::DamagedPackage& damaged = GetParam();
   const RunResult result = run({"inspect", "--json", write("bad.zpkg", damaged.bytes())});
@@ -219,11 +231,12 @@ TEST_P(DamagedPackageTest, InspectJsonParses) {
   const Json document = Json::parse(result.out);
   EXPECT_EQ(document["valid"], false);
   EXPECT_EQ(document["error"]["stage"], stage_key(damaged.stage));
+  EXPECT_EQ(document["error"]["element"],
+            damaged.element.empty() ? Json() : Json(std::string(damaged.element)));
   const std::string message = document["error"]["message"];
   EXPECT_TRUE(message.starts_with(damaged.error_start)) << message;
   EXPECT_EQ(document["checks"][stage_key(damaged.stage)], "failed");
-  // The contents are shown whenever the message could be read.
-  EXPECT_EQ(document.contains("tiles"), damaged.stage >= Stage::validation);
+  EXPECT_EQ(document.contains("tiles"), damaged.stage >= Stage::blobs);
 }
 
 TEST_P(DamagedPackageTest, CheckReportsTheFailingStage) {
@@ -232,8 +245,9 @@ TEST_P(DamagedPackageTest, CheckReportsTheFailingStage) {
   EXPECT_EQ(result.status, kNegative) << result.err;
   EXPECT_EQ(result.err, "");
   const std::string name(stage_name(damaged.stage));
-  const std::string line =
-      name + std::string(14 - name.size(), ' ') + "failed: " + std::string(damaged.error_start);
+  const std::string where = damaged.element.empty() ? "" : " at " + std::string(damaged.element);
+  const std::string line = name + std::string(14 - name.size(), ' ') + "failed" + where + ": " +
+                           std::string(damaged.error_start);
   EXPECT_NE(("\n" + result.out).find("\n" + line), std::string::npos) << result.out;
   EXPECT_TRUE(result.out.starts_with(damaged.stage == Stage::framing ? "framing       failed"
                                                                      : "framing       ok\n"))
@@ -251,9 +265,15 @@ TEST_P(DamagedPackageTest, ExtractAndDiffRefuseIt) {
     const RunResult result = run(args);
     EXPECT_EQ(result.status, kFailure) << args[0];
     EXPECT_TRUE(result.out.empty()) << args[0];
+    // One line: the stage, the element, then the library's error.
     const std::string start =
-        "zem-package: error: bad.zpkg: invalid package: " + std::string(damaged.error_start);
+        "zem-package: error: bad.zpkg: invalid package: " + std::string(stage_name(damaged.stage)) +
+        " failed";
     EXPECT_TRUE(result.err.starts_with(start)) << result.err;
+    EXPECT_NE(result.err.find(damaged.element), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(": " + std::string(damaged.error_start)), std::string::npos)
+        << result.err;
+    EXPECT_EQ(std::ranges::count(result.err, '\n'), 1) << result.err;
   }
   EXPECT_FALSE(exists("image.bin"));
 }
@@ -270,8 +290,8 @@ TEST_F(ZemPackageTest, InspectOfAPackageThatFailsValidationShowsIt) {
       run({"inspect",
            write("bad.zpkg", test::with_model([](auto& m) { m.tiles[0].physical_tile = 7; }))});
   EXPECT_EQ(result.status, kNegative);
-  EXPECT_NE(result.out.find("check         failed at validation: "
-                            "Invalid(\"duplicate physical tile 7\")\n"),
+  EXPECT_NE(result.out.find("check         validation failed at tiles[1] (earlier tile "
+                            "tiles[0]): Invalid(\"duplicate physical tile 7\")\n"),
             std::string::npos)
       << result.out;
   EXPECT_NE(result.out.find("tiles: 2\n"), std::string::npos) << result.out;
@@ -425,8 +445,8 @@ TEST_F(ZemPackageTest, DiffFailures) {
   EXPECT_TRUE(failed_with(run({"diff", good, "-7", recorded}),
                           "invalid physical tile number: InvalidDigit (argument \"-7\")"));
   EXPECT_TRUE(failed_with(run({"diff", good, "7", recorded, "--max", "many"}),
-                          "invalid value \"many\" for --max: expected a whole number (see "
-                          "zem-package --help)"));
+                          "invalid value \"many\" for --max: expected a whole number from 0 to "
+                          "4294967295 (see zem-package --help)"));
   // The template was read before the record is looked for.
   const RunResult missing = run({"diff", good, "7", "absent.record"});
   EXPECT_EQ(missing.status, kFailure);
