@@ -186,9 +186,13 @@ Outcome<Invocation> parse_command_line(std::span<char* const> arguments) {
     return Information{version_text() + "\n"};
   } catch (const CLI::ParseError& e) {
     const auto named = app.get_subcommands();
-    const std::string message = named.empty()
-                                    ? std::string(e.what())
-                                    : fmt::format("{}: {}", named.back()->get_name(), e.what());
+    std::string message = named.empty() ? std::string(e.what())
+                                        : fmt::format("{}: {}", named.back()->get_name(), e.what());
+    // `diff A B` is most likely meant to compare two packages.
+    if (diff_command->parsed() && !diff.tile.empty() &&
+        !template_record::parse_physical_tile(diff.tile)) {
+      message += "; to compare two packages, use zem-package compare";
+    }
     return std::unexpected(usage_error(message));
   }
 

@@ -98,6 +98,8 @@ TEST(CommandLineTest, UsageErrorsSayWhatIsWrong) {
       {{"template", "p", "7", "-o", "r", "--json"},
        "template: --output writes no JSON; give one of them"},
       {{"diff", "p", "7"}, "diff: RECORD is required"},
+      {{"diff", "a.zpkg", "b.zpkg"},
+       "diff: RECORD is required; to compare two packages, use zem-package compare"},
       {{"diff", "p", "7", "r", "--max", "-1"},
        "invalid value \"-1\" for --max: expected a whole number from 0 to 4294967295"},
       {{"diff", "p", "7", "r", "--max", "2x"},

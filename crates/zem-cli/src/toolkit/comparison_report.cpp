@@ -53,10 +53,10 @@ std::string values_text(const Values& values) {
 std::string image_text(const ImageComparison& image) {
   if (image.error) return *image.error;
   if (!image.first_difference) return fmt::format("equal, {} bytes", image.first_size);
-  return fmt::format("differs from {}: {} {}, {} -> {} bytes",
-                     hex_address(*image.first_difference), image.differing_bytes,
-                     image.differing_bytes == 1 ? "byte differs" : "bytes differ",
-                     image.first_size, image.second_size);
+  return fmt::format("differs from {}: {} {}, {} -> {} bytes", hex_address(*image.first_difference),
+                     image.differing_bytes,
+                     image.differing_bytes == 1 ? "byte differs" : "bytes differ", image.first_size,
+                     image.second_size);
 }
 
 void change_text(const Change& change, std::size_t depth, std::string& out) {

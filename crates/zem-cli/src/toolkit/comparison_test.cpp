@@ -62,9 +62,12 @@ TEST(ComparisonTest, FindsEachKindOfDifference) {
        {"  changed   tile 7\n", "    changed   segment at 0x4e000: dataSize 128 -> 64\n",
         "    image     differs from 0x4e040: 63 bytes differ, 8704 -> 8704 bytes\n"}},
       {"tile added",
-       [](Application& m) { m.tiles.push_back(TileImage{9, 0, 0, 0, {}}); },
+       [](Application& m) {
+         m.tiles.push_back(TileImage{9, 0, 0, 0, {}});
+       },
        {"  added     tile 9: aux1 0, aux2 0, aux3 0, segments 0, imageSize 0\n"}},
-      {"tiles reordered", [](Application& m) { std::swap(m.tiles[0], m.tiles[1]); },
+      {"tiles reordered",
+       [](Application& m) { std::swap(m.tiles[0], m.tiles[1]); },
        {"tiles: reordered\n", "  reordered tiles: in another order\n"}},
       {"binding",
        [](Application& m) {
@@ -88,9 +91,11 @@ TEST(ComparisonTest, FindsEachKindOfDifference) {
        {"  changed   host exchange: startupOffset 0 -> 4\n",
         "  changed   page 2: size 256 -> 512\n", "  changed   call host_print\n",
         "    changed   pageRefs2[0]: length 256 -> 128\n"}},
-      {"entry point removed", [](Application& m) { m.entry_points.pop_back(); },
+      {"entry point removed",
+       [](Application& m) { m.entry_points.pop_back(); },
        {"  removed   entry point irq: aux 1, externalSyncs 2\n"}},
-      {"write", [](Application& m) { m.device_config_writes[1].value = 0; },
+      {"write",
+       [](Application& m) { m.device_config_writes[1].value = 0; },
        {"  changed   write at 0x104: value 0xffffffff -> 0x00000000\n"}},
   };
   const std::vector<std::uint8_t> example = zt::example_bytes();
@@ -120,12 +125,12 @@ TEST(ComparisonTest, StorageIsNoDifference) {
   const std::string text = comparison_text(comparison, "a.zpkg", "b.zpkg");
   const std::string blob = short_digest(model.blobs[0].digest);
   const std::string stored = std::to_string(zt::compress(model.blobs[0].data.bytes()).size());
-  for (const std::string& line : {
-           std::string("blobs: equal\n"), std::string("tiles: equal\n"),
-           "note: blob " + blob + " is stored none (4096 bytes) in a.zpkg and zstd (" + stored +
-               " bytes) in b.zpkg\n",
-           std::string("note: b.zpkg has 16 bytes after the message\n"),
-           std::string("differingSections=0 status=equal\n")}) {
+  for (const std::string& line :
+       {std::string("blobs: equal\n"), std::string("tiles: equal\n"),
+        "note: blob " + blob + " is stored none (4096 bytes) in a.zpkg and zstd (" + stored +
+            " bytes) in b.zpkg\n",
+        std::string("note: b.zpkg has 16 bytes after the message\n"),
+        std::string("differingSections=0 status=equal\n")}) {
     EXPECT_NE(text.find(line), std::string::npos) << line << "in:\n" << text;
   }
   const Json document = comparison_json(comparison, "a.zpkg", "b.zpkg");

@@ -235,10 +235,9 @@ std::string bindings_text(const Application& application, const FailureMarks& ma
 std::string host_exchange_text(const HostExchange& host, const FailureMarks& marks) {
   const bool startup_failed =
       marks.marks("hostExchange.startupPage") || marks.marks("hostExchange.startupOffset");
-  std::string out =
-      "\n" + line("", startup_failed || marks.marks_exactly("hostExchange"),
-                  fmt::format("host exchange: startup page {} at offset {}, aux {}",
-                              host.startup_page, hex_address(host.startup_offset), host.aux));
+  std::string out = "\n" + line("", startup_failed || marks.marks_exactly("hostExchange"),
+                                fmt::format("host exchange: startup page {} at offset {}, aux {}",
+                                            host.startup_page, host.startup_offset, host.aux));
   out += line(indent, marks.marks("hostExchange.requiredPages"),
               fmt::format("required pages: {}",
                           host.required_pages.empty()

@@ -76,6 +76,7 @@ class ZemPackageTest : public ::testing::Test {
     std::ifstream in(dir_.path() + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
   }
+  [[nodiscard]] const std::string& dir() const { return dir_.path(); }
   [[nodiscard]] bool exists(const std::string& name) const {
     return std::filesystem::exists(dir_.path() + "/" + name);
   }
@@ -168,7 +169,7 @@ TEST_F(ZemPackageTest, InspectShowsThePackage) {
            "  tile 7: load base 0x4c000, image 8704 bytes, aux 1 2 3, segments 2\n",
            "    0  0x4c000  0x4d000    4096     0            0  4096    0\n",
            "  weights     7  0x4c400  0x4c418      24       0\n",
-           "host exchange: startup page 1 at offset 0x0, aux 0\n",
+           "host exchange: startup page 1 at offset 0, aux 0\n",
            "device configuration writes: 2\n",
        }) {
     EXPECT_NE(result.out.find(line), std::string::npos) << line << "in:\n" << result.out;
@@ -285,16 +286,34 @@ std::string case_name(const ::testing::TestParamInfo<test::DamagedPackage>& c) {
 INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest,
                          ::testing::ValuesIn(test::damaged_packages()), case_name);
 
-TEST_F(ZemPackageTest, InspectOfAPackageThatFailsValidationShowsIt) {
-  const RunResult result =
+// A package that fails is shown as far as it reads: past a failing blob the
+// rest of the table and the structure, the failing element marked.
+TEST_F(ZemPackageTest, InspectShowsABrokenPackageAsFarAsItReads) {
+  const RunResult invalid =
       run({"inspect",
            write("bad.zpkg", test::with_model([](auto& m) { m.tiles[0].physical_tile = 7; }))});
-  EXPECT_EQ(result.status, kNegative);
-  EXPECT_NE(result.out.find("check         validation failed at tiles[1] (earlier tile "
-                            "tiles[0]): Invalid(\"duplicate physical tile 7\")\n"),
+  EXPECT_EQ(invalid.status, kNegative);
+  EXPECT_NE(invalid.out.find("check         validation failed at tiles[1] (earlier tile "
+                             "tiles[0]): Invalid(\"duplicate physical tile 7\")\n"),
             std::string::npos)
-      << result.out;
-  EXPECT_NE(result.out.find("tiles: 2\n"), std::string::npos) << result.out;
+      << invalid.out;
+  EXPECT_NE(invalid.out.find("tiles: 2\n"), std::string::npos) << invalid.out;
+
+  const RunResult broken = run({"inspect", write("broken.zpkg", test::tweaked([](auto root) {
+                                                   root.getBlobs()[0].getDigest()[0] ^= 1U;
+                                                 }))});
+  EXPECT_EQ(broken.status, kNegative);
+  EXPECT_EQ(broken.err, "");
+  for (const std::string line : {
+           "blobs: 2, 0 checked\n",
+           "! 0  -       zstd",
+           "  1  -       none",
+           "! blobs failed at blobs[0].digest (compression zstd, declared size 4096, stored size ",
+           "tiles: 2\n",
+           "device configuration writes: 2\n",
+       }) {
+    EXPECT_NE(broken.out.find(line), std::string::npos) << line << " in:\n" << broken.out;
+  }
 }
 
 TEST_F(ZemPackageTest, OutputThatCannotBeWrittenIsAFailure) {
@@ -316,6 +335,81 @@ TEST_F(ZemPackageTest, CheckPassesEveryStage) {
             "validation    ok\n"
             "build digest  ok\n");
   EXPECT_EQ(result.err, "");
+}
+
+// Several packages, one of them from a pipe, one that cannot be read: a block
+// for each that can, the error line for the other, the worst status.
+TEST_F(ZemPackageTest, CheckSeveralPackagesFromFilesAndAPipe) {
+  std::vector<std::uint8_t> trailing = test::example_bytes();
+  trailing.insert(trailing.end(), {1, 2, 3});
+  const std::string piped = write("piped.zpkg", trailing);
+  const std::string bad = write(
+      "bad.zpkg", test::with_model([](auto& m) { m.device_config_writes[1].address = 0x106; }));
+  const RunResult result = zt::run_program(
+      ZEM_PACKAGE_TOOL_PATH, {piped, "check", package(), "-", bad, "absent.zpkg"},
+      zt::RunSettings{dir(),
+                      {},
+                      std::nullopt,
+                      {"/bin/sh", "-c", "f=$1; shift; /bin/cat \"$f\" | \"$0\" \"$@\""}});
+  EXPECT_EQ(result.status, kFailure);
+  EXPECT_EQ(result.err,
+            "zem-package: error: absent.zpkg: No such file or directory (os error 2)\n");
+  const std::string ok =
+      "framing       ok\nheader        ok\nblobs         ok\nstructure     ok\n"
+      "validation    ok\n";
+  EXPECT_EQ(result.out,
+            "package       package.zpkg\n" + ok + "build digest  ok\n\n" +
+                "package       standard input\n" + ok + "build digest  ok\n" +
+                "note: 3 bytes follow the message and are not part of the package\n\n" +
+                "package       bad.zpkg\n"
+                "framing       ok\nheader        ok\nblobs         ok\nstructure     ok\n"
+                "validation    failed at deviceConfigWrites[1]: Invalid(\"unaligned or "
+                "duplicate device configuration write\")\n"
+                "                address  0x106\n"
+                "build digest  skipped\n");
+
+  const RunResult json = run({"check", "--json", package(), bad});
+  EXPECT_EQ(json.status, kNegative);
+  const Json document = Json::parse(json.out);
+  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["valid"], false);
+  EXPECT_EQ(document["packages"][0]["valid"], true);
+  EXPECT_EQ(document["packages"][1]["checks"]["validation"], "failed");
+  EXPECT_EQ(document["packages"][1]["error"]["element"], "deviceConfigWrites[1]");
+  EXPECT_EQ(document["packages"][1]["error"]["details"][0],
+            Json::parse(R"({"name": "address", "value": "0x106"})"));
+}
+
+// --- compare ------------------------------------------------------------------------
+
+TEST_F(ZemPackageTest, CompareTwoBuilds) {
+  const std::string first = package("first.zpkg");
+  // The same package, its blobs stored plain: equal, with notes.
+  const std::string plain = write("plain.zpkg", zt::build_package(model(), {}));
+  const RunResult equal = run({"compare", first, plain});
+  EXPECT_EQ(equal.status, kSuccess) << equal.err;
+  EXPECT_NE(equal.out.find("note: blob "), std::string::npos) << equal.out;
+  EXPECT_TRUE(equal.out.ends_with("differingSections=0 status=equal\n")) << equal.out;
+
+  const std::string changed =
+      write("changed.zpkg", test::with_model([](auto& m) { m.entry_points[0].aux = 5; }));
+  const RunResult differ = run({"compare", first, changed, "--json"});
+  EXPECT_EQ(differ.status, kNegative) << differ.err;
+  const Json document = Json::parse(differ.out);
+  EXPECT_EQ(document["equal"], false);
+  EXPECT_EQ(document["entryPoints"][0]["name"], "main");
+  EXPECT_EQ(document["entryPoints"][0]["fields"]["aux"],
+            Json::parse(R"({"first": 0, "second": 5})"));
+
+  // A package that cannot be read up to its structure cannot be compared.
+  const std::string broken = write(
+      "broken.zpkg", test::tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }));
+  const RunResult failed = run({"compare", first, broken});
+  EXPECT_EQ(failed.status, kFailure);
+  EXPECT_TRUE(
+      failed.err.starts_with("zem-package: error: broken.zpkg: invalid package: blobs "
+                             "failed at blobs[1].digest (compression none"))
+      << failed.err;
 }
 
 // --- extract ------------------------------------------------------------------------
@@ -364,19 +458,27 @@ TEST_F(ZemPackageTest, ExtractFailures) {
                           "extract: give a TILE or --blob DIGEST (see zem-package --help)"));
 }
 
-// Binary data never goes to a terminal.
-TEST_F(ZemPackageTest, ExtractRefusesATerminal) {
+// Binary data never goes to a terminal, and a package is never awaited from
+// one.
+TEST_F(ZemPackageTest, TerminalsAreRefused) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
   ASSERT_GE(master, 0);
   ASSERT_EQ(::grantpt(master), 0);
   ASSERT_EQ(::unlockpt(master), 0);
   const std::string terminal = ::ptsname(master);
-  const RunResult result = run({"extract", package(), "7"}, terminal);
+  const RunResult output = run({"extract", package(), "7"}, terminal);
+  const RunResult input = zt::run_program(
+      ZEM_PACKAGE_TOOL_PATH, {terminal, "check", "-"},
+      zt::RunSettings{
+          dir(), {}, std::nullopt, {"/bin/sh", "-c", "t=$1; shift; exec \"$0\" \"$@\" < \"$t\""}});
   ::close(master);
-  EXPECT_EQ(result.status, kFailure);
-  EXPECT_EQ(result.err,
+  EXPECT_EQ(output.status, kFailure);
+  EXPECT_EQ(output.err,
             "zem-package: error: refusing to write binary data to a terminal; name a file with "
             "-o or redirect standard output\n");
+  EXPECT_TRUE(failed_with(input,
+                          "refusing to read a package from a terminal; redirect standard input "
+                          "or name a file"));
 }
 
 // --- diff ---------------------------------------------------------------------------
@@ -424,6 +526,22 @@ TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
                              "status=differ\n");
 }
 
+TEST_F(ZemPackageTest, DiffJson) {
+  std::vector<std::uint32_t> words = zt::make_template_tile().record;
+  words[7] = 8;
+  const RunResult result = run({"diff", "--json", package(), "7", record(words)});
+  EXPECT_EQ(result.status, kNegative) << result.err;
+  const Json document = Json::parse(result.out);
+  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
+  EXPECT_EQ(document["recordBytes"], "40");
+  EXPECT_EQ(document["differences"][0],
+            Json::parse(R"({"word": 7, "region": "secondary", "offset": "0x4",
+                            "address": "0x4c804", "actual": 8, "expected": 13,
+                            "patched": true})"));
+  EXPECT_EQ(document["status"], "differ");
+}
+
 TEST_F(ZemPackageTest, DiffOfARecordOfAnotherLength) {
   const std::vector<std::uint32_t> words = zt::make_template_tile().record;
   const RunResult result =
@@ -453,6 +571,38 @@ TEST_F(ZemPackageTest, DiffFailures) {
   EXPECT_EQ(missing.out, kSetupLine);
   EXPECT_EQ(missing.err,
             "zem-package: error: absent.record: No such file or directory (os error 2)\n");
+}
+
+// --- template -----------------------------------------------------------------------
+
+TEST_F(ZemPackageTest, TemplateListsSetupsAndWritesTheRecord) {
+  const std::string good = package();
+  const RunResult listing = run({"template", good});
+  EXPECT_EQ(listing.status, kSuccess) << listing.err;
+  EXPECT_EQ(listing.out, std::string(kSetupLine) + "tilesWithTemplateSetup=1 tiles=2\n");
+
+  const RunResult words = run({"template", good, "7"});
+  EXPECT_EQ(words.status, kSuccess) << words.err;
+  EXPECT_TRUE(words.out.starts_with(std::string(kSetupLine) +
+                                    "word  region     offset  address  stored      expected    "
+                                    "patched\n"
+                                    "   0  primary       0x0  0x4c400  0x00000064  0x00000062  "
+                                    "yes\n"))
+      << words.out;
+  EXPECT_TRUE(words.out.ends_with("templateRecordWords=10\n")) << words.out;
+
+  // The record a matching device writes, byte for byte.
+  const RunResult written = run({"template", good, "7", "-o", "expected.record"});
+  EXPECT_EQ(written.status, kSuccess) << written.err;
+  EXPECT_EQ(written.out, "");
+  EXPECT_EQ(written.err, std::string(kSetupLine) + "templateRecordWords=10\n");
+  EXPECT_EQ(read("expected.record"), zt::words_to_bytes(zt::make_template_tile().record));
+
+  EXPECT_TRUE(failed_with(run({"template", good, "3"}),
+                          "package.zpkg: tile 3: template setup was not found"));
+  EXPECT_TRUE(failed_with(run({"template", good, "7", "-o", "./package.zpkg"}),
+                          "./package.zpkg: refusing to write over the package being read"));
+  EXPECT_EQ(read(good), test::example_bytes());
 }
 
 }  // namespace
