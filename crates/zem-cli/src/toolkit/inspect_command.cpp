@@ -19,7 +19,8 @@ namespace {
 
 // Version of the JSON document that `check --json` writes.
 constexpr int check_json_format = 1;
-// The column where `check`'s summary of a package's name ends.
+// The name in the "package" line that heads each of several packages'
+// blocks starts where the stages' statuses do.
 constexpr std::size_t name_column = 14;
 
 ExitStatus verdict(const CheckReport& report) {
