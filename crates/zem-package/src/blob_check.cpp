@@ -81,7 +81,12 @@ class BlobWorker {
     }
     auto written = decompressor_.decompress(blob.payload, out);
     if (!written) return std::unexpected(std::move(written).error());
-    if (keep_ == KeepContents::yes) memory_.shrink_last(kept, *written);
+    if (keep_ == KeepContents::yes) {
+      // Shrinking a heap buffer may move it (realloc): the contents are
+      // where the buffer is now, not where they were written.
+      memory_.shrink_last(kept, *written);
+      return std::span<const std::uint8_t>(kept.bytes());
+    }
     return out.first(*written);
   }
 
