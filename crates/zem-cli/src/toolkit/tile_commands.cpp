@@ -90,14 +90,13 @@ Outcome<ExitStatus> run_template(const TemplateOptions& options, const ReadOptio
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, read));
 
   if (!tile) {
-    ZEM_ASSIGN_OR_RETURN(const std::vector<TileTemplate> found,
-                         all_tile_templates(package, options.package));
+    ZEM_ASSIGN_OR_RETURN(const std::vector<TileSetup> found,
+                         all_tile_setups(package, options.package));
     const std::size_t tiles = package.model().tiles.size();
     if (options.json) {
       Json setups = Json::array();
-      for (const TileTemplate& t : found) {
-        setups.push_back(
-            Json{{"physicalTile", t.memory.physical_tile}, {"setup", setup_json(t.setup)}});
+      for (const TileSetup& t : found) {
+        setups.push_back(Json{{"physicalTile", t.physical_tile}, {"setup", setup_json(t.setup)}});
       }
       fmt::print(stdout, "{}",
                  json_text(Json{{"format", template_json_format},
@@ -105,8 +104,8 @@ Outcome<ExitStatus> run_template(const TemplateOptions& options, const ReadOptio
                                 {"tiles", tiles},
                                 {"templateSetups", std::move(setups)}}));
     } else {
-      for (const TileTemplate& t : found) {
-        fmt::print(stdout, "{}\n", tr::template_setup_line(t.memory.physical_tile, t.setup));
+      for (const TileSetup& t : found) {
+        fmt::print(stdout, "{}\n", tr::template_setup_line(t.physical_tile, t.setup));
       }
       fmt::print(stdout, "tilesWithTemplateSetup={} tiles={}\n", found.size(), tiles);
     }

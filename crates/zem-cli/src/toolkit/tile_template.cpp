@@ -36,9 +36,10 @@ Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
   return TileTemplate{std::move(*memory), *setup};
 }
 
-Outcome<std::vector<TileTemplate>> all_tile_templates(const CheckedPackage& package,
-                                                      std::string_view package_argument) {
-  std::vector<TileTemplate> found;
+Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
+                                                std::string_view package_argument) {
+  // One image at a time: a package of many tiles never holds them all.
+  std::vector<TileSetup> found;
   for (const TileImage& tile : package.model().tiles) {
     if (tile.segments.empty()) continue;
     auto memory = cli::find_tile_memory(
@@ -46,10 +47,7 @@ Outcome<std::vector<TileTemplate>> all_tile_templates(const CheckedPackage& pack
         fmt::format("cannot rebuild the image of tile {}", tile.physical_tile));
     if (!memory) return std::unexpected(package_error(package_argument, memory.error()));
     if (auto setup = tr::locate_template_setup(memory->bytes)) {
-      // Only the setup is kept: a package of many tiles would otherwise
-      // hold every image at once.
-      found.push_back(
-          TileTemplate{TileMemory{memory->physical_tile, memory->load_base, {}}, *setup});
+      found.push_back(TileSetup{tile.physical_tile, *setup});
     }
   }
   return found;

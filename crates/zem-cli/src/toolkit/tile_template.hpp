@@ -26,10 +26,16 @@ struct TileTemplate {
                                                        std::string_view package_argument,
                                                        std::uint32_t physical_tile);
 
-// The setups of every tile that holds one, in the package's order of tiles.
+// A tile that holds a template setup.
+struct TileSetup {
+  std::uint32_t physical_tile = 0;
+  template_record::TemplateSetup setup;
+};
+
+// Every tile that holds a template setup, in the package's order of tiles.
 // A tile without segments holds none.
-[[nodiscard]] Outcome<std::vector<TileTemplate>> all_tile_templates(
-    const CheckedPackage& package, std::string_view package_argument);
+[[nodiscard]] Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
+                                                              std::string_view package_argument);
 
 // The template words of a tile, as stored in its image and as patched: the
 // words a matching device record holds.
