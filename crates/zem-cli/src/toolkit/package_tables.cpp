@@ -73,7 +73,11 @@ std::string line(std::string_view line_indent, bool marked, std::string_view tex
 }
 
 std::string section(std::string_view title, std::string_view count, bool marked = false) {
-  return "\n" + line("", marked, fmt::format("{}: {}", title, count));
+  // Built in two steps: g++ 12 warns falsely (-Wrestrict) about a literal
+  // prepended to a temporary string.
+  std::string text = "\n";
+  text += line("", marked, fmt::format("{}: {}", title, count));
+  return text;
 }
 
 std::string summary(const Inspection& inspection) {
@@ -235,9 +239,10 @@ std::string bindings_text(const Application& application, const FailureMarks& ma
 std::string host_exchange_text(const HostExchange& host, const FailureMarks& marks) {
   const bool startup_failed =
       marks.marks("hostExchange.startupPage") || marks.marks("hostExchange.startupOffset");
-  std::string out = "\n" + line("", startup_failed || marks.marks_exactly("hostExchange"),
-                                fmt::format("host exchange: startup page {} at offset {}, aux {}",
-                                            host.startup_page, host.startup_offset, host.aux));
+  std::string out = "\n";
+  out += line("", startup_failed || marks.marks_exactly("hostExchange"),
+              fmt::format("host exchange: startup page {} at offset {}, aux {}", host.startup_page,
+                          host.startup_offset, host.aux));
   out += line(indent, marks.marks("hostExchange.requiredPages"),
               fmt::format("required pages: {}",
                           host.required_pages.empty()

@@ -1,5 +1,7 @@
 #include "toolkit/text_table.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 
 #include "zem_package/package_error.hpp"
@@ -45,7 +47,7 @@ std::string TextTable::render(std::string_view indent) const {
 }
 
 std::string marked_indent(std::string_view indent) {
-  if (indent.size() < 2) return "! " + std::string(indent);
+  if (indent.size() < 2) return fmt::format("! {}", indent);
   std::string marked(indent);
   marked[marked.size() - 2] = '!';
   return marked;
