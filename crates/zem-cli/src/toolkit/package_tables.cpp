@@ -72,6 +72,12 @@ std::string line(std::string_view line_indent, bool marked, std::string_view tex
                      text);
 }
 
+// How many elements a list holds; a list whose pointer could not be
+// followed was not read at all.
+std::string count_text(std::size_t count, bool list_failed) {
+  return list_failed && count == 0 ? "not read" : fmt::format("{}", count);
+}
+
 std::string section(std::string_view title, std::string_view count, bool marked = false) {
   // Built in two steps: g++ 12 warns falsely (-Wrestrict) about a literal
   // prepended to a temporary string.
@@ -119,10 +125,11 @@ std::string declared_text(const BlobStorage& storage) {
 std::string blobs_text(const PackageReading& reading, const FailureMarks& marks) {
   const std::span<const BlobInfo> checked = reading.blobs();
   const std::span<const BlobStorage> stored = reading.stored_blobs();
+  const bool list_failed = marks.marks_exactly("blobs");
   const std::string count = checked.size() == stored.size()
-                                ? fmt::format("{}", stored.size())
+                                ? count_text(stored.size(), list_failed)
                                 : fmt::format("{}, {} checked", stored.size(), checked.size());
-  std::string out = section("blobs", count, marks.marks_exactly("blobs"));
+  std::string out = section("blobs", count, list_failed);
   if (!stored.empty()) {
     const std::vector<std::size_t> uses = segments_per_blob(reading.model());
     TextTable table({{"#", Align::right},
@@ -147,8 +154,9 @@ std::string blobs_text(const PackageReading& reading, const FailureMarks& marks)
 }
 
 std::string tiles_text(const Application& application, const FailureMarks& marks) {
+  const bool list_failed = marks.marks_exactly("tiles");
   std::string out =
-      section("tiles", fmt::format("{}", application.tiles.size()), marks.marks_exactly("tiles"));
+      section("tiles", count_text(application.tiles.size(), list_failed), list_failed);
   for (std::size_t t = 0; t < application.tiles.size(); ++t) {
     const TileImage& tile = application.tiles[t];
     const std::string path = fmt::format("tiles[{}]", t);
@@ -301,8 +309,9 @@ std::string host_exchange_text(const HostExchange& host, const FailureMarks& mar
 }
 
 std::string entry_points_text(const Application& application, const FailureMarks& marks) {
-  std::string out = section("entry points", fmt::format("{}", application.entry_points.size()),
-                            marks.marks_exactly("entryPoints"));
+  const bool list_failed = marks.marks_exactly("entryPoints");
+  std::string out = section("entry points",
+                            count_text(application.entry_points.size(), list_failed), list_failed);
   if (!application.entry_points.empty()) {
     TextTable table({{"name"}, {"aux", Align::right}, {"external syncs", Align::right}});
     for (std::size_t i = 0; i < application.entry_points.size(); ++i) {
@@ -318,8 +327,9 @@ std::string entry_points_text(const Application& application, const FailureMarks
 
 std::string device_config_writes_text(const Application& application, const FailureMarks& marks) {
   const std::vector<DeviceConfigWrite>& writes = application.device_config_writes;
-  std::string out = section("device configuration writes", fmt::format("{}", writes.size()),
-                            marks.marks_exactly("deviceConfigWrites"));
+  const bool list_failed = marks.marks_exactly("deviceConfigWrites");
+  std::string out =
+      section("device configuration writes", count_text(writes.size(), list_failed), list_failed);
   if (!writes.empty()) {
     TextTable table({{"address"}, {"value"}});
     for (std::size_t i = 0; i < writes.size(); ++i) {

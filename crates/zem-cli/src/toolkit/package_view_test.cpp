@@ -169,29 +169,40 @@ TEST(InspectTest, JsonOfAPackageWhoseBlobFailsShowsWhatWasRead) {
 TEST(InspectTest, TextMarksTheFailingElement) {
   const struct {
     std::string_view name;
-    std::function<void(Application&)> change;
+    std::function<std::vector<std::uint8_t>()> bytes;
     std::string_view marked;
     std::string_view section_line;
   } cases[] = {
-      {"write", [](Application& m) { m.device_config_writes[1].address = 0x106; },
+      {"write",
+       [] {
+         return zt::with_model([](Application& m) { m.device_config_writes[1].address = 0x106; });
+       },
        "! 0x106    0xffffffff\n",
        "! validation failed at deviceConfigWrites[1] (address 0x106): "
        "Invalid(\"unaligned or duplicate device configuration write\")\n"},
-      {"tile", [](Application& m) { m.tiles[0].physical_tile = 7; },
+      {"tile", [] { return zt::with_model([](Application& m) { m.tiles[0].physical_tile = 7; }); },
        "! tile 7: load base 0x4c000, image 8704 bytes, aux 1 2 3, segments 2\n",
        "! validation failed at tiles[1] (earlier tile tiles[0]): "
        "Invalid(\"duplicate physical tile 7\")\n"},
-      {"segment", [](Application& m) { m.tiles[1].segments[1].blob_offset = 0x100; },
+      {"segment",
+       [] {
+         return zt::with_model([](Application& m) { m.tiles[1].segments[1].blob_offset = 0x100; });
+       },
        "  ! 1  0x4e000  0x4e200     512     1          256   128    0\n",
        "! validation failed at tiles[1].segments[1] (blobOffset 256, dataSize 128, blob size "
        "256): Invalid(\"invalid segment on tile 7\")\n"},
-      {"call", [](Application& m) { m.host_exchange.calls[0].invocations = 0; },
+      {"call",
+       [] {
+         return zt::with_model([](Application& m) { m.host_exchange.calls[0].invocations = 0; });
+       },
        "  ! host_print            0     0     0          2\n",
        "! validation failed at hostExchange.calls[0]: "
        "Invalid(\"host call host_print has no invocations\")\n"},
+      {"tile list", [] { return zt::out_of_bounds_pointer(3); }, "! tiles: not read\n",
+       "! structure failed at tiles: Capnp(failed: "},
   };
   for (const auto& c : cases) {
-    const std::string text = inspection_text(inspect(zt::with_model(c.change))->inspection);
+    const std::string text = inspection_text(inspect(c.bytes())->inspection);
     EXPECT_NE(text.find(c.marked), std::string::npos) << c.name << ":\n" << text;
     EXPECT_NE(text.find(c.section_line), std::string::npos) << c.name << ":\n" << text;
     EXPECT_EQ(std::ranges::count(text, '!'), 2) << c.name << ":\n" << text;
