@@ -1,12 +1,15 @@
 // zem-package SUBCOMMAND ...
 //
 // A toolkit for application packages: `inspect` shows what a package holds,
-// `check` reads and checks it stage by stage, `extract` writes a tile's memory
-// image or a blob's bytes, and `diff` compares a device record with a tile's
-// patched template word by word. Run with --help for the details.
+// `check` reads and checks packages stage by stage, `compare` shows what
+// differs between two packages, `extract` writes a tile's memory image or a
+// blob's bytes, `diff` compares a device record with a tile's patched
+// template word by word, and `template` shows template setups and the record
+// a tile expects. Run with --help for the details.
 //
-// Exit status: 0 success, 1 an invalid package (inspect, check) or a differing
-// record (diff), 2 any other failure, reported as one line on standard error.
+// Exit status: 0 success, 1 an invalid package (inspect, check), a differing
+// record (diff) or differing packages (compare), 2 any other failure,
+// reported as one line on standard error.
 
 #include <fmt/format.h>
 
@@ -28,8 +31,7 @@ namespace tk = zem::toolkit;
 
 // The tool's one failure path: one line on standard error, status 2.
 int fail(const tk::Failure& error) {
-  std::fflush(stdout);
-  fmt::print(stderr, "{}\n", tk::error_line(error));
+  tk::report(error);
   return tk::to_int(tk::ExitStatus::failure);
 }
 
@@ -52,11 +54,17 @@ struct Dispatch {
   tk::Outcome<tk::ExitStatus> operator()(const tk::CheckOptions& options) const {
     return reading(options, tk::run_check);
   }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::CompareOptions& options) const {
+    return reading(options, tk::run_compare);
+  }
   tk::Outcome<tk::ExitStatus> operator()(const tk::ExtractOptions& options) const {
     return reading(options, tk::run_extract);
   }
   tk::Outcome<tk::ExitStatus> operator()(const tk::DiffOptions& options) const {
     return reading(options, tk::run_diff);
+  }
+  tk::Outcome<tk::ExitStatus> operator()(const tk::TemplateOptions& options) const {
+    return reading(options, tk::run_template);
   }
 };
 

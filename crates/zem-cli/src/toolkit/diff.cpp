@@ -5,12 +5,17 @@
 #include <algorithm>
 
 #include "zem_package/io.hpp"
-#include "template_record/patching.hpp"
 #include "toolkit/hex.hpp"
 #include "toolkit/text_table.hpp"
 
 namespace zem::toolkit {
 namespace tr = template_record;
+
+namespace {
+
+std::string_view status_text(const RecordDiff& diff) { return diff.matches() ? "match" : "differ"; }
+
+}  // namespace
 
 RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint32_t> unpatched,
                        std::span<const std::uint32_t> patched, std::span<const std::uint8_t> record,
@@ -22,21 +27,13 @@ RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint
   for (std::size_t n = 0; n < compared; ++n) {
     const std::uint32_t actual = io::load_u32_le(record.subspan(4 * n).first<4>());
     if (actual == patched[n]) continue;
-    WordDifference difference;
-    difference.index = n;
-    if (n < setup.primary_words) {
-      difference.region = Region::primary;
-      difference.offset = static_cast<std::uint32_t>(4 * n);
-      difference.address = setup.primary + difference.offset;
-    } else {
-      difference.region = Region::secondary;
-      difference.offset = static_cast<std::uint32_t>(4 * (n - setup.primary_words));
-      difference.address = setup.secondary + difference.offset;
-    }
-    difference.actual = actual;
-    difference.expected = patched[n];
-    difference.patched = n < unpatched.size() && unpatched[n] != patched[n];
-    diff.differences.push_back(difference);
+    diff.differences.push_back(WordDifference{
+        .index = n,
+        .place = word_place(setup, n),
+        .actual = actual,
+        .expected = patched[n],
+        .patched = n < unpatched.size() && unpatched[n] != patched[n],
+    });
   }
   return diff;
 }
@@ -54,10 +51,9 @@ std::string diff_text(const RecordDiff& diff, std::size_t max) {
                      {"expected"},
                      {"patched"}});
     for (const WordDifference& d : std::span(diff.differences).first(shown)) {
-      table.add_row({fmt::format("{}", d.index),
-                     d.region == Region::primary ? "primary" : "secondary", hex_address(d.offset),
-                     hex_address(d.address), hex_word(d.actual), hex_word(d.expected),
-                     d.patched ? "yes" : "no"});
+      table.add_row({fmt::format("{}", d.index), std::string(region_name(d.place.region)),
+                     hex_address(d.place.offset), hex_address(d.place.address), hex_word(d.actual),
+                     hex_word(d.expected), d.patched ? "yes" : "no"});
     }
     out += table.render();
   }
@@ -69,10 +65,35 @@ std::string diff_text(const RecordDiff& diff, std::size_t max) {
     out += fmt::format("device record length {} does not match expected length {}\n",
                        diff.record_bytes, expected_bytes);
   }
+  if (const std::uint64_t tail = diff.record_bytes % 4; tail != 0) {
+    out += fmt::format(
+        "device record length {} is not a multiple of 4: its last {} byte{} not compared\n",
+        diff.record_bytes, tail, tail == 1 ? " is" : "s are");
+  }
   out += fmt::format("templateRecordWords={} recordWords={} differingWords={} status={}\n",
                      diff.template_words, diff.record_bytes / 4, diff.differences.size(),
-                     diff.matches() ? "match" : "differ");
+                     status_text(diff));
   return out;
+}
+
+Json diff_json(const RecordDiff& diff, std::size_t max) {
+  Json differences = Json::array();
+  for (const WordDifference& d :
+       std::span(diff.differences).first(std::min(max, diff.differences.size()))) {
+    differences.push_back(Json{{"word", d.index},
+                               {"region", region_name(d.place.region)},
+                               {"offset", json_address(d.place.offset)},
+                               {"address", json_address(d.place.address)},
+                               {"actual", d.actual},
+                               {"expected", d.expected},
+                               {"patched", d.patched}});
+  }
+  return Json{{"templateRecordWords", diff.template_words},
+              {"recordBytes", json_u64(diff.record_bytes)},
+              {"recordWords", json_u64(diff.record_bytes / 4)},
+              {"differingWords", diff.differences.size()},
+              {"differences", std::move(differences)},
+              {"status", status_text(diff)}};
 }
 
 }  // namespace zem::toolkit

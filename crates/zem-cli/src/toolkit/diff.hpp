@@ -6,19 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "template_record/failure.hpp"
 #include "template_record/template_setup.hpp"
+#include "toolkit/json_values.hpp"
+#include "toolkit/tile_template.hpp"
 
 namespace zem::toolkit {
 
-enum class Region { primary, secondary };
-
 // One word where the device record and the patched template differ.
 struct WordDifference {
-  std::size_t index = 0;  // word index in the template record
-  Region region = Region::primary;
-  std::uint32_t offset = 0;    // byte offset from the region's first word
-  std::uint32_t address = 0;   // tile address the template word was read from
+  std::size_t index = 0;       // word index in the template record
+  WordPlace place;             // where the template word was read from
   std::uint32_t actual = 0;    // the record's word
   std::uint32_t expected = 0;  // the patched template word
   bool patched = false;        // the patch table changed this template word
@@ -48,9 +45,14 @@ struct RecordDiff {
                                      std::uint64_t record_bytes);
 
 // The comparison for people: a table of at most `max` differing words, a count
-// of those not shown, the length mismatch if any, and a last summary line
+// of those not shown, the length mismatch if any (and a length that is not a
+// whole number of words), and a last summary line
 // "templateRecordWords=10 recordWords=10 differingWords=3 status=differ"
 // (status=match when the record matches). Every line ends in a newline.
 [[nodiscard]] std::string diff_text(const RecordDiff& diff, std::size_t max);
+
+// The comparison for programs: "templateRecordWords", "recordBytes",
+// "recordWords", "differingWords", at most `max` "differences" and "status".
+[[nodiscard]] Json diff_json(const RecordDiff& diff, std::size_t max);
 
 }  // namespace zem::toolkit

@@ -56,10 +56,10 @@ TEST(DiffTest, ReportsEveryDifferingWordWithItsPlace) {
   const RecordDiff diff = diff_of(t, record);
   EXPECT_FALSE(diff.matches());
   const std::vector<WordDifference> expected = {
-      {0, Region::primary, 0x0, 0x4c400, 100, 98, true},
-      {2, Region::primary, 0x8, 0x4c408, 0x80000000, 300, false},
-      {7, Region::secondary, 0x4, 0x4c804, 8, 13, true},
-      {9, Region::secondary, 0xc, 0x4c80c, 0, 10, false},
+      {0, {Region::primary, 0x0, 0x4c400}, 100, 98, true},
+      {2, {Region::primary, 0x8, 0x4c408}, 0x80000000, 300, false},
+      {7, {Region::secondary, 0x4, 0x4c804}, 8, 13, true},
+      {9, {Region::secondary, 0xc, 0x4c80c}, 0, 10, false},
   };
   EXPECT_EQ(diff.differences, expected);
   EXPECT_EQ(diff_text(diff, 20),
@@ -77,6 +77,13 @@ TEST(DiffTest, ReportsEveryDifferingWordWithItsPlace) {
   EXPECT_EQ(diff_text(diff, 0),
             "... and 4 more differing words\n"
             "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
+  // JSON shows as many words, with the sizes that can exceed 2^53 as strings.
+  EXPECT_EQ(diff_json(diff, 1), Json::parse(R"({
+      "templateRecordWords": 10, "recordBytes": "40", "recordWords": "10",
+      "differingWords": 4,
+      "differences": [{"word": 0, "region": "primary", "offset": "0x0", "address": "0x4c400",
+                       "actual": 100, "expected": 98, "patched": true}],
+      "status": "differ"})"));
 }
 
 // A record of another length is compared over the words both hold, and
@@ -107,12 +114,17 @@ TEST(DiffTest, RecordOfAnotherLengthDiffers) {
     EXPECT_FALSE(diff.matches()) << c.name;
     EXPECT_EQ(diff_text(diff, 1), c.text) << c.name;
   }
-  // A tail of 1 to 3 bytes is not a word, but it is part of the length.
+  // A tail of 1 to 3 bytes is not a word, but it is part of the length, and
+  // said to be left out.
   std::vector<std::uint8_t> odd = zt::words_to_bytes(t.patched);
   odd.push_back(0);
   const RecordDiff diff = diff_record(t.setup, t.unpatched, t.patched, odd, odd.size());
   EXPECT_TRUE(diff.differences.empty());
   EXPECT_FALSE(diff.matches());
+  EXPECT_EQ(diff_text(diff, 1),
+            "device record length 41 does not match expected length 40\n"
+            "device record length 41 is not a multiple of 4: its last 1 byte is not compared\n"
+            "templateRecordWords=10 recordWords=10 differingWords=0 status=differ\n");
 }
 
 // Only the bytes kept are compared; the length is the file's.

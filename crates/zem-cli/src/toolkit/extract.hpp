@@ -22,7 +22,8 @@ namespace zem::toolkit {
                                                std::uint32_t physical_tile);
 
 // The position of the blob whose digest is `digest` or starts with it: one to
-// 64 hexadecimal digits, either case. A prefix must name exactly one blob.
+// 64 hexadecimal digits, either case. A prefix must name exactly one blob;
+// an ambiguous one is refused with the first few blobs it names.
 [[nodiscard]] Outcome<std::size_t> find_blob(std::span<const BlobInfo> blobs,
                                              std::string_view digest);
 

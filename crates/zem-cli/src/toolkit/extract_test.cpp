@@ -43,7 +43,8 @@ TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
     std::string digest;
     std::string message;
   } refused[] = {
-      {"a", "blob digest a is ambiguous: 2 blobs start with it"},
+      {"a", "blob digest a is ambiguous: 2 blobs start with it: blobs[0] " +
+                hex_bytes(blobs[0].digest) + ", blobs[1] " + hex_bytes(blobs[1].digest)},
       {"ff", "no blob has a digest starting with ff"},
       {"", "invalid blob digest \"\": expected 1 to 64 hexadecimal digits"},
       {"xyz", "invalid blob digest \"xyz\": expected 1 to 64 hexadecimal digits"},

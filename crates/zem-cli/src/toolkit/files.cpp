@@ -1,6 +1,7 @@
 #include "toolkit/files.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,6 +44,20 @@ Outcome<RecordFile> read_record_file(const std::string& path, std::uint64_t keep
   auto bytes = io::read_prefix(*file, keep);
   if (!bytes) return std::unexpected(os_error(path, bytes.error().os_error));
   return RecordFile{file->size, std::move(*bytes)};
+}
+
+Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
+                                 const std::string& input) {
+  if (!output || *output == "-") return {};
+  struct stat written {};
+  struct stat read {};
+  // An output that does not exist yet, or an input that cannot be looked at
+  // (its read will say why), is no other name of the input.
+  if (::stat(output->c_str(), &written) != 0 || ::stat(input.c_str(), &read) != 0) return {};
+  if (written.st_dev == read.st_dev && written.st_ino == read.st_ino) {
+    return std::unexpected(file_error(*output, "refusing to write over the package being read"));
+  }
+  return {};
 }
 
 Outcome<void> write_output(const std::optional<std::string>& path,

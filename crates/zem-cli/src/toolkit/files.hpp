@@ -28,6 +28,12 @@ struct RecordFile {
 // with.
 [[nodiscard]] Outcome<RecordFile> read_record_file(const std::string& path, std::uint64_t keep);
 
+// Refuses an output file that is the input file `input`, which writing
+// would destroy before it was read: checked by what the paths name (the same
+// file by another path or link too), before anything is read or written.
+[[nodiscard]] Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
+                                               const std::string& input);
+
 // Writes `bytes` to the file at `path`, created or truncated, or to standard
 // output when `path` is empty or "-". Binary data is not written to a
 // terminal: that would garble it and the terminal, and is never what was meant.

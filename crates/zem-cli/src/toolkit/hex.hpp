@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -25,6 +27,15 @@ namespace zem::toolkit {
   text.reserve(2 * bytes.size());
   for (const std::uint8_t byte : bytes) text += fmt::format("{:02x}", byte);
   return text;
+}
+
+// The digits of a digest shown where a whole one would not fit, as short
+// commit ids are: enough to tell blobs apart, short enough for one line.
+inline constexpr std::size_t short_digest_digits = 12;
+
+// "d9c76fa34978": the first `short_digest_digits` digits of a digest.
+[[nodiscard]] inline std::string short_digest(std::span<const std::uint8_t> digest) {
+  return hex_bytes(digest.first(std::min(digest.size(), short_digest_digits / 2)));
 }
 
 }  // namespace zem::toolkit

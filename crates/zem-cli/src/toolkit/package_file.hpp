@@ -1,21 +1,47 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "toolkit/tool_error.hpp"
 #include "zem_package/package_reading.hpp"
 
 namespace zem::toolkit {
 
-// The library's read of the package at `path`, not yet completed, as
-// `inspect` and `check` show it. Fails only when the file cannot be opened;
-// what is wrong with the package itself is in the read's result.
-[[nodiscard]] Outcome<ReadResult<PackageReading>> read_package(const std::string& path,
-                                                               const ReadOptions& options);
+// The package argument that names standard input.
+inline constexpr std::string_view standard_input_argument = "-";
+
+// A package argument as messages name it: "standard input" for "-",
+// otherwise the path as `display_path` shows it.
+[[nodiscard]] std::string package_name(std::string_view argument);
+
+// A package as the library read it from its file.
+struct PackageInput {
+  ReadResult<PackageReading> reading;
+  // How many bytes follow the message in the file, once the message was read.
+  std::optional<std::uint64_t> trailing_bytes;
+};
+
+// How a package is read: surveyed, going on past failures to show all it
+// can (`inspect`, `check`), or strictly, up to its first failure (`compare`).
+enum class ReadKind { survey, strict };
+
+// Reads the package that `argument` names: a regular file, or standard input
+// for "-" (read into memory as it arrives; never a terminal), whose bytes
+// after the message are read and counted, not kept. Fails only when the file
+// cannot be opened or read; what is wrong with the package itself is in the
+// reading.
+[[nodiscard]] Outcome<PackageInput> read_package(const std::string& argument,
+                                                 const ReadOptions& options, ReadKind kind);
 
 // Reads and fully checks the package at `path`. A package that fails a check
-// gives "<path>: invalid package: <the library's error>".
+// gives `invalid_package`.
 [[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path,
                                                          const ReadOptions& options);
+
+// "<package>: invalid package: <the failure, located>".
+[[nodiscard]] Failure invalid_package(std::string_view argument, const ReadFailure& failure);
 
 }  // namespace zem::toolkit

@@ -1,16 +1,10 @@
 #include "toolkit/package_json.hpp"
 
+#include "toolkit/failure_report.hpp"
 #include "toolkit/hex.hpp"
 
 namespace zem::toolkit {
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-// JSON keys of the stages: camelCase like every other key.
-std::string stage_key(ReadStage stage) {
-  return stage == ReadStage::build_digest ? "buildDigest" : std::string(stage_name(stage));
-}
 
 std::string status_text(StageStatus status) {
   switch (status) {
@@ -24,20 +18,23 @@ std::string status_text(StageStatus status) {
   return "unknown";
 }
 
+// Every blob of the table as far as it could be followed; the digest, size
+// and uses of a blob that was not checked are null.
 Json blobs_json(const PackageReading& reading) {
   const std::vector<std::size_t> uses = segments_per_blob(reading.model());
-  const std::span<const BlobInfo> infos = reading.blobs();
+  const std::span<const BlobInfo> checked = reading.blobs();
+  const std::span<const BlobStorage> stored = reading.stored_blobs();
   Json blobs = Json::array();
-  for (std::size_t i = 0; i < infos.size(); ++i) {
-    const BlobInfo& blob = infos[i];
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    const bool known = i < checked.size();
     blobs.push_back(Json{
         {"index", i},
-        {"digest", hex_bytes(blob.digest)},
-        {"compression", compression_name(blob.storage.compression)},
-        {"storedSize", blob.storage.stored_size},
-        {"uncompressedSize", blob.size},
-        {"declaredUncompressedSize", blob.storage.declared_size},
-        {"segments", uses[i]},
+        {"digest", known ? Json(hex_bytes(checked[i].digest)) : Json()},
+        {"compression", compression_name(stored[i].compression)},
+        {"storedSize", json_u64(stored[i].stored_size)},
+        {"uncompressedSize", known ? json_u64(checked[i].size) : Json()},
+        {"declaredUncompressedSize", json_u64(stored[i].declared_size)},
+        {"segments", known ? Json(uses[i]) : Json()},
     });
   }
   return blobs;
@@ -50,11 +47,11 @@ Json tiles_json(const Application& application) {
     Json segments = Json::array();
     for (const Segment& segment : tile.segments) {
       segments.push_back(Json{
-          {"address", hex_address(segment.address)},
-          {"end", hex_address(std::uint64_t{segment.address} + segment.memory_size)},
+          {"address", json_address(segment.address)},
+          {"end", json_address(std::uint64_t{segment.address} + segment.memory_size)},
           {"memorySize", segment.memory_size},
           {"blob", segment.blob},
-          {"blobOffset", segment.blob_offset},
+          {"blobOffset", json_u64(segment.blob_offset)},
           {"dataSize", segment.data_size},
           {"aux", segment.aux},
       });
@@ -64,7 +61,7 @@ Json tiles_json(const Application& application) {
         {"aux1", tile.aux_1},
         {"aux2", tile.aux_2},
         {"aux3", tile.aux_3},
-        {"loadBase", layout.load_base ? Json(hex_address(*layout.load_base)) : Json()},
+        {"loadBase", layout.load_base ? json_address(*layout.load_base) : Json()},
         {"imageSize", layout.image_size},
         {"segments", std::move(segments)},
     });
@@ -80,12 +77,13 @@ Json bindings_json(const Application& application) {
     for (const Binding& binding : *list) {
       Json slices = Json::array();
       for (const RegionSlice& slice : binding.slices) {
+        const std::optional<std::uint64_t> end = slice_end(slice);
         slices.push_back(Json{
             {"physicalTile", slice.physical_tile},
-            {"address", hex_address(slice.address)},
-            {"end", slice_end(slice) ? Json(hex_address(*slice_end(slice))) : Json()},
-            {"length", slice.length},
-            {"offset", slice.offset},
+            {"address", json_address(slice.address)},
+            {"end", end ? json_address(*end) : Json()},
+            {"length", json_u64(slice.length)},
+            {"offset", json_u64(slice.offset)},
         });
       }
       bindings.push_back(Json{
@@ -104,8 +102,10 @@ Json bindings_json(const Application& application) {
 Json page_refs_json(const std::vector<HostPageRef>& refs) {
   Json list = Json::array();
   for (const HostPageRef& ref : refs) {
-    list.push_back(
-        Json{{"page", ref.page}, {"offset", ref.offset}, {"length", ref.length}, {"aux", ref.aux}});
+    list.push_back(Json{{"page", ref.page},
+                        {"offset", json_u64(ref.offset)},
+                        {"length", json_u64(ref.length)},
+                        {"aux", json_u64(ref.aux)}});
   }
   return list;
 }
@@ -113,7 +113,7 @@ Json page_refs_json(const std::vector<HostPageRef>& refs) {
 Json host_exchange_json(const HostExchange& host) {
   Json pages = Json::array();
   for (const HostPage& page : host.pages) {
-    pages.push_back(Json{{"id", page.id}, {"size", page.size}});
+    pages.push_back(Json{{"id", page.id}, {"size", json_u64(page.size)}});
   }
   Json calls = Json::array();
   for (const HostCall& call : host.calls) {
@@ -129,7 +129,7 @@ Json host_exchange_json(const HostExchange& host) {
   return Json{
       {"aux", host.aux},
       {"startupPage", host.startup_page},
-      {"startupOffset", host.startup_offset},
+      {"startupOffset", json_u64(host.startup_offset)},
       {"pages", std::move(pages)},
       {"requiredPages", host.required_pages},
       {"calls", std::move(calls)},
@@ -148,7 +148,7 @@ Json entry_points_json(const Application& application) {
 Json device_config_writes_json(const Application& application) {
   Json writes = Json::array();
   for (const DeviceConfigWrite& write : application.device_config_writes) {
-    writes.push_back(Json{{"address", hex_address(write.address)}, {"value", write.value}});
+    writes.push_back(Json{{"address", json_address(write.address)}, {"value", write.value}});
   }
   return writes;
 }
@@ -157,30 +157,32 @@ Json build_digest_json(const PackageReading& reading) {
   const BuildDigestCheck check = build_digest_check(reading);
   return Json{
       {"stored", check.stored ? Json(hex_bytes(*check.stored)) : Json()},
-      {"computed", hex_bytes(check.computed)},
-      {"matches", check.matches},
+      {"computed", check.computed ? Json(hex_bytes(*check.computed)) : Json()},
+      {"matches", check.computed ? Json(check.matches) : Json()},
   };
 }
 
 }  // namespace
 
+Json checks_json(const CheckReport& report) {
+  Json checks = Json::object();
+  for (const ReadStage stage : all_stages)
+    checks[stage_key(stage)] = status_text(report.status(stage));
+  return checks;
+}
+
 Json inspection_json(const Inspection& inspection) {
+  const std::vector<ReadFailure>& failures = inspection.check.failures;
   Json document{
       {"format", inspect_json_format},
       {"package", inspection.path},
       {"valid", inspection.check.valid()},
+      {"checks", checks_json(inspection.check)},
+      {"error", failures.empty() ? Json() : failure_json(failures.front())},
   };
-  Json checks = Json::object();
-  for (const ReadStage stage : all_stages) {
-    checks[stage_key(stage)] = status_text(inspection.check.status(stage));
-  }
-  document["checks"] = std::move(checks);
-  if (const auto& failure = inspection.check.failure) {
-    document["error"] =
-        Json{{"stage", stage_key(failure->stage)}, {"message", failure->error.to_string()}};
-  } else {
-    document["error"] = nullptr;
-  }
+  Json all = Json::array();
+  for (const ReadFailure& failure : failures) all.push_back(failure_json(failure));
+  document["failures"] = std::move(all);
   if (inspection.reading == nullptr) return document;
 
   const Application& application = inspection.reading->model();
@@ -192,11 +194,8 @@ Json inspection_json(const Inspection& inspection) {
   document["entryPoints"] = entry_points_json(application);
   document["deviceConfigWrites"] = device_config_writes_json(application);
   document["buildDigest"] = build_digest_json(*inspection.reading);
+  document["notes"] = notes_json(inspection.notes);
   return document;
-}
-
-std::string json_text(const nlohmann::ordered_json& document) {
-  return document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }
 
 }  // namespace zem::toolkit

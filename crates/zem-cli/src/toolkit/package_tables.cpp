@@ -3,7 +3,9 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
+#include "toolkit/failure_report.hpp"
 #include "toolkit/hex.hpp"
+#include "toolkit/package_file.hpp"
 #include "toolkit/text_table.hpp"
 #include "toolkit/tool_error.hpp"
 
@@ -12,36 +14,104 @@ namespace {
 
 using Align = TextTable::Align;
 
-// Tables are indented under their section's title.
+// Tables are indented under their section's title, rows of a tile or a call
+// under its line.
 constexpr std::string_view indent = "  ";
+constexpr std::string_view inner_indent = "    ";
+// The summary's values start in this column.
+constexpr std::size_t summary_column = 14;
 // A binding's values are listed up to this many, then counted.
 constexpr std::size_t values_shown = 8;
 
-std::string section(std::string_view title, std::size_t count) {
-  return fmt::format("\n{}: {}\n", title, count);
+// Which lines show an element that failed. A line is marked when a failure
+// lies within its element, unless the failure lies within one of the
+// element's lists that are shown as rows of their own.
+class FailureMarks {
+ public:
+  explicit FailureMarks(std::span<const ReadFailure> failures) : failures_(failures) {}
+
+  [[nodiscard]] bool marks(std::string_view path,
+                           std::initializer_list<std::string> rows_below = {}) const {
+    return std::ranges::any_of(failures_, [&](const ReadFailure& failure) {
+      return lies_within(failure.element, path) &&
+             std::ranges::none_of(rows_below, [&](const std::string& rows) {
+               return failure.element.starts_with(rows + "[");
+             });
+    });
+  }
+
+  // Marks a list's own line: only a failure of the list as a whole, such as
+  // a pointer to it that cannot be followed.
+  [[nodiscard]] bool marks_exactly(std::string_view path) const {
+    return std::ranges::any_of(failures_,
+                               [&](const ReadFailure& failure) { return failure.element == path; });
+  }
+
+  // The located failures within any of `fields`, one "  ! ..." line each,
+  // said again at the end of their section.
+  [[nodiscard]] std::string lines(std::initializer_list<std::string_view> fields) const {
+    std::string out;
+    for (const ReadFailure& failure : failures_) {
+      for (const std::string_view field : fields) {
+        if (lies_within(failure.element, field)) {
+          out += fmt::format("{}{}\n", marked_indent(indent), failure_line(failure));
+          break;
+        }
+      }
+    }
+    return out;
+  }
+
+ private:
+  std::span<const ReadFailure> failures_;
+};
+
+// `line` (which starts with `line_indent`) with its mark when `marked`.
+std::string line(std::string_view line_indent, bool marked, std::string_view text) {
+  return fmt::format("{}{}\n", marked ? marked_indent(line_indent) : std::string(line_indent),
+                     text);
+}
+
+// How many elements a list holds; a list whose pointer could not be
+// followed was not read at all.
+std::string count_text(std::size_t count, bool list_failed) {
+  return list_failed && count == 0 ? "not read" : fmt::format("{}", count);
+}
+
+std::string section(std::string_view title, std::string_view count, bool marked = false) {
+  // Built in two steps: g++ 12 warns falsely (-Wrestrict) about a literal
+  // prepended to a temporary string.
+  std::string text = "\n";
+  text += line("", marked, fmt::format("{}: {}", title, count));
+  return text;
 }
 
 std::string summary(const Inspection& inspection) {
-  std::string out = fmt::format("package       {}\n", display_path(inspection.path));
+  const auto row = [](std::string_view name, std::string_view value) {
+    return fmt::format("{:<{}}{}\n", name, summary_column, value);
+  };
+  std::string out = row("package", package_name(inspection.path));
   if (inspection.reading != nullptr) {
-    out += fmt::format("compiler      {}\n", cell_text(inspection.reading->model().compiler));
+    out += row("compiler", cell_text(inspection.reading->model().compiler));
     const BuildDigestCheck digest = build_digest_check(*inspection.reading);
     if (!digest.stored) {
-      out += "build digest  unreadable\n";
+      out += row("build digest", "unreadable");
+    } else if (!digest.computed) {
+      out += row("build digest", hex_bytes(*digest.stored) + " (not compared)");
     } else if (digest.matches) {
-      out += fmt::format("build digest  {} (matches)\n", hex_bytes(*digest.stored));
+      out += row("build digest", hex_bytes(*digest.stored) + " (matches)");
     } else {
-      out += fmt::format("build digest  {} (stored, {} bytes)\n", hex_bytes(*digest.stored),
-                         digest.stored->size());
-      out += fmt::format("              {} (computed)\n", hex_bytes(digest.computed));
+      out += row("build digest", fmt::format("{} (stored, {} bytes)", hex_bytes(*digest.stored),
+                                             digest.stored->size()));
+      out += row("", fmt::format("{} (computed)", hex_bytes(*digest.computed)));
     }
   }
-  if (const auto& failure = inspection.check.failure) {
-    out += fmt::format("check         failed at {}: {}\n", stage_name(failure->stage),
-                       failure->error.to_string());
-  } else {
-    out += "check         valid\n";
+  const std::vector<ReadFailure>& failures = inspection.check.failures;
+  if (failures.empty()) out += row("check", "valid");
+  for (std::size_t i = 0; i < failures.size(); ++i) {
+    out += row(i == 0 ? "check" : "", failure_line(failures[i]));
   }
+  for (const Note& note : inspection.notes) out += row("note", note.message);
   return out;
 }
 
@@ -50,36 +120,52 @@ std::string declared_text(const BlobStorage& storage) {
   return storage.compression == compression_none ? "-" : fmt::format("{}", storage.declared_size);
 }
 
-std::string blobs_text(const PackageReading& reading) {
-  const std::span<const BlobInfo> blobs = reading.blobs();
-  std::string out = section("blobs", blobs.size());
-  if (blobs.empty()) return out;
-  const std::vector<std::size_t> uses = segments_per_blob(reading.model());
-  TextTable table({{"#", Align::right},
-                   {"digest"},
-                   {"compression"},
-                   {"stored", Align::right},
-                   {"size", Align::right},
-                   {"declared", Align::right},
-                   {"segments", Align::right}});
-  for (std::size_t i = 0; i < blobs.size(); ++i) {
-    const BlobInfo& blob = blobs[i];
-    table.add_row({fmt::format("{}", i), hex_bytes(blob.digest),
-                   compression_name(blob.storage.compression),
-                   fmt::format("{}", blob.storage.stored_size), fmt::format("{}", blob.size),
-                   declared_text(blob.storage), fmt::format("{}", uses[i])});
+// Every blob of the table as far as it could be followed; those after a
+// failing blob were not checked, so their digests and sizes are not known.
+std::string blobs_text(const PackageReading& reading, const FailureMarks& marks) {
+  const std::span<const BlobInfo> checked = reading.blobs();
+  const std::span<const BlobStorage> stored = reading.stored_blobs();
+  const bool list_failed = marks.marks_exactly("blobs");
+  const std::string count = checked.size() == stored.size()
+                                ? count_text(stored.size(), list_failed)
+                                : fmt::format("{}, {} checked", stored.size(), checked.size());
+  std::string out = section("blobs", count, list_failed);
+  if (!stored.empty()) {
+    const std::vector<std::size_t> uses = segments_per_blob(reading.model());
+    TextTable table({{"#", Align::right},
+                     {"digest"},
+                     {"compression"},
+                     {"stored", Align::right},
+                     {"size", Align::right},
+                     {"declared", Align::right},
+                     {"segments", Align::right}});
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+      const bool known = i < checked.size();
+      table.add_row(
+          {fmt::format("{}", i), known ? hex_bytes(checked[i].digest) : "-",
+           compression_name(stored[i].compression), fmt::format("{}", stored[i].stored_size),
+           known ? fmt::format("{}", checked[i].size) : "-", declared_text(stored[i]),
+           known ? fmt::format("{}", uses[i]) : "-"},
+          marks.marks(fmt::format("blobs[{}]", i)));
+    }
+    out += table.render(indent);
   }
-  return out + table.render(indent);
+  return out + marks.lines({"blobs"});
 }
 
-std::string tiles_text(const Application& application) {
-  std::string out = section("tiles", application.tiles.size());
-  for (const TileImage& tile : application.tiles) {
+std::string tiles_text(const Application& application, const FailureMarks& marks) {
+  const bool list_failed = marks.marks_exactly("tiles");
+  std::string out =
+      section("tiles", count_text(application.tiles.size(), list_failed), list_failed);
+  for (std::size_t t = 0; t < application.tiles.size(); ++t) {
+    const TileImage& tile = application.tiles[t];
+    const std::string path = fmt::format("tiles[{}]", t);
     const TileLayout layout = tile_layout(tile);
-    out +=
-        fmt::format("  tile {}: load base {}, image {} bytes, aux {} {} {}, segments {}\n",
+    out += line(
+        indent, marks.marks(path, {path + ".segments"}),
+        fmt::format("tile {}: load base {}, image {} bytes, aux {} {} {}, segments {}",
                     tile.physical_tile, layout.load_base ? hex_address(*layout.load_base) : "none",
-                    layout.image_size, tile.aux_1, tile.aux_2, tile.aux_3, tile.segments.size());
+                    layout.image_size, tile.aux_1, tile.aux_2, tile.aux_3, tile.segments.size()));
     if (tile.segments.empty()) continue;
     TextTable table({{"#", Align::right},
                      {"start"},
@@ -95,11 +181,12 @@ std::string tiles_text(const Application& application) {
                      hex_address(std::uint64_t{segment.address} + segment.memory_size),
                      fmt::format("{}", segment.memory_size), fmt::format("{}", segment.blob),
                      fmt::format("{}", segment.blob_offset), fmt::format("{}", segment.data_size),
-                     fmt::format("{}", segment.aux)});
+                     fmt::format("{}", segment.aux)},
+                    marks.marks(fmt::format("{}.segments[{}]", path, i)));
     }
-    out += table.render("    ");
+    out += table.render(inner_indent);
   }
-  return out;
+  return out + marks.lines({"tiles"});
 }
 
 std::string values_text(const std::vector<std::uint32_t>& values) {
@@ -108,112 +195,150 @@ std::string values_text(const std::vector<std::uint32_t>& values) {
                      fmt::join(values.begin(), values.begin() + values_shown, " "), values.size());
 }
 
-std::string bindings_text(const Application& application) {
+std::string bindings_text(const Application& application, const FailureMarks& marks) {
+  constexpr std::string_view fields[] = {"bindings1", "bindings2", "bindings3"};
   const std::vector<Binding>* const lists[] = {&application.bindings_1, &application.bindings_2,
                                                &application.bindings_3};
   std::size_t count = 0;
-  for (const auto* list : lists) count += list->size();
-  std::string out = section("bindings", count);
-  if (count == 0) return out;
-  TextTable bindings(
-      {{"list", Align::right}, {"name"}, {"label"}, {"values"}, {"slices", Align::right}});
-  TextTable slices({{"binding"},
-                    {"tile", Align::right},
-                    {"start"},
-                    {"end"},
-                    {"length", Align::right},
-                    {"offset", Align::right}});
+  bool list_failed = false;
   for (std::size_t l = 0; l < std::size(lists); ++l) {
-    for (const Binding& binding : *lists[l]) {
-      bindings.add_row({fmt::format("{}", l + 1), cell_text(binding.name), cell_text(binding.label),
-                        values_text(binding.values), fmt::format("{}", binding.slices.size())});
-      for (const RegionSlice& slice : binding.slices) {
-        const std::optional<std::uint64_t> end = slice_end(slice);
-        slices.add_row({cell_text(binding.name), fmt::format("{}", slice.physical_tile),
-                        hex_address(slice.address), end ? hex_address(*end) : "overflow",
-                        fmt::format("{}", slice.length), fmt::format("{}", slice.offset)});
+    count += lists[l]->size();
+    list_failed = list_failed || marks.marks_exactly(fields[l]);
+  }
+  std::string out = section("bindings", fmt::format("{}", count), list_failed);
+  if (count > 0) {
+    TextTable bindings(
+        {{"list", Align::right}, {"name"}, {"label"}, {"values"}, {"slices", Align::right}});
+    TextTable slices({{"binding"},
+                      {"tile", Align::right},
+                      {"start"},
+                      {"end"},
+                      {"length", Align::right},
+                      {"offset", Align::right}});
+    for (std::size_t l = 0; l < std::size(lists); ++l) {
+      for (std::size_t i = 0; i < lists[l]->size(); ++i) {
+        const Binding& binding = (*lists[l])[i];
+        const std::string path = fmt::format("{}[{}]", fields[l], i);
+        bindings.add_row(
+            {fmt::format("{}", l + 1), cell_text(binding.name), cell_text(binding.label),
+             values_text(binding.values), fmt::format("{}", binding.slices.size())},
+            marks.marks(path, {path + ".slices"}));
+        for (std::size_t k = 0; k < binding.slices.size(); ++k) {
+          const RegionSlice& slice = binding.slices[k];
+          const std::optional<std::uint64_t> end = slice_end(slice);
+          slices.add_row({cell_text(binding.name), fmt::format("{}", slice.physical_tile),
+                          hex_address(slice.address), end ? hex_address(*end) : "overflow",
+                          fmt::format("{}", slice.length), fmt::format("{}", slice.offset)},
+                         marks.marks(fmt::format("{}.slices[{}]", path, k)));
+        }
       }
     }
+    out += bindings.render(indent);
+    if (!slices.empty()) {
+      // Appended in two steps: g++ 12 warns falsely (-Wrestrict) about a
+      // literal prepended to a temporary string.
+      out += '\n';
+      out += slices.render(indent);
+    }
   }
-  out += bindings.render(indent);
-  if (!slices.empty()) {
-    // Appended in two steps: g++ 12 warns falsely (-Wrestrict) about a
-    // literal prepended to a temporary string.
-    out += '\n';
-    out += slices.render(indent);
-  }
-  return out;
+  return out + marks.lines({fields[0], fields[1], fields[2]});
 }
 
-std::string host_exchange_text(const HostExchange& host) {
-  std::string out = fmt::format("\nhost exchange: startup page {} at offset {}, aux {}\n",
-                                host.startup_page, hex_address(host.startup_offset), host.aux);
-  out += fmt::format("  required pages: {}\n",
-                     host.required_pages.empty()
-                         ? "none"
-                         : fmt::format("{}", fmt::join(host.required_pages, " ")));
-  out += fmt::format("  pages: {}\n", host.pages.size());
+std::string host_exchange_text(const HostExchange& host, const FailureMarks& marks) {
+  const bool startup_failed =
+      marks.marks("hostExchange.startupPage") || marks.marks("hostExchange.startupOffset");
+  std::string out = "\n";
+  out += line("", startup_failed || marks.marks_exactly("hostExchange"),
+              fmt::format("host exchange: startup page {} at offset {}, aux {}", host.startup_page,
+                          host.startup_offset, host.aux));
+  out += line(indent, marks.marks("hostExchange.requiredPages"),
+              fmt::format("required pages: {}",
+                          host.required_pages.empty()
+                              ? "none"
+                              : fmt::format("{}", fmt::join(host.required_pages, " "))));
+  out += line(indent, marks.marks_exactly("hostExchange.pages"),
+              fmt::format("pages: {}", host.pages.size()));
   if (!host.pages.empty()) {
     TextTable pages({{"id", Align::right}, {"size", Align::right}});
-    for (const HostPage& page : host.pages) {
-      pages.add_row({fmt::format("{}", page.id), fmt::format("{}", page.size)});
+    for (std::size_t i = 0; i < host.pages.size(); ++i) {
+      pages.add_row({fmt::format("{}", host.pages[i].id), fmt::format("{}", host.pages[i].size)},
+                    marks.marks(fmt::format("hostExchange.pages[{}]", i)));
     }
-    out += pages.render("    ");
+    out += pages.render(inner_indent);
   }
-  out += fmt::format("  calls: {}\n", host.calls.size());
-  if (host.calls.empty()) return out;
-  TextTable calls({{"name"},
-                   {"invocations", Align::right},
-                   {"aux1", Align::right},
-                   {"aux2", Align::right},
-                   {"page refs", Align::right}});
-  TextTable refs({{"call"},
-                  {"list", Align::right},
-                  {"page", Align::right},
-                  {"offset", Align::right},
-                  {"length", Align::right},
-                  {"aux", Align::right}});
-  for (const HostCall& call : host.calls) {
-    calls.add_row({cell_text(call.name), fmt::format("{}", call.invocations),
-                   fmt::format("{}", call.aux_1), fmt::format("{}", call.aux_2),
-                   fmt::format("{}", call.page_refs_1.size() + call.page_refs_2.size())});
-    int list_number = 1;
-    for (const auto* list : {&call.page_refs_1, &call.page_refs_2}) {
-      for (const HostPageRef& ref : *list) {
-        refs.add_row({cell_text(call.name), fmt::format("{}", list_number),
-                      fmt::format("{}", ref.page), fmt::format("{}", ref.offset),
-                      fmt::format("{}", ref.length), fmt::format("{}", ref.aux)});
+  out += line(indent, marks.marks_exactly("hostExchange.calls"),
+              fmt::format("calls: {}", host.calls.size()));
+  if (!host.calls.empty()) {
+    TextTable calls({{"name"},
+                     {"invocations", Align::right},
+                     {"aux1", Align::right},
+                     {"aux2", Align::right},
+                     {"page refs", Align::right}});
+    TextTable refs({{"call"},
+                    {"list", Align::right},
+                    {"page", Align::right},
+                    {"offset", Align::right},
+                    {"length", Align::right},
+                    {"aux", Align::right}});
+    for (std::size_t c = 0; c < host.calls.size(); ++c) {
+      const HostCall& call = host.calls[c];
+      const std::string path = fmt::format("hostExchange.calls[{}]", c);
+      calls.add_row({cell_text(call.name), fmt::format("{}", call.invocations),
+                     fmt::format("{}", call.aux_1), fmt::format("{}", call.aux_2),
+                     fmt::format("{}", call.page_refs_1.size() + call.page_refs_2.size())},
+                    marks.marks(path, {path + ".pageRefs1", path + ".pageRefs2"}));
+      int list_number = 1;
+      for (const auto* list : {&call.page_refs_1, &call.page_refs_2}) {
+        for (std::size_t k = 0; k < list->size(); ++k) {
+          const HostPageRef& ref = (*list)[k];
+          refs.add_row({cell_text(call.name), fmt::format("{}", list_number),
+                        fmt::format("{}", ref.page), fmt::format("{}", ref.offset),
+                        fmt::format("{}", ref.length), fmt::format("{}", ref.aux)},
+                       marks.marks(fmt::format("{}.pageRefs{}[{}]", path, list_number, k)));
+        }
+        ++list_number;
       }
-      ++list_number;
+    }
+    out += calls.render(inner_indent);
+    if (!refs.empty()) {
+      out += '\n';
+      out += refs.render(inner_indent);
     }
   }
-  out += calls.render("    ");
-  if (!refs.empty()) {
-    out += '\n';
-    out += refs.render("    ");
-  }
-  return out;
+  return out + marks.lines({"hostExchange"});
 }
 
-std::string entry_points_text(const Application& application) {
-  std::string out = section("entry points", application.entry_points.size());
-  if (application.entry_points.empty()) return out;
-  TextTable table({{"name"}, {"aux", Align::right}, {"external syncs", Align::right}});
-  for (const EntryPoint& entry : application.entry_points) {
-    table.add_row({cell_text(entry.name), fmt::format("{}", entry.aux),
-                   fmt::format("{}", entry.external_syncs)});
+std::string entry_points_text(const Application& application, const FailureMarks& marks) {
+  const bool list_failed = marks.marks_exactly("entryPoints");
+  std::string out = section("entry points",
+                            count_text(application.entry_points.size(), list_failed), list_failed);
+  if (!application.entry_points.empty()) {
+    TextTable table({{"name"}, {"aux", Align::right}, {"external syncs", Align::right}});
+    for (std::size_t i = 0; i < application.entry_points.size(); ++i) {
+      const EntryPoint& entry = application.entry_points[i];
+      table.add_row({cell_text(entry.name), fmt::format("{}", entry.aux),
+                     fmt::format("{}", entry.external_syncs)},
+                    marks.marks(fmt::format("entryPoints[{}]", i)));
+    }
+    out += table.render(indent);
   }
-  return out + table.render(indent);
+  return out + marks.lines({"entryPoints"});
 }
 
-std::string device_config_writes_text(const Application& application) {
-  std::string out = section("device configuration writes", application.device_config_writes.size());
-  if (application.device_config_writes.empty()) return out;
-  TextTable table({{"address"}, {"value"}});
-  for (const DeviceConfigWrite& write : application.device_config_writes) {
-    table.add_row({hex_address(write.address), hex_word(write.value)});
+std::string device_config_writes_text(const Application& application, const FailureMarks& marks) {
+  const std::vector<DeviceConfigWrite>& writes = application.device_config_writes;
+  const bool list_failed = marks.marks_exactly("deviceConfigWrites");
+  std::string out =
+      section("device configuration writes", count_text(writes.size(), list_failed), list_failed);
+  if (!writes.empty()) {
+    TextTable table({{"address"}, {"value"}});
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+      table.add_row({hex_address(writes[i].address), hex_word(writes[i].value)},
+                    marks.marks(fmt::format("deviceConfigWrites[{}]", i)));
+    }
+    out += table.render(indent);
   }
-  return out + table.render(indent);
+  return out + marks.lines({"deviceConfigWrites"});
 }
 
 }  // namespace
@@ -221,13 +346,14 @@ std::string device_config_writes_text(const Application& application) {
 std::string inspection_text(const Inspection& inspection) {
   std::string out = summary(inspection);
   if (inspection.reading == nullptr) return out;
+  const FailureMarks marks(inspection.check.failures);
   const Application& application = inspection.reading->model();
-  out += blobs_text(*inspection.reading);
-  out += tiles_text(application);
-  out += bindings_text(application);
-  out += host_exchange_text(application.host_exchange);
-  out += entry_points_text(application);
-  out += device_config_writes_text(application);
+  out += blobs_text(*inspection.reading, marks);
+  out += tiles_text(application, marks);
+  out += bindings_text(application, marks);
+  out += host_exchange_text(application.host_exchange, marks);
+  out += entry_points_text(application, marks);
+  out += device_config_writes_text(application, marks);
   return out;
 }
 

@@ -39,10 +39,10 @@ std::vector<std::size_t> segments_per_blob(const Application& application) {
 
 BuildDigestCheck build_digest_check(const PackageReading& reading) {
   BuildDigestCheck check;
-  check.computed = reading.model().build_digest();
+  if (reading.failures().empty()) check.computed = reading.model().build_digest();
   if (reading.stored_build_digest()) {
     check.stored = *reading.stored_build_digest();
-    check.matches = std::ranges::equal(*check.stored, check.computed);
+    check.matches = check.computed && std::ranges::equal(*check.stored, *check.computed);
   }
   return check;
 }

@@ -14,15 +14,16 @@ namespace zem::toolkit {
 
 // Version of the JSON document that `inspect --json` writes. Raised whenever
 // a key is renamed or removed, or a value changes its type.
-inline constexpr int inspect_json_format = 1;
+inline constexpr int inspect_json_format = 2;
 
 // Everything `inspect` shows about one package.
 struct Inspection {
   std::string path;
-  // The package as read, when its message could be read; a package that
-  // fails validation or its build digest still shows it.
+  // The package as surveyed, when its framing and header could be read: the
+  // parts read before a failure and those read past it are shown.
   const PackageReading* reading = nullptr;
   CheckReport check;
+  std::vector<Note> notes;
 };
 
 // Where a tile's image starts and how long it is: the lowest segment
@@ -46,7 +47,9 @@ struct TileLayout {
 // The stored build digest against the one computed from the model.
 struct BuildDigestCheck {
   std::optional<std::vector<std::uint8_t>> stored;  // none when its pointer is broken
-  Digest computed{};
+  // None when the survey met failures: the model is then incomplete, and its
+  // digest means nothing.
+  std::optional<Digest> computed;
   bool matches = false;
 };
 [[nodiscard]] BuildDigestCheck build_digest_check(const PackageReading& reading);

@@ -1,25 +1,28 @@
 #include "toolkit/text_table.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 
 #include "zem_package/package_error.hpp"
 
 namespace zem::toolkit {
 
-void TextTable::add_row(std::vector<std::string> cells) {
+void TextTable::add_row(std::vector<std::string> cells, bool marked) {
   cells.resize(columns_.size());
-  rows_.push_back(std::move(cells));
+  rows_.push_back(Row{std::move(cells), marked});
 }
 
 std::string TextTable::render(std::string_view indent) const {
   std::vector<std::size_t> widths(columns_.size(), 0);
   for (std::size_t c = 0; c < columns_.size(); ++c) {
     widths[c] = display_width(columns_[c].heading);
-    for (const auto& row : rows_) widths[c] = std::max(widths[c], display_width(row[c]));
+    for (const Row& row : rows_) widths[c] = std::max(widths[c], display_width(row.cells[c]));
   }
   std::string out;
-  const auto add_line = [&](auto cell_of) {
-    std::string line(indent);
+  const std::string mark = marked_indent(indent);
+  const auto add_line = [&](bool marked, auto cell_of) {
+    std::string line(marked ? std::string_view(mark) : indent);
     for (std::size_t c = 0; c < columns_.size(); ++c) {
       const std::string_view cell = cell_of(c);
       const std::string padding(widths[c] - display_width(cell), ' ');
@@ -36,11 +39,18 @@ std::string TextTable::render(std::string_view indent) const {
     out += line;
     out += '\n';
   };
-  add_line([&](std::size_t c) -> std::string_view { return columns_[c].heading; });
-  for (const auto& row : rows_) {
-    add_line([&](std::size_t c) -> std::string_view { return row[c]; });
+  add_line(false, [&](std::size_t c) -> std::string_view { return columns_[c].heading; });
+  for (const Row& row : rows_) {
+    add_line(row.marked, [&](std::size_t c) -> std::string_view { return row.cells[c]; });
   }
   return out;
+}
+
+std::string marked_indent(std::string_view indent) {
+  if (indent.size() < 2) return fmt::format("! {}", indent);
+  std::string marked(indent);
+  marked[marked.size() - 2] = '!';
+  return marked;
 }
 
 std::size_t display_width(std::string_view text) noexcept {

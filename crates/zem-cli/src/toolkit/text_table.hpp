@@ -20,8 +20,8 @@ class TextTable {
   explicit TextTable(std::vector<Column> columns) : columns_(std::move(columns)) {}
 
   // A row with fewer cells than columns is padded with empty cells; extra
-  // cells are dropped.
-  void add_row(std::vector<std::string> cells);
+  // cells are dropped. A marked row is shown with `marked_indent`.
+  void add_row(std::vector<std::string> cells, bool marked = false);
 
   [[nodiscard]] bool empty() const noexcept { return rows_.empty(); }
 
@@ -29,9 +29,18 @@ class TextTable {
   [[nodiscard]] std::string render(std::string_view indent = "") const;
 
  private:
+  struct Row {
+    std::vector<std::string> cells;
+    bool marked = false;
+  };
   std::vector<Column> columns_;
-  std::vector<std::vector<std::string>> rows_;
+  std::vector<Row> rows_;
 };
+
+// The indent of a line that is marked: `indent` with "!" two columns before
+// its end, so that the mark stands left of the line without moving it
+// ("    " becomes "  ! "); "! " before an indent too short to hold it.
+[[nodiscard]] std::string marked_indent(std::string_view indent);
 
 // Columns a text takes on a terminal, counted as UTF-8 code points.
 [[nodiscard]] std::size_t display_width(std::string_view text) noexcept;

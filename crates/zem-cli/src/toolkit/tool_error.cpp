@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <cstdio>
+
 #include "zem_package/io.hpp"
 #include "zem_package/package_error.hpp"
 
@@ -21,6 +23,11 @@ Failure os_error(std::string_view path, int errnum) {
 
 std::string error_line(const Failure& error) {
   return fmt::format("zem-package: error: {}", error.message);
+}
+
+void report(const Failure& error) {
+  std::fflush(stdout);
+  fmt::print(stderr, "{}\n", error_line(error));
 }
 
 }  // namespace zem::toolkit

@@ -43,4 +43,9 @@ using cli::Outcome;
 // The line the tool prints for `error`, without a newline.
 [[nodiscard]] std::string error_line(const Failure& error);
 
+// Prints `error`'s line on standard error, after what standard output holds
+// so far. `main` reports the failure that ends a run this way; `check`
+// reports a package it cannot read and goes on with the next one.
+void report(const Failure& error);
+
 }  // namespace zem::toolkit
