@@ -37,6 +37,13 @@ Outcome<std::uint32_t> physical_tile_argument(std::string_view argument) {
   return *tile;
 }
 
+Outcome<std::optional<std::uint32_t>> optional_physical_tile_argument(
+    const std::optional<std::string>& argument) {
+  if (!argument) return std::nullopt;
+  ZEM_ASSIGN_OR_RETURN(const std::uint32_t tile, physical_tile_argument(*argument));
+  return tile;
+}
+
 Outcome<TileMemory> extract_tile(const CheckedPackage& package, std::uint32_t physical_tile) {
   return cli::find_tile_memory(package, physical_tile,
                                fmt::format("cannot rebuild the image of tile {}", physical_tile));

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ namespace zem::toolkit {
 // Parses a physical tile argument with the verifier's grammar (decimal, one
 // optional "+", leading zeros allowed, at most 4294967295).
 [[nodiscard]] Outcome<std::uint32_t> physical_tile_argument(std::string_view argument);
+
+// The same for an argument that may be absent.
+[[nodiscard]] Outcome<std::optional<std::uint32_t>> optional_physical_tile_argument(
+    const std::optional<std::string>& argument);
 
 // The memory of tile `physical_tile`, or "no tile has physical tile number
 // 9", "tile 5 has no segments", or the library's error.

@@ -28,10 +28,8 @@ constexpr int template_json_format = 1;
 
 Outcome<ExitStatus> run_extract(const ExtractOptions& options, const ReadOptions& read) {
   // The arguments are checked before the package is read.
-  std::optional<std::uint32_t> tile;
-  if (options.tile) {
-    ZEM_ASSIGN_OR_RETURN(tile, physical_tile_argument(*options.tile));
-  }
+  ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
+                       optional_physical_tile_argument(options.tile));
   ZEM_TRY(refuse_overwriting(options.output, options.package));
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, read));
 
@@ -82,10 +80,8 @@ Outcome<ExitStatus> run_diff(const DiffOptions& options, const ReadOptions& read
 }
 
 Outcome<ExitStatus> run_template(const TemplateOptions& options, const ReadOptions& read) {
-  std::optional<std::uint32_t> tile;
-  if (options.tile) {
-    ZEM_ASSIGN_OR_RETURN(tile, physical_tile_argument(*options.tile));
-  }
+  ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
+                       optional_physical_tile_argument(options.tile));
   ZEM_TRY(refuse_overwriting(options.output, options.package));
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, read));
 
