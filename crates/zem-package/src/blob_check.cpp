@@ -6,6 +6,7 @@
 #include <optional>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "blob_contents.hpp"
 #include "blob_memory.hpp"
@@ -116,11 +117,7 @@ std::vector<FailureDetail> blob_details(const StoredBlob& blob,
   if (!blob.payload_error) {
     details.push_back({"stored size", fmt::format("{}", blob.payload.size())});
     if (!blob.digest_error) {
-      std::string digest;
-      for (const std::uint8_t byte : blob.digest) {
-        fmt::format_to(std::back_inserter(digest), "{:02x}", byte);
-      }
-      details.push_back({"stored digest", std::move(digest)});
+      details.push_back({"stored digest", fmt::format("{:02x}", fmt::join(blob.digest, ""))});
     }
     // Views compare within the one message buffer they both lie in.
     const std::uint8_t* begin = message.data();

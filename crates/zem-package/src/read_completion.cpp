@@ -3,22 +3,12 @@
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "validation.hpp"
 #include "zem_package/events.hpp"
 
 namespace zem {
-namespace {
-
-std::string hex_bytes(std::span<const std::uint8_t> bytes) {
-  std::string text;
-  text.reserve(2 * bytes.size());
-  for (const std::uint8_t byte : bytes) fmt::format_to(std::back_inserter(text), "{:02x}", byte);
-  return text;
-}
-
-}  // namespace
-
 ReadResult<void> complete_model(const Application& model, std::span<const std::uint64_t> blob_sizes,
                                 const ReadResult<std::vector<std::uint8_t>>& stored_build_digest) {
   // Validation first: a package that breaks a rule reports the rule, even
@@ -30,13 +20,13 @@ ReadResult<void> complete_model(const Application& model, std::span<const std::u
   if (!stored_build_digest) return std::unexpected(stored_build_digest.error());
   const Digest computed = model.build_digest();
   if (!std::ranges::equal(*stored_build_digest, computed)) {
-    return std::unexpected(
-        ReadFailure{PackageError::invalid("build digest mismatch"),
-                    ReadStage::build_digest,
-                    "buildDigest",
-                    {{"stored", fmt::format("{} ({} bytes)", hex_bytes(*stored_build_digest),
-                                            stored_build_digest->size())},
-                     {"computed", hex_bytes(computed)}}});
+    return std::unexpected(ReadFailure{
+        PackageError::invalid("build digest mismatch"),
+        ReadStage::build_digest,
+        "buildDigest",
+        {{"stored", fmt::format("{:02x} ({} bytes)", fmt::join(*stored_build_digest, ""),
+                                stored_build_digest->size())},
+         {"computed", fmt::format("{:02x}", fmt::join(computed, ""))}}});
   }
 
   if (events::enabled(events::Level::info)) {
