@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string>
 
 #include "package_builder.hpp"
 #include "raw_package.hpp"
@@ -16,15 +17,36 @@
 namespace zem::testing {
 namespace {
 
-class EnvironmentFaultTest : public VerifierTest {
- protected:
-  void expect_failure(const std::vector<std::string>& args, const std::string& message,
-                      const std::vector<std::string>& wrapper = {}) const {
-    const RunResult run = this->run(args, ".stdout", wrapper);
-    EXPECT_EQ(run.status, 101) << run.err;
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+using EnvironmentFaultTest = VerifierTest;
+
+// The build may lie where an unprivileged user cannot go (a checkout under
+// /root): a copy of the verifier, and of the shared library it loads when it
+// has one, is placed in a directory that user can enter, so that only the
+// permissions of the files under test decide the outcome.
+class ReachableVerifier {
+ public:
+  ReachableVerifier() {
+    namespace fs = std::filesystem;
+    fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_exec |
+                                     fs::perms::group_read | fs::perms::others_exec |
+                                     fs::perms::others_read);
+    const fs::path verifier(ZEM_VERIFIER_PATH);
+    program_ = dir_.path() + "/" + verifier.filename().string();
+    fs::copy_file(verifier, program_);
+#ifdef ZEM_PACKAGE_SHARED_LIBRARY
+    const fs::path library(ZEM_PACKAGE_SHARED_LIBRARY);
+    fs::copy_file(library, dir_.path() + "/" + library.filename().string());
+#endif
   }
+  [[nodiscard]] const std::string& program() const { return program_; }
+  // The loader finds the copied library before the build's.
+  [[nodiscard]] std::vector<std::string> environment() const {
+    return {"LD_LIBRARY_PATH=" + dir_.path()};
+  }
+
+ private:
+  ScratchDirectory dir_;
+  std::string program_;
 };
 
 TEST_F(EnvironmentFaultTest, UnreadableFilesAreRefused) {
@@ -33,10 +55,11 @@ TEST_F(EnvironmentFaultTest, UnreadableFilesAreRefused) {
   if (::geteuid() != 0 || !std::filesystem::exists("/usr/bin/setpriv")) {
     GTEST_SKIP() << "needs root and setpriv to run as another user";
   }
-  const std::vector<std::string> as_nobody{"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
-                                           "--clear-groups"};
+  const ReachableVerifier verifier;
   const std::string package = example_package();
   const std::string record = example_record();
+  const std::vector<std::string> as_nobody{
+      "--reuid=65534", "--regid=65534", "--clear-groups", verifier.program(), package, "7", record};
   ::chmod(directory().c_str(), 0711);  // nobody may pass through but not list
   ::chmod((directory() + "/" + package).c_str(), 0600);
   ::chmod((directory() + "/" + record).c_str(), 0644);
@@ -47,11 +70,18 @@ TEST_F(EnvironmentFaultTest, UnreadableFilesAreRefused) {
     ::fchmod(fd, 0666);
     ::close(fd);
   }
-  expect_failure({package, "7", record}, "cannot open package: Permission denied (os error 13)",
-                 as_nobody);
+  const auto expect_refused = [&](const std::string& message) {
+    const RunResult run =
+        run_program("/usr/bin/setpriv", as_nobody,
+                    RunSettings{directory(), verifier.environment(), ".stdout", {}});
+    EXPECT_EQ(run.status, 101) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  };
+  expect_refused("cannot open package: Permission denied (os error 13)");
   ::chmod((directory() + "/" + package).c_str(), 0644);
   ::chmod((directory() + "/" + record).c_str(), 0600);
-  expect_failure({package, "7", record}, "Permission denied (os error 13)", as_nobody);
+  expect_refused("Permission denied (os error 13)");
 }
 
 TEST_F(EnvironmentFaultTest, HugeSparseRecordIsRefusedUnread) {
