@@ -15,10 +15,21 @@
 #include <unistd.h>
 #include <zstd.h>
 
-#include "sha256.hpp"
+#include <openssl/evp.h>
 
 namespace zem::testing {
 namespace {
+
+// SHA-256 of `bytes`, computed here rather than by the library under test.
+Digest sha256(std::span<const std::uint8_t> bytes) {
+  Digest digest{};
+  unsigned int length = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest.data(), &length, EVP_sha256(), nullptr) != 1 ||
+      length != digest.size()) {
+    throw std::runtime_error("SHA-256 failed");
+  }
+  return digest;
+}
 
 capnp::Text::Reader text(const std::string& s) { return {s.c_str(), s.size()}; }
 

@@ -6,12 +6,11 @@
 
 namespace zem::testing {
 
-// Reads `bytes` as a package in every way the library offers (the full read,
-// and the checking read and the survey on 1 and on 4 threads, the full read
-// on 4 threads too) and returns how their outcomes differ, or nothing when
+// Reads `bytes` as a package on 1 and on 4 threads, strictly and as a
+// survey, with blob contents kept as they are checked (`Application::read`)
+// and not (a reading), and returns how the outcomes differ, or nothing when
 // they agree: the same error text (a survey's first failure), or the same
-// model, the checking read's blob contents decompressed again from its
-// message.
+// model, the reading's blob contents decompressed again from its message.
 [[nodiscard]] std::string read_disagreement(std::span<const std::uint8_t> bytes);
 
 }  // namespace zem::testing

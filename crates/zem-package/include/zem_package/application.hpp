@@ -9,7 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
+#include "zem_package/api.hpp"
 #include "zem_package/byte_buffer.hpp"
+// Before the fixed values below, whose names the schema fields share.
+#include "zem_package/element_path.hpp"
 #include "zem_package/package_error.hpp"
 #include "zem_package/read_options.hpp"
 #include "zem_package/tile_memory.hpp"
@@ -26,7 +29,7 @@ inline constexpr std::uint32_t tile_memory_end = tile_memory_base + tile_memory_
 // A SHA-256 value.
 using Digest = std::array<std::uint8_t, 32>;
 
-struct DigestHash {
+struct ZEM_PACKAGE_API DigestHash {
   // A digest is already uniformly distributed: its first bytes are a hash.
   std::size_t operator()(const Digest& digest) const noexcept;
 };
@@ -132,7 +135,7 @@ struct DeviceConfigWrite {
 
 // An application package in memory. Plain values: everything is owned, lists
 // keep file order, and nothing refers back to the file it was read from.
-struct Application {
+struct ZEM_PACKAGE_API Application {
   std::string compiler = "0.1.0";
   std::vector<Blob> blobs;
   std::vector<TileImage> tiles;
@@ -145,13 +148,11 @@ struct Application {
   std::unordered_map<Digest, std::size_t, DigestHash> blobs_by_digest;
 
   // Reads, checks and completes a package from an open file, which it takes
-  // over and closes on every path.
+  // over and closes on every path: all or nothing, whatever `options.mode`
+  // says. It is the strict `PackageReading::read` completed by
+  // `CheckedPackage::complete`, with every blob's contents kept as it is
+  // checked; that pair also says where a read failed.
   [[nodiscard]] static Result<Application> read(int fd, const ReadOptions& options = {});
-
-  // Reads, checks and completes a package held in memory; the bytes are
-  // copied.
-  [[nodiscard]] static Result<Application> read(std::span<const std::uint8_t> bytes,
-                                                const ReadOptions& options = {});
 
   // Checks the model's internal consistency; the first rule that fails is
   // reported.
@@ -172,6 +173,6 @@ struct Application {
 
 // The lowest address among the tile's segments, or nothing for a tile without
 // segments. Byte 0 of the tile's image stands at this address.
-[[nodiscard]] std::optional<std::uint32_t> load_base(const TileImage& tile) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API std::optional<std::uint32_t> load_base(const TileImage& tile) noexcept;
 
 }  // namespace zem

@@ -7,6 +7,8 @@
 #include <optional>
 #include <span>
 
+#include "zem_package/api.hpp"
+
 namespace zem {
 
 // An owned byte array.
@@ -18,7 +20,7 @@ namespace zem {
 // in a large region that it shares with other buffers filled by the same
 // read and that stays mapped while any of them lives. Copies are deep, into
 // storage of their own.
-class ByteBuffer {
+class ZEM_PACKAGE_API ByteBuffer {
  public:
   ByteBuffer() = default;
   ByteBuffer(const ByteBuffer& other);

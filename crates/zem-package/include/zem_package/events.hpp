@@ -9,6 +9,8 @@
 #include <string_view>
 #include <variant>
 
+#include "zem_package/api.hpp"
+
 namespace zem::events {
 
 // Diagnostic events: structured records handed to one process-wide receiver.
@@ -33,7 +35,7 @@ struct Event {
   std::span<const Field> fields;
 };
 
-class Receiver {
+class ZEM_PACKAGE_API Receiver {
  public:
   virtual ~Receiver() = default;
   [[nodiscard]] virtual bool enabled(Level level, std::string_view target) const = 0;
@@ -41,12 +43,12 @@ class Receiver {
 };
 
 namespace detail {
-extern std::atomic<Receiver*> receiver;
+ZEM_PACKAGE_API extern std::atomic<Receiver*> receiver;
 }
 
 // Installs `receiver` (or none, with nullptr) and returns the one it replaces.
 // The receiver must outlive its installation.
-Receiver* set_receiver(Receiver* receiver) noexcept;
+ZEM_PACKAGE_API Receiver* set_receiver(Receiver* receiver) noexcept;
 
 // True when an event of `level` from this library would reach a receiver.
 [[nodiscard]] inline bool enabled(Level level) noexcept {
@@ -56,7 +58,7 @@ Receiver* set_receiver(Receiver* receiver) noexcept;
 
 // Hands one event to the receiver, if any. Callers check `enabled` first so
 // that field values are only built when someone listens.
-void emit(Level level, std::string_view message, std::initializer_list<Field> fields = {},
+ZEM_PACKAGE_API void emit(Level level, std::string_view message, std::initializer_list<Field> fields = {},
           std::source_location location = std::source_location::current());
 
 }  // namespace zem::events

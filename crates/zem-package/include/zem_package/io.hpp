@@ -13,10 +13,12 @@
 #include <string_view>
 #include <vector>
 
+#include "zem_package/api.hpp"
+
 namespace zem::io {
 
 // Owns an open file descriptor and closes it, unless `release` hands it on.
-class FileDescriptor {
+class ZEM_PACKAGE_API FileDescriptor {
  public:
   FileDescriptor() noexcept = default;
   explicit FileDescriptor(int fd) noexcept : fd_(fd) {}
@@ -46,7 +48,7 @@ enum class FileType : std::uint8_t {
 
 // "a FIFO", "a socket", "a character device", "a block device", "a
 // directory", "of an unknown kind".
-[[nodiscard]] std::string_view describe(FileType type) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API std::string_view describe(FileType type) noexcept;
 
 // Why a file could not be opened or read.
 struct FileError {
@@ -62,7 +64,7 @@ template <class T>
 using Result = std::expected<T, FileError>;
 
 // "No such file or directory (os error 2)".
-[[nodiscard]] std::string os_error_text(int errnum);
+[[nodiscard]] ZEM_PACKAGE_API std::string os_error_text(int errnum);
 
 // A regular file opened for reading, with the size it had when opened.
 struct RegularFile {
@@ -74,15 +76,15 @@ struct RegularFile {
 // could block the reader or never end, and a directory holds no bytes (it is
 // reported as the system reports reading one, EISDIR). The file is opened
 // without blocking, so naming a FIFO fails instead of hanging.
-[[nodiscard]] Result<RegularFile> open_regular_file(const char* path);
+[[nodiscard]] ZEM_PACKAGE_API Result<RegularFile> open_regular_file(const char* path);
 
 // Reads up to `size` bytes into `out`, retrying reads that a signal
 // interrupts; fewer only at the end of the file. Returns how many were read.
-[[nodiscard]] Result<std::size_t> read_exactly(int fd, std::span<std::uint8_t> out);
+[[nodiscard]] ZEM_PACKAGE_API Result<std::size_t> read_exactly(int fd, std::span<std::uint8_t> out);
 
 // The first `limit` bytes of `file` (all of them when it is shorter), read
 // from its start whatever its position.
-[[nodiscard]] Result<std::vector<std::uint8_t>> read_prefix(const RegularFile& file,
+[[nodiscard]] ZEM_PACKAGE_API Result<std::vector<std::uint8_t>> read_prefix(const RegularFile& file,
                                                             std::uint64_t limit);
 
 // The unsigned 32-bit little-endian number in four bytes, the byte at the

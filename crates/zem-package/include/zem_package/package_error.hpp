@@ -8,13 +8,13 @@
 #include <string_view>
 #include <variant>
 
-#include <fmt/format.h>
+#include "zem_package/api.hpp"
 
 namespace zem {
 
 // The one error type of the library. Each variant carries what its text form
 // shows; `to_string` gives that form, e.g. `Invalid("blob digest mismatch")`.
-struct PackageError {
+struct ZEM_PACKAGE_API PackageError {
   // The message could not be read or followed: framing, pointers, lists, text.
   struct Capnp {
     std::string kind;  // "failed", "overloaded", ...
@@ -67,33 +67,16 @@ using Result = std::expected<T, PackageError>;
 // `text` between double quotes, escaped as a string literal: \" \\ \t \r \n \0,
 // and \u{hex} for every other character that is not printable. A byte that is
 // not part of valid UTF-8 (a path or an argument need not be) shows as \xhh.
-[[nodiscard]] std::string quote_escaped(std::string_view text);
+[[nodiscard]] ZEM_PACKAGE_API std::string quote_escaped(std::string_view text);
 
 // Whether `c` shows on a terminal as itself. It does not when it is a control,
 // format, surrogate, private-use or unassigned code point, or a line,
 // paragraph or space separator other than the ASCII space (the general
 // categories Cc, Cf, Cs, Co, Cn, Zl, Zp and Zs), or beyond U+10FFFF.
-[[nodiscard]] bool is_printable(char32_t c) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API bool is_printable(char32_t c) noexcept;
 
 // Whether `text` is valid UTF-8 of printable characters only, and so can be
 // shown as it is.
-[[nodiscard]] bool is_printable(std::string_view text) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API bool is_printable(std::string_view text) noexcept;
 
 }  // namespace zem
-
-// Evaluates `expr` (a Result); returns its error from the enclosing function
-// when it holds one. g++ 12's std::expected has no and_then, so fallible steps
-// are chained with early returns through this one macro.
-#define ZEM_TRY(expr)                                             \
-  do {                                                            \
-    if (auto zem_try_result_ = (expr); !zem_try_result_) {        \
-      return std::unexpected(std::move(zem_try_result_).error()); \
-    }                                                             \
-  } while (false)
-
-template <>
-struct fmt::formatter<zem::PackageError> : fmt::formatter<std::string_view> {
-  auto format(const zem::PackageError& error, fmt::format_context& ctx) const {
-    return fmt::formatter<std::string_view>::format(error.to_string(), ctx);
-  }
-};

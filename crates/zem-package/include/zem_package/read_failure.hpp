@@ -4,8 +4,11 @@
 #include <expected>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "zem_package/api.hpp"
+#include "zem_package/element_path.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {
@@ -21,15 +24,58 @@ enum class ReadStage : std::uint8_t {
 };
 
 // "framing", "header", "blobs", "structure", "validation", "build digest".
-[[nodiscard]] std::string_view stage_name(ReadStage stage) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API std::string_view stage_name(ReadStage stage) noexcept;
 
-// One value that broke a rule, or that identifies what broke it: an address
-// ("address", "0x4c102"), a size, or another element ("earlier write",
-// "deviceConfigWrites[1]"). Addresses are written "0x" and lower-case hex,
-// counts and sizes in decimal.
+// The kinds of value a failure detail holds. Each is shown one way, by
+// `detail_text`; the tools format a value only where they show it.
+namespace detail_value {
+
+// A count, a size, an offset or a number: shown in decimal.
+struct Number {
+  std::uint64_t value = 0;
+  friend bool operator==(const Number&, const Number&) = default;
+};
+// An address, or a size the rule states in hex: shown "0x4c102".
+struct Address {
+  std::uint64_t value = 0;
+  friend bool operator==(const Address&, const Address&) = default;
+};
+// A text of the package (a name) or of the library: shown as it is, or
+// quoted and escaped when `quoted`.
+struct Text {
+  std::string value;
+  bool quoted = false;
+  friend bool operator==(const Text&, const Text&) = default;
+};
+// A blob's compression code: shown "none", "zstd" or "code 7".
+struct Compression {
+  std::uint16_t code = 0;
+  friend bool operator==(const Compression&, const Compression&) = default;
+};
+// A digest as stored or computed, of any length (a stored one need not have
+// 32 bytes): shown in lower-case hex, followed by " (N bytes)" when
+// `length_shown`.
+struct Digest {
+  std::vector<std::uint8_t> bytes;
+  bool length_shown = false;
+  friend bool operator==(const Digest&, const Digest&) = default;
+};
+
+}  // namespace detail_value
+
+using DetailValue =
+    std::variant<detail_value::Number, detail_value::Address, detail_value::Text,
+                 detail_value::Compression, detail_value::Digest, ElementPath>;
+
+// The value as the tools show it: "17", "0x4c102", "host_print",
+// "\"zem22\"", "zstd", "d9c7...e82", "tiles[0].segments[1]".
+[[nodiscard]] ZEM_PACKAGE_API std::string detail_text(const DetailValue& value);
+
+// One value that broke a rule, or that identifies what broke it: an address,
+// a size, or another element ("earlier write", `deviceConfigWrites[1]`).
 struct FailureDetail {
   std::string name;
-  std::string value;
+  DetailValue value;
 
   friend bool operator==(const FailureDetail&, const FailureDetail&) = default;
 };
@@ -39,13 +85,13 @@ struct FailureDetail {
 struct ReadFailure {
   PackageError error;
   ReadStage stage = ReadStage::framing;
-  // The element of the package that failed, named by its schema path:
-  // "blobs[17]", "tiles[3].segments[1]", "bindings2[5].label",
-  // "hostExchange.calls[2].name", "deviceConfigWrites[4]". Empty when the
+  // The element of the package that failed: `blobs[17].digest`,
+  // `tiles[3].segments[1]`, `hostExchange.calls[2].name`. Empty when the
   // message as a whole could not be read.
-  std::string element;
-  // For a failed rule, the values that broke it where the message does not
-  // already give them; empty otherwise.
+  ElementPath element;
+  // What identifies the element (a tile's number, a binding's name, how a
+  // blob is stored) and, for a failed rule, the values that broke it where
+  // the message does not already give them.
   std::vector<FailureDetail> details;
 
   friend bool operator==(const ReadFailure&, const ReadFailure&) = default;

@@ -1,6 +1,20 @@
 #pragma once
 
+#include <cstdint>
+
 namespace zem {
+
+// How a read meets a failure.
+enum class ReadMode : std::uint8_t {
+  // It stops at the first failure and reports it: what every check needs.
+  strict,
+  // It reads what it can of a package that may be broken, for tools that
+  // show it: past a failing blob or part of the structure it goes on with
+  // every part that does not depend on the one that failed, and when every
+  // part was read it completes the read too. Only a framing or header that
+  // cannot be read stops it.
+  survey,
+};
 
 // How a package is read.
 struct ReadOptions {
@@ -9,6 +23,7 @@ struct ReadOptions {
   // outcome is the same: the first failing blob in file order is reported,
   // and every thread started is joined before the read returns.
   unsigned threads = 1;
+  ReadMode mode = ReadMode::strict;
 };
 
 }  // namespace zem

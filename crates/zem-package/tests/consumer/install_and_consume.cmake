@@ -4,7 +4,7 @@
 # both on the example package.
 #
 # Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, SHARED (whether the
-# library is shared), PACKAGE, GENERATOR, CXX_COMPILER, C_COMPILER.
+# library is shared), PACKAGE, GENERATOR, CXX_COMPILER.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -58,15 +58,45 @@ foreach(file "include/zem_package/application.capnp.h" "include/zem_package/read
   endif()
 endforeach()
 
-# Through CMake; a static library's consumer needs C as well.
+# The public headers need nothing but the standard library (the opt-in fmt
+# formatter aside) and define no macro but the export mark.
+file(GLOB headers "${prefix}/include/zem_package/*.hpp")
+foreach(header IN LISTS headers)
+  get_filename_component(name "${header}" NAME)
+  file(STRINGS "${header}" includes REGEX "^#include <(fmt|capnp|kj)/")
+  if(includes AND NOT name STREQUAL "format.hpp")
+    message(FATAL_ERROR "${name} includes a dependency's header: ${includes}")
+  endif()
+  file(STRINGS "${header}" defines REGEX "^#define ")
+  list(FILTER defines EXCLUDE REGEX "^#define ZEM_PACKAGE_API ")
+  if(defines)
+    message(FATAL_ERROR "${name} defines a macro: ${defines}")
+  endif()
+endforeach()
+
+# A shared library exports its public API only: none of its internals, of
+# the accessors of its schema, or of what its tests need.
 if(SHARED)
-  set(static OFF)
-else()
-  set(static ON)
+  find_program(NM nm REQUIRED)
+  run(${NM} -DC --defined-only "${prefix}/${library}")
+  string(REPLACE ";" "," symbols "${out}")
+  string(REPLACE "\n" ";" symbols "${symbols}")
+  set(internals "schemas::|zem::schema::|kj::|BlobChecker|BlobWorker|read_package|validate_model")
+  string(APPEND internals "|framed_message|complete_model|StructureReader|PointerBounds")
+  string(APPEND internals "|hash_string|invalid_message|read_blobs|blob_table|read_tiles")
+  string(APPEND internals "|read_bindings|read_host_exchange|complete_read|Sha256|Decompressor")
+  string(APPEND internals "|ScratchBuffer|MappedRegion")
+  list(FILTER symbols INCLUDE REGEX "${internals}")
+  if(symbols)
+    string(REPLACE ";" "\n" symbols "${symbols}")
+    message(FATAL_ERROR "the shared library exports internals:\n${symbols}")
+  endif()
 endif()
+endif()
+
+# Through CMake, with C++ alone, whether the library is shared or static.
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/cmake-build" -G "${GENERATOR}"
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DZEM_PACKAGE_STATIC=${static}
-  -DCMAKE_CXX_COMPILER=${CXX_COMPILER} -DCMAKE_C_COMPILER=${C_COMPILER})
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/cmake-build")
 run("${WORK_DIR}/cmake-build/consumer" "${PACKAGE}")
 expect_output("the CMake consumer" "${out}")

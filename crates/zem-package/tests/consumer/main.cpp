@@ -7,7 +7,7 @@
 //
 // The first line comes from the full read, the second from the checking
 // read of the same file, the third from validating an empty model. Only the
-// library's public headers are used: no Cap'n Proto header is needed.
+// library's public headers are used: no header of Cap'n Proto or of fmt.
 
 #include <cstdio>
 
@@ -37,7 +37,13 @@ int main(int argc, char** argv) {
 
   auto again = zem::io::open_regular_file(argv[1]);
   if (!again) return 1;
-  const auto package = zem::CheckedPackage::read(again->fd.release(), zem::ReadOptions{2});
+  auto reading = zem::PackageReading::read(std::move(again->fd), zem::ReadOptions{.threads = 2});
+  if (!reading) {
+    std::printf("%s at %s\n", reading.error().error.to_string().c_str(),
+                reading.error().element.to_string().c_str());
+    return 1;
+  }
+  const auto package = zem::CheckedPackage::complete(std::move(*reading));
   if (!package) {
     std::printf("%s\n", package.error().error.to_string().c_str());
     return 1;
@@ -45,7 +51,7 @@ int main(int argc, char** argv) {
   const auto memory = package->tile_memory(7);
   if (!memory) return 1;
   std::printf("checked: tile7 loadBase=0x%x bytes=%zu blob0=%llu\n", memory->load_base,
-              memory->bytes.size(), static_cast<unsigned long long>(package->blobs()[0].size));
+              memory->bytes.size(), static_cast<unsigned long long>(package->model().blobs[0].size));
   std::printf("%s\n", zem::Application{}.validate().error().to_string().c_str());
   return 0;
 }

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "blobs/blob_table.hpp"
+#include "zem_package/application.hpp"
+#include "zem_package/package_model.hpp"
+#include "zem_package/read_failure.hpp"
+
+namespace zem {
+
+// A blob that passed its checks.
+struct CheckedBlob {
+  Digest digest{};
+  std::uint64_t size = 0;  // bytes of its contents
+  BlobStorage storage;
+  std::span<const std::uint8_t> payload;  // as stored, in the message
+  ByteBuffer contents;                    // empty unless the contents were kept
+};
+
+struct CheckedBlobs {
+  std::vector<CheckedBlob> blobs;  // in file order
+  std::unordered_map<Digest, std::size_t, DigestHash> by_digest;
+};
+
+enum class KeepContents : bool { no, yes };
+
+class BlobWorker;
+
+// Checks the blobs of a table as a read does, one blob after the other: its
+// compression code, its contents (the payload, or its decompression), their
+// SHA-256 against the stored digest, and no digest twice. The first blob in
+// file order that fails is reported, with the blob's place in the file and
+// how it is stored.
+//
+// The table is checked in batches, each taken from the message just before it
+// is checked, so that a table that declares a vast number of empty blobs
+// costs no memory before its first duplicate is found. Within a batch, blobs
+// are checked on up to `threads` threads, the calling one included; the
+// outcome does not depend on it. Contents that are not kept go into one
+// buffer per thread, reused from blob to blob, so that checking takes no
+// more memory than its largest blob per thread, however many blobs there are.
+class BlobChecker {
+ public:
+  BlobChecker(unsigned threads, KeepContents keep);
+  BlobChecker(const BlobChecker&) = delete;
+  BlobChecker& operator=(const BlobChecker&) = delete;
+  ~BlobChecker();
+
+  // How many blobs the next batch should hold.
+  [[nodiscard]] std::size_t next_batch_size() const noexcept { return batch_size_; }
+
+  // Checks `batch`, the blobs that follow those checked so far.
+  [[nodiscard]] std::expected<void, ReadFailure> check(std::span<const StoredBlob> batch);
+
+  // The blobs checked so far, in file order.
+  [[nodiscard]] CheckedBlobs take() && { return std::move(checked_); }
+
+ private:
+  unsigned threads_;
+  std::vector<BlobWorker> workers_;
+  CheckedBlobs checked_;
+  std::size_t batch_size_;
+};
+
+// What could be taken from a blob table that may be broken.
+struct BlobTableSurvey {
+  CheckedBlobs checked;  // the blobs before the first failure, checked
+  // How each blob is stored, as far as the table could be followed.
+  std::vector<BlobStorage> storage;
+  std::optional<ReadFailure> failure;  // the first, as a read reports it
+};
+
+// Takes the blobs of `blobs` from the message batch by batch and checks them
+// with `checker`, up to the first failure; with `past_failure`, goes on
+// after it to take how the rest of the blobs are stored, as far as their
+// pointers can be followed, without checking them. `message` is the
+// message's bytes, which the payloads lie in.
+[[nodiscard]] BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
+                                               std::span<const std::uint8_t> message,
+                                               BlobChecker& checker, bool past_failure,
+                                               const PointerBounds* bounds = nullptr);
+
+}  // namespace zem
