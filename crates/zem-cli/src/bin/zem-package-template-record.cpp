@@ -96,7 +96,12 @@ Outcome<zem::CheckedPackage> read_package(const char* path, unsigned threads) {
                                             : "cannot read package",
                                         error.os_error));
   }
-  auto package = zem::CheckedPackage::read(file->fd.release(), zem::ReadOptions{threads});
+  auto reading = zem::PackageReading::read(std::move(file->fd), zem::ReadOptions{.threads = threads});
+  if (!reading) {
+    return std::unexpected(
+        tr::error_result("cannot read package", reading.error().error.to_string()));
+  }
+  auto package = zem::CheckedPackage::complete(std::move(*reading));
   if (!package) {
     return std::unexpected(
         tr::error_result("cannot read package", package.error().error.to_string()));

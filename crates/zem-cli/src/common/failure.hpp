@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-#include "zem_package/package_error.hpp"
 
 namespace zem::cli {
 
@@ -30,9 +29,6 @@ using Outcome = std::expected<T, Failure>;
 // (`auto name`) or an existing one:
 //
 //   ZEM_ASSIGN_OR_RETURN(auto image, read_image(path));
-//
-// (ZEM_TRY, from the library, returns the error of a step that gives no
-// value.)
 #define ZEM_ASSIGN_OR_RETURN(lhs, expr) \
   ZEM_ASSIGN_OR_RETURN_IMPL(ZEM_CLI_CONCAT(zem_outcome_, __LINE__), lhs, expr)
 #define ZEM_ASSIGN_OR_RETURN_IMPL(outcome, lhs, expr)   \
@@ -41,3 +37,12 @@ using Outcome = std::expected<T, Failure>;
     return std::unexpected(std::move(outcome).error()); \
   }                                                     \
   lhs = std::move(*outcome)
+
+// Evaluates `expr`, a std::expected of a step that gives no value, and
+// returns its error from the enclosing function when it holds one.
+#define ZEM_RETURN_IF_ERROR(expr)                                 \
+  do {                                                            \
+    if (auto zem_step_result_ = (expr); !zem_step_result_) {      \
+      return std::unexpected(std::move(zem_step_result_).error()); \
+    }                                                             \
+  } while (false)

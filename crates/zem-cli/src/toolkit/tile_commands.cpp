@@ -30,13 +30,13 @@ Outcome<ExitStatus> run_extract(const ExtractOptions& options, const ReadOptions
   // The arguments are checked before the package is read.
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
-  ZEM_TRY(refuse_overwriting(options.output, options.package));
+  ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, read));
 
   if (tile) {
     auto memory = extract_tile(package, *tile);
     if (!memory) return std::unexpected(file_error(options.package, memory.error().message));
-    ZEM_TRY(write_output(options.output, memory->bytes));
+    ZEM_RETURN_IF_ERROR(write_output(options.output, memory->bytes));
     fmt::print(stderr, "{}\n", tile_extract_line(*memory));
     return ExitStatus::success;
   }
@@ -47,7 +47,7 @@ Outcome<ExitStatus> run_extract(const ExtractOptions& options, const ReadOptions
     return std::unexpected(file_error(
         options.package, fmt::format("blob {}: {}", *blob, contents.error().to_string())));
   }
-  ZEM_TRY(write_output(options.output, contents->bytes()));
+  ZEM_RETURN_IF_ERROR(write_output(options.output, contents->bytes()));
   fmt::print(stderr, "{}\n", blob_extract_line(package.blobs(), *blob));
   return ExitStatus::success;
 }
@@ -82,7 +82,7 @@ Outcome<ExitStatus> run_diff(const DiffOptions& options, const ReadOptions& read
 Outcome<ExitStatus> run_template(const TemplateOptions& options, const ReadOptions& read) {
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
-  ZEM_TRY(refuse_overwriting(options.output, options.package));
+  ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, read));
 
   if (!tile) {
@@ -113,7 +113,7 @@ Outcome<ExitStatus> run_template(const TemplateOptions& options, const ReadOptio
   ZEM_ASSIGN_OR_RETURN(const TemplateWords words, template_words(found, options.package));
   const std::string setup_line = tr::template_setup_line(*tile, found.setup);
   if (options.output) {
-    ZEM_TRY(write_output(options.output, record_bytes(words.patched)));
+    ZEM_RETURN_IF_ERROR(write_output(options.output, record_bytes(words.patched)));
     fmt::print(stderr, "{}\ntemplateRecordWords={}\n", setup_line, words.patched.size());
   } else if (options.json) {
     fmt::print(stdout, "{}",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <expected>
 #include <string>
@@ -22,6 +23,10 @@ enum class ReadStage : std::uint8_t {
   validation,    // the model's rules
   build_digest,  // the stored build digest against the computed one
 };
+
+inline constexpr std::array all_read_stages = {ReadStage::framing,    ReadStage::header,
+                                               ReadStage::blobs,      ReadStage::structure,
+                                               ReadStage::validation, ReadStage::build_digest};
 
 // "framing", "header", "blobs", "structure", "validation", "build digest".
 [[nodiscard]] ZEM_PACKAGE_API std::string_view stage_name(ReadStage stage) noexcept;
