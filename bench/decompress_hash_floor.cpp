@@ -37,7 +37,8 @@ Buffer allocate(std::size_t size) {
 class FileMemory {
  public:
   explicit FileMemory(std::size_t size)
-      : size_((std::max<std::size_t>(size, 1) + huge_page - 1) / huge_page * huge_page + huge_page) {
+      : size_((std::max<std::size_t>(size, 1) + huge_page - 1) / huge_page * huge_page +
+              huge_page) {
     void* memory =
         ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) throw std::bad_alloc();

@@ -35,8 +35,8 @@ void package_reader(std::span<const std::uint8_t> bytes) {
   // reconstruction on models that break the rules; completion exercises
   // validation and the digest.
   for (const ReadMode mode : {ReadMode::strict, ReadMode::survey}) {
-    auto reading = PackageReading::read(io::FileDescriptor(testing::memory_file(bytes)),
-                                        ReadOptions{1, mode});
+    auto reading =
+        PackageReading::read(io::FileDescriptor(testing::memory_file(bytes)), ReadOptions{1, mode});
     if (!reading) continue;
     const Application model = full_model(*reading);
     for (const TileImage& tile : model.tiles) {

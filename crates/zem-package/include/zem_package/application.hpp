@@ -173,6 +173,7 @@ struct ZEM_PACKAGE_API Application {
 
 // The lowest address among the tile's segments, or nothing for a tile without
 // segments. Byte 0 of the tile's image stands at this address.
-[[nodiscard]] ZEM_PACKAGE_API std::optional<std::uint32_t> load_base(const TileImage& tile) noexcept;
+[[nodiscard]] ZEM_PACKAGE_API std::optional<std::uint32_t> load_base(
+    const TileImage& tile) noexcept;
 
 }  // namespace zem

@@ -60,8 +60,7 @@ struct PathStep {
   constexpr PathStep(PackageField f) noexcept : field(f) {}  // NOLINT(google-explicit-constructor)
   // An element of a list field: `tiles[3]`.
   constexpr PathStep(PackageField f, std::size_t i) noexcept : field(f), index(i) {}
-  constexpr PathStep(PackageField f, std::optional<std::size_t> i) noexcept
-      : field(f), index(i) {}
+  constexpr PathStep(PackageField f, std::optional<std::size_t> i) noexcept : field(f), index(i) {}
 
   PackageField field = PackageField::blobs;
   std::optional<std::size_t> index;

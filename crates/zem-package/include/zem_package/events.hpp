@@ -58,7 +58,8 @@ ZEM_PACKAGE_API Receiver* set_receiver(Receiver* receiver) noexcept;
 
 // Hands one event to the receiver, if any. Callers check `enabled` first so
 // that field values are only built when someone listens.
-ZEM_PACKAGE_API void emit(Level level, std::string_view message, std::initializer_list<Field> fields = {},
-          std::source_location location = std::source_location::current());
+ZEM_PACKAGE_API void emit(Level level, std::string_view message,
+                          std::initializer_list<Field> fields = {},
+                          std::source_location location = std::source_location::current());
 
 }  // namespace zem::events

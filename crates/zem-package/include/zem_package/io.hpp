@@ -85,7 +85,7 @@ struct RegularFile {
 // The first `limit` bytes of `file` (all of them when it is shorter), read
 // from its start whatever its position.
 [[nodiscard]] ZEM_PACKAGE_API Result<std::vector<std::uint8_t>> read_prefix(const RegularFile& file,
-                                                            std::uint64_t limit);
+                                                                            std::uint64_t limit);
 
 // The unsigned 32-bit little-endian number in four bytes, the byte at the
 // lowest offset least significant, whatever the host's byte order and the

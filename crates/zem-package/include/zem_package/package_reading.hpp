@@ -34,9 +34,10 @@ enum class PackagePart : std::uint8_t {
 };
 
 inline constexpr std::array all_package_parts = {
-    PackagePart::blobs,         PackagePart::tiles,        PackagePart::bindings1,
-    PackagePart::bindings2,     PackagePart::bindings3,    PackagePart::host_exchange,
-    PackagePart::entry_points,  PackagePart::device_config_writes};
+    PackagePart::blobs,        PackagePart::tiles,
+    PackagePart::bindings1,    PackagePart::bindings2,
+    PackagePart::bindings3,    PackagePart::host_exchange,
+    PackagePart::entry_points, PackagePart::device_config_writes};
 
 // The stage that reads the part, and the root field that holds it.
 [[nodiscard]] ZEM_PACKAGE_API ReadStage stage_of(PackagePart part) noexcept;

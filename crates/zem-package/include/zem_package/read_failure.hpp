@@ -68,9 +68,8 @@ struct Digest {
 
 }  // namespace detail_value
 
-using DetailValue =
-    std::variant<detail_value::Number, detail_value::Address, detail_value::Text,
-                 detail_value::Compression, detail_value::Digest, ElementPath>;
+using DetailValue = std::variant<detail_value::Number, detail_value::Address, detail_value::Text,
+                                 detail_value::Compression, detail_value::Digest, ElementPath>;
 
 // The value as the tools show it: "17", "0x4c102", "host_print",
 // "\"zem22\"", "zstd", "d9c7...e82", "tiles[0].segments[1]".

@@ -203,8 +203,10 @@ BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
     });
     if (!batch) {
       if (!survey.failure) {
-        survey.failure = ReadFailure{
-            std::move(batch).error(), ReadStage::blobs, ElementPath{{PackageField::blobs, next}}, {}};
+        survey.failure = ReadFailure{std::move(batch).error(),
+                                     ReadStage::blobs,
+                                     ElementPath{{PackageField::blobs, next}},
+                                     {}};
       }
       break;
     }

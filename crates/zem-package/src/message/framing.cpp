@@ -146,8 +146,6 @@ Result<FramedMessage> read_framed(ReadFully&& read_exactly,
   return FramedMessage(std::move(words), total_words);
 }
 
-}  // namespace
-
 // Reads `size` bytes from the current position of the regular file `fd` on
 // up to `threads` threads, each reading its own share with pread, then moves
 // the position past what was read, as one read would. Fewer bytes only at
@@ -199,6 +197,8 @@ Result<std::size_t> read_in_parallel(int fd, std::uint8_t* out, std::size_t size
   }
   return done;
 }
+
+}  // namespace
 
 Result<FramedMessage> read_framed_message(int fd, unsigned threads) {
   const std::optional<std::uint64_t> available = bytes_left(fd);

@@ -93,7 +93,9 @@ std::string with_little_address_space(const std::function<std::string()>& run) {
     statm >> pages;
     const auto page_size = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
     const rlim_t limit = pages * page_size + (std::uint64_t{256} << 20);
-    const struct rlimit address_space { limit, limit };
+    const struct rlimit address_space {
+      limit, limit
+    };
     const std::string text = pages == 0 || ::setrlimit(RLIMIT_AS, &address_space) != 0
                                  ? std::string("cannot limit the address space")
                                  : run();

@@ -21,9 +21,7 @@ namespace zem::build_stream {
 
 // Anything that takes the stream's bytes in order.
 template <class S>
-concept ByteSink = requires(S& sink, std::span<const std::uint8_t> bytes) {
-  sink.append(bytes);
-};
+concept ByteSink = requires(S& sink, std::span<const std::uint8_t> bytes) { sink.append(bytes); };
 
 // Fixed texts of the stream.
 inline constexpr std::string_view external_syncs_label = "external-syncs";

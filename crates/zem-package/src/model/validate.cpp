@@ -90,7 +90,8 @@ using Check = ReadResult<void>;
       const auto [earlier, inserted] = seen.try_emplace(address, i);
       if (!inserted) {
         failed = true;
-        details.push_back({"earlier write", ElementPath{{F::device_config_writes, earlier->second}}});
+        details.push_back(
+            {"earlier write", ElementPath{{F::device_config_writes, earlier->second}}});
       }
     }
     if (failed) {
@@ -409,7 +410,8 @@ template <class Model>
   // Every required page is in the table.
   for (std::size_t i = 0; i < host.required_pages.size(); ++i) {
     if (!pages.contains(host.required_pages[i])) {
-      return fail("invalid host page table", ElementPath{{F::host_exchange}, {F::required_pages, i}},
+      return fail("invalid host page table",
+                  ElementPath{{F::host_exchange}, {F::required_pages, i}},
                   {{"page", decimal(host.required_pages[i])}});
     }
   }

@@ -18,7 +18,8 @@ TEST(ElementPathTest, TextForms) {
       {{{F::build_digest}}, "buildDigest"},
       {{{F::tiles, 3}, {F::segments, 1}}, "tiles[3].segments[1]"},
       {{{F::bindings2, 5}, {F::label}}, "bindings2[5].label"},
-      {{{F::host_exchange}, {F::calls, 2}, {F::page_refs1, 0}}, "hostExchange.calls[2].pageRefs1[0]"},
+      {{{F::host_exchange}, {F::calls, 2}, {F::page_refs1, 0}},
+       "hostExchange.calls[2].pageRefs1[0]"},
       {ElementPath{{F::blobs, 17}}.then(F::uncompressed_size), "blobs[17].uncompressedSize"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.path.to_string(), c.text);

@@ -64,9 +64,9 @@ TEST_P(DamagedPackageTest, SurveyReadsPastAFailureWhereItCan) {
   EXPECT_EQ(survey->failures().front(), failure_of(bytes));
   EXPECT_EQ(survey->stage_state(damaged.stage), StageState::failed);
   // The stages before the failing one passed; completion follows the rest.
-  for (const ReadStage stage : {ReadStage::framing, ReadStage::header, ReadStage::blobs,
-                                ReadStage::structure, ReadStage::validation,
-                                ReadStage::build_digest}) {
+  for (const ReadStage stage :
+       {ReadStage::framing, ReadStage::header, ReadStage::blobs, ReadStage::structure,
+        ReadStage::validation, ReadStage::build_digest}) {
     if (stage < damaged.stage) {
       EXPECT_EQ(survey->stage_state(stage), StageState::passed);
     }
@@ -188,9 +188,9 @@ TEST(PackageReadingTest, KeepsTheMessageInsteadOfTheContents) {
     const BlobStorage& storage = blobs[i].storage;
     ASSERT_LE(storage.file_offset + storage.stored_size, bytes.size());
     if (storage.compression == compression_none) {
-      EXPECT_TRUE(std::ranges::equal(
-          std::span(bytes).subspan(storage.file_offset, storage.stored_size),
-          full.blobs[i].data.bytes()));
+      EXPECT_TRUE(
+          std::ranges::equal(std::span(bytes).subspan(storage.file_offset, storage.stored_size),
+                             full.blobs[i].data.bytes()));
     }
   }
   EXPECT_EQ(blobs[0].storage.compression, compression_zstd);

@@ -55,9 +55,8 @@ ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place
   auto target = read_text(root.getTarget());
   if (!target) return std::unexpected(place.failure(std::move(target).error()));
   if (*target != target_name) {
-    return std::unexpected(
-        incompatible_header(place, detail_value::Text{std::move(*target), true},
-                            detail_value::Text{std::string(target_name), true}));
+    return std::unexpected(incompatible_header(place, detail_value::Text{std::move(*target), true},
+                                               detail_value::Text{std::string(target_name), true}));
   }
   const struct {
     PackageField field;
@@ -120,8 +119,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   };
   // Runs one part of the structure, root pointer `pointer`, which fills its
   // own piece of the model as far as it gets.
-  const auto part = [&](PackagePart which, unsigned pointer, PointerUse use,
-                        auto&& read) -> bool {
+  const auto part = [&](PackagePart which, unsigned pointer, PointerUse use, auto&& read) -> bool {
     place.set(Stage::structure, {{field_of(which)}});
     try {
       bounds.check(root, pointer, use);
@@ -163,13 +161,13 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   // Each root field is followed only when its turn comes: an earlier
   // field's failure wins over a later field's broken pointer.
   StructureReader structure(place, &bounds);
-  const auto binding_part = [&](PackagePart which, unsigned pointer,
-                                capnp::List<schema::Binding>::Reader (schema::Application::Reader::*
-                                                                          list)() const,
-                                std::vector<Binding>& result) {
-    return part(which, pointer, PointerUse::struct_list,
-                [&] { return structure.bindings((root.*list)(), field_of(which), result); });
-  };
+  const auto binding_part =
+      [&](PackagePart which, unsigned pointer,
+          capnp::List<schema::Binding>::Reader (schema::Application::Reader::*list)() const,
+          std::vector<Binding>& result) {
+        return part(which, pointer, PointerUse::struct_list,
+                    [&] { return structure.bindings((root.*list)(), field_of(which), result); });
+      };
   const bool stopped =
       part(PackagePart::tiles, 3, PointerUse::struct_list,
            [&] { return structure.tiles(root.getTiles(), model.tiles); }) ||

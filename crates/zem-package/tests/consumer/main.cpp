@@ -51,7 +51,8 @@ int main(int argc, char** argv) {
   const auto memory = package->tile_memory(7);
   if (!memory) return 1;
   std::printf("checked: tile7 loadBase=0x%x bytes=%zu blob0=%llu\n", memory->load_base,
-              memory->bytes.size(), static_cast<unsigned long long>(package->model().blobs[0].size));
+              memory->bytes.size(),
+              static_cast<unsigned long long>(package->model().blobs[0].size));
   std::printf("%s\n", zem::Application{}.validate().error().to_string().c_str());
   return 0;
 }
