@@ -128,6 +128,31 @@ class ZEM_PACKAGE_API PackageReading {
   std::unique_ptr<State> state_;
 };
 
+// Rebuilds the memory of many tiles of one reading, as a whole-device check
+// does: a blob that several tiles take bytes from is decompressed once, when
+// the first of them needs it, and kept for the others, as long as the kept
+// blobs fit in `budget` bytes; any other blob is decompressed for each tile
+// that needs it. `tile_memory` may be called from several threads at once.
+// The reading must outlive the source.
+class ZEM_PACKAGE_API TileMemorySource {
+ public:
+  static constexpr std::uint64_t default_budget = std::uint64_t{32} << 20U;
+
+  explicit TileMemorySource(const PackageReading& reading, std::uint64_t budget = default_budget);
+  TileMemorySource(const TileMemorySource&) = delete;
+  TileMemorySource& operator=(const TileMemorySource&) = delete;
+  ~TileMemorySource();
+
+  // What `PackageReading::tile_memory` gives.
+  [[nodiscard]] TileMemoryResult tile_memory(std::uint32_t physical_tile) const;
+
+  struct Cache;
+
+ private:
+  const PackageReading* reading_;
+  std::unique_ptr<Cache> cache_;
+};
+
 // A package that passed every check of a read: what `Application::read`
 // accepts, kept as a `PackageReading` instead of a full model.
 class ZEM_PACKAGE_API CheckedPackage {

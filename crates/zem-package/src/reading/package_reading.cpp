@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <utility>
@@ -223,6 +224,77 @@ TileMemoryResult PackageReading::tile_memory(std::uint32_t physical_tile) const 
                                  return source.contents(contents.payloads[blob],
                                                         contents.model.blobs[blob]);
                                });
+  } catch (const std::bad_alloc&) {
+    return std::unexpected(TileMemoryError{TileMemoryError::Kind::image, out_of_memory_error()});
+  }
+}
+
+// --- TileMemorySource -------------------------------------------------------------
+
+// The blobs kept for several tiles, each decompressed once by whichever
+// thread needs it first.
+struct TileMemorySource::Cache {
+  struct Kept {
+    std::once_flag once;
+    Result<ByteBuffer> contents = std::unexpected(PackageError::invalid("not decompressed"));
+  };
+  // By blob position; none for a blob that is not kept.
+  std::vector<std::unique_ptr<Kept>> kept;
+};
+
+TileMemorySource::TileMemorySource(const PackageReading& reading, std::uint64_t budget)
+    : reading_(&reading), cache_(std::make_unique<Cache>()) {
+  const PackageModel& model = reading.model();
+  // How many tiles take bytes from each blob.
+  std::vector<std::size_t> users(model.blobs.size(), 0);
+  for (const TileImage& tile : model.tiles) {
+    std::vector<std::uint64_t> seen;
+    for (const Segment& segment : tile.segments) {
+      if (segment.data_size == 0 || segment.blob >= users.size()) continue;
+      if (std::ranges::find(seen, segment.blob) != seen.end()) continue;
+      seen.push_back(segment.blob);
+      ++users[static_cast<std::size_t>(segment.blob)];
+    }
+  }
+  // The most used blobs are kept first, as far as the budget goes.
+  std::vector<std::size_t> shared;
+  for (std::size_t blob = 0; blob < users.size(); ++blob) {
+    if (users[blob] > 1) shared.push_back(blob);
+  }
+  std::ranges::stable_sort(shared, std::ranges::greater{}, [&](std::size_t b) { return users[b]; });
+  cache_->kept.resize(model.blobs.size());
+  std::uint64_t kept_bytes = 0;
+  for (const std::size_t blob : shared) {
+    const std::uint64_t size = model.blobs[blob].size;
+    if (size > budget - kept_bytes) continue;
+    kept_bytes += size;
+    cache_->kept[blob] = std::make_unique<Cache::Kept>();
+  }
+}
+
+TileMemorySource::~TileMemorySource() = default;
+
+TileMemoryResult TileMemorySource::tile_memory(std::uint32_t physical_tile) const {
+  const PackageReading::State& state = PackageReadingAccess::state(*reading_);
+  const MessageContents& contents = state.contents;
+  try {
+    ContentsSource source;  // the blobs that are not kept, one at a time
+    return rebuild_tile_memory(
+        contents.model.tiles, physical_tile, state.blob_sizes, CopyOrder::by_blob,
+        [&](std::size_t blob) -> Result<std::span<const std::uint8_t>> {
+          Cache::Kept* kept = cache_->kept[blob].get();
+          if (kept == nullptr) {
+            return source.contents(contents.payloads[blob], contents.model.blobs[blob]);
+          }
+          std::call_once(kept->once, [&] {
+            ContentsSource once;
+            auto bytes = once.contents(contents.payloads[blob], contents.model.blobs[blob]);
+            kept->contents = bytes ? Result<ByteBuffer>(ByteBuffer::copy_of(*bytes))
+                                   : Result<ByteBuffer>(std::unexpected(bytes.error()));
+          });
+          if (!kept->contents) return std::unexpected(kept->contents.error());
+          return kept->contents->bytes();
+        });
   } catch (const std::bad_alloc&) {
     return std::unexpected(TileMemoryError{TileMemoryError::Kind::image, out_of_memory_error()});
   }

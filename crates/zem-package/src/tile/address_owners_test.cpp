@@ -1,0 +1,94 @@
+// What owns a tile address, and tiles rebuilt many at a time with shared
+// blobs decompressed once.
+
+#include "zem_package/address_owners.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "package_builder.hpp"
+#include "package_reads.hpp"
+
+namespace zem {
+namespace {
+
+namespace zt = zem::testing;
+using F = PackageField;
+
+TEST(AddressOwnersTest, SegmentBlobByteAndSlices) {
+  const std::vector<std::uint8_t> bytes =
+      zt::build_package(zt::example_application(), zt::example_options());
+  const auto package = zt::read_checked(bytes);
+  ASSERT_TRUE(package);
+  const PackageModel& model = package->model();
+  const std::uint64_t plain = model.blobs[1].storage.file_offset;  // blob 1 is stored plain
+  const AddressOwners owners(model);
+  const struct {
+    std::uint32_t tile;
+    std::uint32_t address;
+    AddressOwner owner;
+  } cases[] = {
+      {7,
+       0x4c404,
+       {SegmentOwner{1, 0, 0x4c000, 0x4d000, BlobByte{0, 0x404, std::nullopt}},
+        {SliceOwner{F::bindings1, 0, 0, "weights"}}}},
+      {7, 0x4e010, {SegmentOwner{1, 1, 0x4e000, 0x4e200, BlobByte{1, 0x90, plain + 0x90}}, {}}},
+      {7, 0x4e100, {SegmentOwner{1, 1, 0x4e000, 0x4e200, std::nullopt}, {}}},  // zero-filled
+      {7, 0x4d800, {std::nullopt, {}}},                                        // a gap
+      {3,
+       0x4c0ff,
+       {SegmentOwner{0, 0, 0x4c000, 0x4c100, BlobByte{1, 0xff, plain + 0xff}},
+        {SliceOwner{F::bindings2, 0, 0, "scratch"}}}},
+      {9, 0x4c000, {}},  // no such tile
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(owners.owner(c.tile, c.address), c.owner) << c.tile << " " << c.address;
+  }
+}
+
+TEST(TileMemorySourceTest, GivesWhatEachTileGivesAloneFromSeveralThreads) {
+  // Four tiles share blob 0; each has a blob of its own too.
+  Application model = zt::example_application();
+  const std::vector<std::uint8_t> shared(0x3000, 0x5a);
+  model.blobs.push_back(zt::make_blob(shared));
+  for (std::uint32_t tile = 10; tile < 14; ++tile) {
+    model.blobs.push_back(zt::make_blob(std::vector<std::uint8_t>(0x800, std::uint8_t(tile))));
+    model.tiles.push_back(
+        TileImage{tile,
+                  0,
+                  0,
+                  0,
+                  {Segment{0x4c000, 0x3000, 2, 0, 0x3000, 0},
+                   Segment{0x50000, 0x900, model.blobs.size() - 1, 0, 0x800, 0}}});
+  }
+  zt::index_blobs(model);
+  zt::PackageOptions options = zt::example_options();
+  zt::BlobEncoding compressed;
+  compressed.compressed = true;
+  options.blob_encodings.resize(model.blobs.size(), compressed);
+  const auto package = zt::read_checked(zt::build_package(model, options));
+  ASSERT_TRUE(package) << package.error().error.to_string();
+  for (const std::uint64_t budget : {std::uint64_t{0}, TileMemorySource::default_budget}) {
+    const TileMemorySource source(package->reading(), budget);
+    std::vector<TileMemoryResult> results(model.tiles.size() * 2);
+    {
+      std::jthread other([&] {
+        for (std::size_t i = 0; i < model.tiles.size(); ++i) {
+          results[i] = source.tile_memory(model.tiles[i].physical_tile);
+        }
+      });
+      for (std::size_t i = 0; i < model.tiles.size(); ++i) {
+        results[model.tiles.size() + i] = source.tile_memory(model.tiles[i].physical_tile);
+      }
+    }
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      const std::uint32_t tile = model.tiles[i % model.tiles.size()].physical_tile;
+      EXPECT_EQ(results[i], package->tile_memory(tile)) << tile << " budget " << budget;
+    }
+    EXPECT_EQ(source.tile_memory(99).error().kind, TileMemoryError::Kind::unknown_tile);
+  }
+}
+
+}  // namespace
+}  // namespace zem
