@@ -54,7 +54,8 @@ Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image, std::uint32_
   return io::load_u32_le(image.subspan(offset).first<4>());
 }
 
-Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table) {
+Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table,
+                           std::vector<AppliedPatch>* applied) {
   if (table.empty()) return std::unexpected(out_of_range_index(0, 0));
   const std::uint32_t header = table[0];
   if (header == 0) return 1;
@@ -107,6 +108,7 @@ Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std:
         return std::unexpected(out_of_range_index(position, target.size()));
       }
       target[position] += delta;
+      if (applied != nullptr) applied->push_back(AppliedPatch{position, n, delta});
     }
   }
   return shorts_end + longs_used;
@@ -127,10 +129,12 @@ Outcome<std::vector<std::uint32_t>> template_words(std::span<const std::uint8_t>
   return words;
 }
 
-Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::uint8_t> image,
-                                                           std::uint32_t load_base,
-                                                           const TemplateSetup& setup) {
-  ZEM_ASSIGN_OR_RETURN(std::vector<std::uint32_t> words, template_words(image, load_base, setup));
+Outcome<PatchedTemplate> patch_template(std::span<const std::uint8_t> image,
+                                        std::uint32_t load_base, const TemplateSetup& setup) {
+  PatchedTemplate result;
+  ZEM_ASSIGN_OR_RETURN(result.gathered, template_words(image, load_base, setup));
+  std::vector<std::uint32_t>& words = result.words;
+  words = result.gathered;
 
   const Outcome<std::uint32_t> table_start = word_at(image, load_base, setup.patch_table);
   if (!table_start) return std::unexpected(table_start.error());
@@ -158,7 +162,8 @@ Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::
   }
 
   const std::span<std::uint32_t> all(words);
-  const Outcome<std::size_t> used = patch(all.first(setup.primary_words), patch_words);
+  const Outcome<std::size_t> used =
+      patch(all.first(setup.primary_words), patch_words, &result.primary_patches);
   if (!used) return std::unexpected(used.error());
   // `patch` never counts more words than it was given; the check keeps the
   // tail below well-defined should that ever change.
@@ -166,9 +171,17 @@ Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::
     return std::unexpected(out_of_range_end(*used, patch_words.size()));
   }
   const std::span<const std::uint32_t> rest = std::span(patch_words).subspan(*used);
-  const Outcome<std::size_t> second = patch(all.subspan(setup.primary_words), rest);
+  const Outcome<std::size_t> second =
+      patch(all.subspan(setup.primary_words), rest, &result.secondary_patches);
   if (!second) return std::unexpected(second.error());
-  return words;
+  return result;
+}
+
+Outcome<std::vector<std::uint32_t>> patched_template_words(std::span<const std::uint8_t> image,
+                                                           std::uint32_t load_base,
+                                                           const TemplateSetup& setup) {
+  ZEM_ASSIGN_OR_RETURN(PatchedTemplate patched, patch_template(image, load_base, setup));
+  return std::move(patched.words);
 }
 
 }  // namespace zem::template_record

@@ -16,6 +16,15 @@ namespace zem::template_record {
 [[nodiscard]] Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image,
                                              std::uint32_t load_base, std::uint32_t address);
 
+// One position that a patch group changed.
+struct AppliedPatch {
+  std::size_t position = 0;  // in the part of the template words the group patches
+  std::size_t entry = 0;     // the group's patched positions counted from 0, in order
+  std::uint32_t delta = 0;   // what was added, modulo 2^32
+
+  friend bool operator==(const AppliedPatch&, const AppliedPatch&) = default;
+};
+
 // Applies the patch group at the front of `table` to `target` and returns the
 // number of table words the group occupies. A group is a header (mask word
 // count M in the high half, first position B in the low half; 0 ends the group
@@ -23,19 +32,34 @@ namespace zem::template_record {
 // a short or long delta for each, the short deltas (two signed 16-bit halves
 // per word) and then the long deltas (one unsigned word each). Every patched
 // word gets its delta added modulo 2^32. On failure `target` may already be
-// partly patched.
+// partly patched. Each patched position is appended to `applied`, when given.
 [[nodiscard]] Outcome<std::size_t> patch(std::span<std::uint32_t> target,
-                                         std::span<const std::uint32_t> table);
+                                         std::span<const std::uint32_t> table,
+                                         std::vector<AppliedPatch>* applied = nullptr);
 
 // The template words as the image holds them, before patching: the primary
 // region's words, then the secondary region's.
 [[nodiscard]] Outcome<std::vector<std::uint32_t>> template_words(
     std::span<const std::uint8_t> image, std::uint32_t load_base, const TemplateSetup& setup);
 
+// The template words as gathered and as patched, and what each patch group
+// changed: everything needed to say how the record a tile expects came to be.
+struct PatchedTemplate {
+  std::vector<std::uint32_t> gathered;  // as the image holds them
+  std::vector<std::uint32_t> words;     // patched: what a matching device record holds
+  std::vector<AppliedPatch> primary_patches;
+  std::vector<AppliedPatch> secondary_patches;  // positions from the secondary part's start
+};
+
 // Gathers the primary then the secondary template words from the image, reads
 // the patch words from the table start (the word at `setup.patch_table`) to
 // the end of the image, and applies the first patch group to the primary part
 // and the following group to the secondary part.
+[[nodiscard]] Outcome<PatchedTemplate> patch_template(std::span<const std::uint8_t> image,
+                                                      std::uint32_t load_base,
+                                                      const TemplateSetup& setup);
+
+// The patched template words alone.
 [[nodiscard]] Outcome<std::vector<std::uint32_t>> patched_template_words(
     std::span<const std::uint8_t> image, std::uint32_t load_base, const TemplateSetup& setup);
 

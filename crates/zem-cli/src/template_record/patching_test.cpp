@@ -239,6 +239,18 @@ TEST(PatchedTemplateWordsTest, PatchesPrimaryThenSecondaryPart) {
   EXPECT_EQ(*words, (std::vector<std::uint32_t>{10, 18, 30, 296, 100, 205}));
 }
 
+// What each group changed is told, with the words as gathered.
+TEST(PatchedTemplateWordsTest, TellsTheGatheredWordsAndEveryPatch) {
+  const Scenario s;
+  const Outcome<PatchedTemplate> patched = patch_template(s.image, s.load_base, s.setup);
+  ASSERT_TRUE(patched.has_value()) << patched.error().message;
+  EXPECT_EQ(patched->gathered, (std::vector<std::uint32_t>{10, 20, 30, 40, 100, 200}));
+  EXPECT_EQ(patched->words, (std::vector<std::uint32_t>{10, 18, 30, 296, 100, 205}));
+  EXPECT_EQ(patched->primary_patches,
+            (std::vector<AppliedPatch>{{1, 0, 0xfffffffe}, {3, 1, 0x100}}));
+  EXPECT_EQ(patched->secondary_patches, (std::vector<AppliedPatch>{{1, 0, 5}}));
+}
+
 TEST(PatchedTemplateWordsTest, EmptyFirstGroupStartsTheSecondAtWordOne) {
   Scenario s;
   s.put(0x4c400, {0, 0x00010000, 0b10, 0b1, 5});
