@@ -8,9 +8,12 @@
 
 namespace zem::cli {
 
-// The memory of tile `physical_tile` of a checked package, or what the tools
-// say when it cannot be had: "no tile has physical tile number 9", "tile 5
-// has no segments", or "<image_context>: <the library's error>".
+// What the tools say when the memory of tile `physical_tile` cannot be had: "no tile has physical
+// tile number 9", "tile 5 has no segments", or "<image_context>: <the library's error>".
+[[nodiscard]] Failure tile_memory_failure(const TileMemoryError& error, std::uint32_t physical_tile,
+                                          std::string_view image_context);
+
+// The memory itself, or the failure above.
 [[nodiscard]] Outcome<TileMemory> find_tile_memory(const CheckedPackage& package,
                                                    std::uint32_t physical_tile,
                                                    std::string_view image_context);

@@ -1,0 +1,89 @@
+// A device checked against one package: each status where it belongs, the
+// same verdicts on any number of threads.
+
+#include "record_check/device_check.hpp"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "package_builder.hpp"
+#include "package_reads.hpp"
+
+namespace zem::record_check {
+namespace {
+
+namespace zt = zem::testing;
+
+// The example's tile 7 holds the template; tile 8 loads the same image,
+// tile 9 one whose primary region lies past its end, and tile 3 no setup.
+CheckedPackage device_package() {
+  Application model = zt::example_application();
+  std::vector<std::uint8_t> broken = zt::make_template_tile().image;
+  broken[0x44 + 2] = 0x4f;  // primary region at 0x4fc400, far outside
+  model.blobs.push_back(zt::make_blob(broken));
+  model.tiles.push_back(TileImage{8, 0, 0, 0, {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0}}});
+  model.tiles.push_back(TileImage{9, 0, 0, 0, {Segment{0x4c000, 0x1000, 2, 0, 0x1000, 0}}});
+  zt::index_blobs(model);
+  auto package = zt::read_checked(zt::build_package(model, zt::example_options()));
+  if (!package) throw std::runtime_error(package.error().error.to_string());
+  return std::move(*package);
+}
+
+RecordInput record_of(std::vector<std::uint32_t> words) {
+  RecordInput input;
+  input.bytes = zt::words_to_bytes(words);
+  input.size = input.bytes.size();
+  return input;
+}
+
+TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
+  const CheckedPackage package = device_package();
+  const std::vector<std::uint32_t> good = zt::make_template_tile().record;
+  std::vector<std::uint32_t> late(good.size(), 0);
+  std::copy(good.begin(), good.end() - 1, late.begin() + 1);
+
+  const auto check = DeviceCheck::prepare(package, {}, 2);
+  ASSERT_TRUE(check) << check.error().message;
+  EXPECT_EQ(check->verified_tiles(), (std::vector<std::uint32_t>{7, 8, 9}));
+  EXPECT_EQ(std::vector<std::uint32_t>(check->tiles_without_setup().begin(),
+                                       check->tiles_without_setup().end()),
+            std::vector<std::uint32_t>{3});
+
+  const std::map<std::uint32_t, RecordInput> device{{7, record_of(late)}};
+  const RecordSource records = [&](std::uint32_t tile, std::uint64_t) {
+    const auto found = device.find(tile);
+    if (found != device.end()) return found->second;
+    RecordInput missing;
+    missing.status = RecordInput::Status::missing;
+    return missing;
+  };
+  const std::vector<TileVerdict> one = check->verify(records, 8, 1);
+  ASSERT_EQ(one.size(), 3U);
+  EXPECT_EQ(one[0].status, TileStatus::differ);
+  EXPECT_EQ(one[0].diff->differing_words, 10U);
+  EXPECT_EQ(one[0].diff->hints.front(), Hint{hint::Shifted{1}});
+  // What owns the first differing word's address: tile 7's first segment,
+  // blob 0, and the binding whose slice covers it.
+  const ExplainedWord& first = one[0].diff->differences.front();
+  EXPECT_EQ(first.place.address, 0x4c400U);
+  EXPECT_EQ(first.unpatched, 100U);
+  EXPECT_EQ(first.patch->group, 0U);
+  ASSERT_TRUE(first.owner.segment && first.owner.segment->data);
+  EXPECT_EQ(first.owner.segment->data->blob, 0U);
+  EXPECT_EQ(first.owner.slices.at(0).name, "weights");
+  EXPECT_EQ(one[1].status, TileStatus::missing);
+  EXPECT_EQ(one[2].status, TileStatus::failed);
+  EXPECT_NE(one[2].reason.find("out of range"), std::string::npos) << one[2].reason;
+
+  // The same verdicts on any number of threads; a right record matches.
+  EXPECT_EQ(check->verify(records, 8, 4), one);
+  const RecordSource right = [&](std::uint32_t, std::uint64_t) { return record_of(good); };
+  const std::vector<TileVerdict> matching = check->verify(right, 8, 3);
+  EXPECT_EQ(matching[0].status, TileStatus::match);
+  EXPECT_EQ(matching[1].status, TileStatus::match);
+  EXPECT_FALSE(DeviceCheck::prepare(package, std::vector<std::uint32_t>{5}, 1));
+}
+
+}  // namespace
+}  // namespace zem::record_check
