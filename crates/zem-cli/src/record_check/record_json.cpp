@@ -143,4 +143,28 @@ Json tile_verdict_json(const TileVerdict& verdict, const PackageModel& model, st
   };
 }
 
+Json verify_summary_json(std::span<const TileVerdict> verdicts, std::size_t without_setup) {
+  Json summary{{"tiles", verdicts.size()}};
+  for (const TileStatus status : {TileStatus::match, TileStatus::differ, TileStatus::missing,
+                                  TileStatus::unreadable, TileStatus::failed}) {
+    summary[std::string(status_name(status))] =
+        std::ranges::count(verdicts, status, &TileVerdict::status);
+  }
+  summary["noTemplateSetup"] = without_setup;
+  return summary;
+}
+
+Json device_json(const DeviceCheck& check, std::span<const TileVerdict> verdicts, Json records,
+                 const PackageModel& model, std::size_t max) {
+  Json tiles = Json::array();
+  for (const TileVerdict& verdict : verdicts)
+    tiles.push_back(tile_verdict_json(verdict, model, max));
+  Json without_setup = Json::array();
+  for (const std::uint32_t tile : check.tiles_without_setup()) without_setup.push_back(tile);
+  return Json{{"records", std::move(records)},
+              {"tiles", std::move(tiles)},
+              {"noTemplateSetup", std::move(without_setup)},
+              {"summary", verify_summary_json(verdicts, check.tiles_without_setup().size())}};
+}
+
 }  // namespace zem::record_check

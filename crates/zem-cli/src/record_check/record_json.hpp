@@ -44,4 +44,15 @@ using Json = nlohmann::ordered_json;
 [[nodiscard]] Json tile_verdict_json(const TileVerdict& verdict, const PackageModel& model,
                                      std::size_t max);
 
+// How many tiles ended in each status: {"tiles": 254, "match": 243,
+// "differ": 9, "missing": 1, "unreadable": 0, "failed": 1,
+// "noTemplateSetup": 2}.
+[[nodiscard]] Json verify_summary_json(std::span<const TileVerdict> verdicts,
+                                       std::size_t without_setup);
+
+// One device: {"records": `records`, "tiles": [...], "noTemplateSetup":
+// [3, 5], "summary": {...}}.
+[[nodiscard]] Json device_json(const DeviceCheck& check, std::span<const TileVerdict> verdicts,
+                               Json records, const PackageModel& model, std::size_t max);
+
 }  // namespace zem::record_check
