@@ -58,6 +58,9 @@ struct ZEM_PACKAGE_API PackageError {
 
   [[nodiscard]] std::string to_string() const;
 
+  // The variant's name: "Capnp", "Io", "Utf8", "SchemaEnum" or "Invalid".
+  [[nodiscard]] std::string_view kind_name() const noexcept;
+
   friend bool operator==(const PackageError&, const PackageError&) = default;
 };
 

@@ -86,6 +86,12 @@ const std::string* invalid_message(const PackageError& error) noexcept {
   return invalid != nullptr ? &invalid->message : nullptr;
 }
 
+std::string_view PackageError::kind_name() const noexcept {
+  constexpr std::string_view names[] = {"Capnp", "Io", "Utf8", "SchemaEnum", "Invalid"};
+  static_assert(std::size(names) == std::variant_size_v<Variant>);
+  return names[value.index()];
+}
+
 std::string PackageError::to_string() const {
   struct Render {
     std::string operator()(const Capnp& e) const {

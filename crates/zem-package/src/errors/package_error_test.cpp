@@ -32,6 +32,8 @@ TEST(PackageErrorTest, TextFormNamesTheVariantAndItsPayload) {
   for (const auto& c : cases) {
     EXPECT_EQ(c.error.to_string(), c.text) << c.name;
     EXPECT_EQ(fmt::format("{}", c.error), c.text) << c.name;
+    // The kind's name is the text form's start.
+    EXPECT_TRUE(c.text.starts_with(std::string(c.error.kind_name()) + "(")) << c.name;
   }
 }
 

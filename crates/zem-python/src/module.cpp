@@ -1,0 +1,17 @@
+// The Python module zem_package: the library's reads and the verifier's
+// stages for Python scripts, a thin layer with no logic of its own.
+
+#include <pybind11/pybind11.h>
+
+#include "errors.hpp"
+#include "model.hpp"
+#include "package.hpp"
+
+PYBIND11_MODULE(zem_package, module) {
+  module.doc() =
+      "Application packages from Python: read and check a package, look at its model, its "
+      "blobs and tiles, and check device records against it.";
+  zem::python::bind_errors(module);
+  zem::python::bind_model(module);
+  zem::python::bind_package(module);
+}

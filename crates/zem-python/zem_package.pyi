@@ -1,0 +1,157 @@
+"""Application packages from Python: read and check a package, look at its
+model, its blobs and tiles, and check device records against it."""
+
+import os
+from typing import Any, BinaryIO, Iterable, Mapping, Optional, Union
+
+class ReadError(ValueError):
+    """A package that cannot be read or does not pass its checks."""
+
+    kind: str  # 'Capnp', 'Io', 'Utf8', 'SchemaEnum' or 'Invalid'
+    error: str  # the library's exact error text
+    stage: str  # 'framing', 'header', 'blobs', 'structure', 'validation', 'build digest'
+    element: str  # 'tiles[3].segments[1]'; empty for the message as a whole
+    details: dict[str, Union[int, bytes, str]]
+
+class Failure:
+    """One failure a survey met: kind, error, stage, element, details."""
+
+    kind: str
+    error: str
+    stage: str
+    element: str
+    details: dict[str, Union[int, bytes, str]]
+
+class Blob:
+    """A blob: its digest, the size of its contents and how it is stored."""
+
+    digest: bytes
+    hex: str
+    size: int
+    compression: str  # 'none' or 'zstd'
+    stored_size: int
+    declared_size: int
+
+class Segment:
+    """A range of tile memory and the blob bytes that fill it."""
+
+    address: int
+    memory_size: int
+    blob: int
+    blob_offset: int
+    data_size: int
+    aux: int
+
+class Tile:
+    """A tile the package loads, with its segments."""
+
+    physical_tile: int
+    aux_1: int
+    aux_2: int
+    aux_3: int
+    segments: list[Segment]
+
+class RegionSlice:
+    """A piece of a binding on one tile."""
+
+    physical_tile: int
+    address: int
+    offset: int
+    length: int
+
+class Binding:
+    """A named piece of data bound into tile memory."""
+
+    name: str
+    label: str
+    values: tuple[int, ...]
+    slices: list[RegionSlice]
+
+class HostPage:
+    id: int
+    size: int
+
+class HostPageRef:
+    page: int
+    offset: int
+    aux: int
+    length: int
+
+class HostCall:
+    name: str
+    aux_1: int
+    aux_2: int
+    invocations: int
+    page_refs_1: list[HostPageRef]
+    page_refs_2: list[HostPageRef]
+
+class HostExchange:
+    aux: int
+    startup_page: int
+    startup_offset: int
+    pages: list[HostPage]
+    required_pages: tuple[int, ...]
+    calls: list[HostCall]
+
+class EntryPoint:
+    name: str
+    aux: int
+    external_syncs: int
+
+class DeviceConfigWrite:
+    address: int
+    value: int
+
+class TemplateSetup:
+    """The five parameters of a tile's template setup."""
+
+    primary: int
+    primary_words: int
+    secondary: int
+    secondary_words: int
+    patch_table: int
+
+class TileMemory:
+    """One tile's memory: byte 0 of `image` stands at `load_base`."""
+
+    physical_tile: int
+    load_base: int
+    image: memoryview  # read-only; copies nothing, keeps this object alive
+    def __len__(self) -> int: ...
+
+class Package:
+    """A package read by `read`: its model and what can be asked of it."""
+
+    valid: bool
+    failures: list[Failure]
+    compiler: str
+    build_digest: bytes
+    blobs: list[Blob]
+    tiles: list[Tile]
+    bindings_1: list[Binding]
+    bindings_2: list[Binding]
+    bindings_3: list[Binding]
+    host_exchange: HostExchange
+    entry_points: list[EntryPoint]
+    device_config_writes: list[DeviceConfigWrite]
+    def blob_contents(self, blob: int) -> bytes: ...
+    def tile_memory(self, tile: int) -> TileMemory: ...
+    def template_setup(self, tile: int) -> Optional[TemplateSetup]: ...
+    def expected_record(self, tile: int) -> bytes: ...
+    def diff(self, tile: int, record: bytes, *, max: int = 8) -> dict[str, Any]: ...
+    def verify(
+        self,
+        records: Union[Mapping[int, bytes], str],
+        *,
+        tiles: Optional[Iterable[int]] = None,
+        max: int = 8,
+        threads: Optional[int] = None,
+    ) -> dict[str, Any]: ...
+
+def read(
+    source: Union[str, os.PathLike[str], bytes, bytearray, memoryview, BinaryIO],
+    *,
+    threads: Optional[int] = None,
+    survey: bool = False,
+) -> Package:
+    """Reads and checks a package. Raises ReadError, or OSError."""
