@@ -17,12 +17,18 @@ packages=(
   build-essential cmake ninja-build pkg-config
   capnproto libcapnp-dev libzstd-dev libssl-dev unicode-data
   libgtest-dev libbenchmark-dev libfmt-dev libcli11-dev nlohmann-json3-dev
+  pybind11-dev python3-dev
   clang-16 libclang-rt-16-dev
 )
+# What only the tests need: the formatter they hold the sources to, pytest
+# for the Python module, the validator of the JSON documents and the browser
+# that loads the pages.
+test_packages=(clang-format-16 python3-pytest python3-jsonschema chromium)
 
+# install_missing PACKAGE...: installs those that are not installed yet.
 install_missing() {
   local missing=() package
-  for package in "${packages[@]}"; do
+  for package in "$@"; do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
       missing+=("$package")
     fi
@@ -49,7 +55,7 @@ build() {
   cmake --build "$directory" -j "$jobs"
 }
 
-build_main() { build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_WERROR=ON; }
+build_main() { build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_WERROR=ON -DZEM_PYTHON=ON; }
 
 run_tests() {
   ctest --test-dir build --output-on-failure -j "$jobs"
@@ -57,17 +63,18 @@ run_tests() {
   # Optimisation brings warnings of its own (g++ 12 raises some only in
   # Release): every target must build there too. The library is shared here,
   # so that its install test shows what a shared library's users need.
-  build build-release -DCMAKE_BUILD_TYPE=Release -DZEM_WERROR=ON -DBUILD_SHARED_LIBS=ON
+  build build-release -DCMAKE_BUILD_TYPE=Release -DZEM_WERROR=ON -DBUILD_SHARED_LIBS=ON \
+    -DZEM_PYTHON=ON
   ctest --test-dir build-release --output-on-failure -j "$jobs"
 
   build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DZEM_WERROR=ON -DZEM_SANITIZE=ON \
-    -DZEM_BUILD_BENCHMARKS=OFF
+    -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=ON
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
   # Blobs are checked and large files read on several threads.
   build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_WERROR=ON -DZEM_TSAN=ON \
-    -DZEM_BUILD_BENCHMARKS=OFF
+    -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=ON
   TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j "$jobs"
 
   run_fuzzers 60
@@ -79,7 +86,7 @@ run_tests() {
 run_fuzzers() {
   local seconds=$1 target
   CC=clang-16 CXX=clang++-16 build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZEM_FUZZ=ON \
-    -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF
+    -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=OFF
   build-fuzz/fuzz/zem-make-fuzz-seeds build-fuzz/seeds
   mkdir -p build-fuzz/findings
   for target in package_reader read_agreement template_record; do
@@ -99,7 +106,10 @@ run_fuzzers() {
   done
 }
 
-install_missing
+install_missing "${packages[@]}"
+if [[ ${1:-} == --test ]]; then
+  install_missing "${test_packages[@]}"
+fi
 build_main
 
 case "${1:-}" in
