@@ -57,6 +57,20 @@ LargePackageOptions CommandOptions::package_options() const {
   options.compressed_percent =
       static_cast<std::uint32_t>(number("compressed-percent", defaults.compressed_percent, 100));
   options.seed = number("seed", defaults.seed, std::numeric_limits<std::uint64_t>::max());
+  if (const std::optional<std::string> layout = text("layout")) {
+    bool known = false;
+    for (const TileLayout candidate : {TileLayout::own_blobs, TileLayout::own_blobs_every_template,
+                                       TileLayout::shared_program}) {
+      if (*layout == layout_name(candidate)) {
+        options.layout = candidate;
+        known = true;
+      }
+    }
+    if (!known) {
+      throw std::invalid_argument(
+          "--layout is own-blobs, own-blobs-every-template or shared-program");
+    }
+  }
   return options;
 }
 

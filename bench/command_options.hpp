@@ -32,11 +32,13 @@ struct CommandOptions {
   // The option's value as given, or nothing when it was not given.
   [[nodiscard]] std::optional<std::string> text(const std::string& name) const;
 
-  // The generator's options: --tiles, --compressed-percent and --seed.
+  // The generator's options: --tiles, --compressed-percent, --seed and
+  // --layout (own-blobs, own-blobs-every-template or shared-program).
   [[nodiscard]] LargePackageOptions package_options() const;
 };
 
 // The generator's option names, for `known`.
-inline constexpr std::string_view package_option_names[] = {"tiles", "compressed-percent", "seed"};
+inline constexpr std::string_view package_option_names[] = {"tiles", "compressed-percent", "seed",
+                                                            "layout"};
 
 }  // namespace zem::bench

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <numeric>
 #include <stdexcept>
 #include <string_view>
@@ -22,6 +23,13 @@ constexpr std::uint32_t min_part_size = 8 * 1024;
 
 // A few runtime blobs that many tiles load, each a few tens of KiB.
 constexpr std::uint32_t shared_blob_count = 4;
+
+// The program every tile runs in the shared-program layout.
+constexpr std::uint32_t program_size = 384 * 1024;
+
+// Where the template tile's image keeps its setup: twelve words at 0x40.
+constexpr std::size_t setup_offset = 0x40;
+constexpr std::size_t setup_bytes = 12 * 4;
 
 constexpr std::size_t binding_count = 3000;
 constexpr std::size_t host_page_count = 2048;
@@ -80,7 +88,11 @@ class ModelBuilder {
     }
     app_.compiler = "3.2.0";
     out_.template_tile = options_.tiles / 2;
-    add_shared_blobs();
+    if (options_.layout == TileLayout::shared_program) {
+      add_program();
+    } else {
+      add_shared_blobs();
+    }
     for (std::uint32_t t = 0; t < options_.tiles; ++t) add_tile(t);
     add_bindings();
     add_host_exchange();
@@ -110,6 +122,52 @@ class ModelBuilder {
     }
   }
 
+  // The program all tiles share starts with the template setup, which names
+  // regions and a patch table that each tile holds in its first segment.
+  void add_program() {
+    Rng rng(Rng::derive(options_.seed, shared_contents));
+    const std::vector<std::uint8_t> image = testing::make_template_tile().image;
+    std::vector<std::uint8_t> program(image.begin() + setup_offset,
+                                      image.begin() + setup_offset + setup_bytes);
+    const std::vector<std::uint8_t> rest = program_bytes(program_size - setup_bytes, rng);
+    program.insert(program.end(), rest.begin(), rest.end());
+    add_blob(program);
+    shared_sizes_.push_back(program_size);
+  }
+
+  // The template tile's image with the regions' words raised by `tile` + 1,
+  // so that every tile expects a record of its own, and the setup left out
+  // when the shared program holds it; the record it expects is noted.
+  std::vector<std::uint8_t> template_part(std::uint32_t t) {
+    const testing::TemplateTile tile = testing::make_template_tile();
+    std::vector<std::uint8_t> bytes = tile.image;
+    if (options_.layout == TileLayout::own_blobs) {
+      return bytes;
+    }
+    const std::uint32_t raise = t + 1;
+    for (const std::size_t region : {std::size_t{0x400}, std::size_t{0x800}}) {
+      const std::size_t words = region == 0x400 ? 6 : 4;
+      for (std::size_t k = 0; k < words; ++k) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes.data() + region + 4 * k, 4);  // little-endian host
+        word += raise;
+        std::memcpy(bytes.data() + region + 4 * k, &word, 4);
+      }
+    }
+    if (options_.layout == TileLayout::shared_program) {
+      std::fill_n(bytes.begin() + setup_offset, setup_bytes, 0);
+    }
+    std::vector<std::uint32_t> record = tile.record;
+    for (std::uint32_t& word : record) word += raise;  // patching adds the same deltas
+    out_.records.resize(options_.tiles);
+    out_.records[t] = std::move(record);
+    return bytes;
+  }
+
+  [[nodiscard]] bool has_template(std::uint32_t t) const {
+    return options_.layout != TileLayout::own_blobs || t == out_.template_tile;
+  }
+
   // The contents of part `index` of tile `t`: code first, then code or
   // tables, and a data part last whose tail stays zero (its data size is
   // smaller than its memory size).
@@ -117,10 +175,11 @@ class ModelBuilder {
                                           std::uint32_t data_size) {
     Rng rng(Rng::derive(options_.seed, tile_contents + std::uint64_t{t} * 64 + index));
     if (index == 0) {
-      if (t != out_.template_tile) return program_bytes(data_size, rng);
-      // The template tile's first segment starts at its load base with the
-      // template setup, its two regions and the patch table.
-      std::vector<std::uint8_t> bytes = testing::make_template_tile().image;
+      if (!has_template(t)) return program_bytes(data_size, rng);
+      // A template tile's first segment starts at its load base with the
+      // template setup (unless the program holds it), its two regions and
+      // the patch table.
+      std::vector<std::uint8_t> bytes = template_part(t);
       const std::vector<std::uint8_t> rest = program_bytes(data_size - bytes.size(), rng);
       bytes.insert(bytes.end(), rest.begin(), rest.end());
       return bytes;
@@ -135,9 +194,11 @@ class ModelBuilder {
     Rng rng(Rng::derive(options_.seed, tile_layout + t));
     const std::uint32_t fill =
         align_down(std::uint64_t{tile_memory_size} * rng.between(85, 97) / 100);
-    // Three tiles in four load one of the shared runtimes.
-    const bool loads_runtime = rng.chance(3, 4);
-    const std::uint64_t runtime = rng.below(shared_blob_count);
+    // Three tiles in four load one of the shared runtimes; with a shared
+    // program, every tile loads it.
+    const bool shared_program = options_.layout == TileLayout::shared_program;
+    const bool loads_runtime = shared_program || rng.chance(3, 4);
+    const std::uint64_t runtime = shared_program ? 0 : rng.below(shared_blob_count);
     const std::uint32_t shared_size = loads_runtime ? shared_sizes_[runtime] : 0;
 
     const std::size_t own_count = rng.between(2, 5);
@@ -256,6 +317,18 @@ class ModelBuilder {
 
 }  // namespace
 
+std::string_view layout_name(TileLayout layout) noexcept {
+  switch (layout) {
+    case TileLayout::own_blobs:
+      return "own-blobs";
+    case TileLayout::own_blobs_every_template:
+      return "own-blobs-every-template";
+    case TileLayout::shared_program:
+      return "shared-program";
+  }
+  return "own-blobs";
+}
+
 LargeModel make_large_model(const LargePackageOptions& options) {
   LargeModel out;
   ModelBuilder(options, out).build();
@@ -277,6 +350,9 @@ LargePackage make_large_package(const LargePackageOptions& options) {
     }
     result.package = testing::build_package(large.model, encodings);
     result.template_tile = large.template_tile;
+    for (const std::vector<std::uint32_t>& record : large.records) {
+      result.records.push_back(testing::words_to_bytes(record));
+    }
 
     LargePackageStats& stats = result.stats;
     const Application& app = large.model;
@@ -297,7 +373,9 @@ LargePackage make_large_package(const LargePackageOptions& options) {
   result.stats.blob_bytes = payloads.content_bytes();
   result.stats.payload_bytes = payloads.payload_bytes();
   result.stats.package_bytes = result.package.size();
-  result.record = testing::words_to_bytes(testing::make_template_tile().record);
+  result.record = result.records.empty()
+                      ? testing::words_to_bytes(testing::make_template_tile().record)
+                      : result.records[result.template_tile];
   return result;
 }
 

@@ -5,14 +5,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "zem_package/application.hpp"
 
 namespace zem::bench {
 
+// How the tiles of a package hold their bytes.
+enum class TileLayout : std::uint8_t {
+  // Each tile loads large blobs of its own, three in four a small shared
+  // runtime too; one tile, the middle one, holds a template setup.
+  own_blobs,
+  // Every tile holds a template setup and expects a record of its own: its
+  // first segment, a blob of its own, holds its template regions and patch
+  // table.
+  own_blobs_every_template,
+  // Every tile runs one program, a large blob they all share, which holds
+  // the template setup; each keeps its data, template regions and patch
+  // table in blobs of its own, so that each expects a record of its own.
+  shared_program,
+};
+
 struct LargePackageOptions {
   std::uint32_t tiles = 256;
+  TileLayout layout = TileLayout::own_blobs;
   // Share of the blobs stored Zstandard-compressed, in percent; the rest are
   // stored plain.
   std::uint32_t compressed_percent = 90;
@@ -34,8 +51,10 @@ struct LargePackageStats {
 
 struct LargePackage {
   std::vector<std::uint8_t> package;  // the package file's bytes
-  std::vector<std::uint8_t> record;   // the matching device record
+  std::vector<std::uint8_t> record;   // the matching device record of `template_tile`
   std::uint32_t template_tile = 0;    // physical tile that holds the template setup
+  // With a template in every tile, each tile's record, by physical tile.
+  std::vector<std::vector<std::uint8_t>> records;
   LargePackageStats stats;
 };
 
@@ -53,7 +72,11 @@ struct LargeModel {
   Application model;
   std::vector<bool> compressed;  // by blob position
   std::uint32_t template_tile = 0;
+  std::vector<std::vector<std::uint32_t>> records;  // by tile, for a template in every tile
 };
+
+// "own-blobs", "own-blobs-every-template", "shared-program".
+[[nodiscard]] std::string_view layout_name(TileLayout layout) noexcept;
 [[nodiscard]] LargeModel make_large_model(const LargePackageOptions& options);
 
 }  // namespace zem::bench

@@ -1,17 +1,21 @@
 // Writes a large, realistic package and the device record that matches it,
 // for timing the verifier by hand or with other tools.
 //
-//   zem-make-large-package [--tiles N] [--compressed-percent P] [--seed S] PACKAGE RECORD
+//   zem-make-large-package [--tiles N] [--compressed-percent P] [--seed S] [--layout L]
+//       PACKAGE RECORD
 //
 // Prints the physical tile that holds the template setup, so that
 //   zem-package-template-record PACKAGE TILE RECORD
-// matches, and what the package holds.
+// matches, and what the package holds. With a layout where every tile holds
+// a template, RECORD is a pattern in which {tile} stands for the tile's
+// number, and every tile's record is written.
 
 #include <fmt/format.h>
 
 #include <cstdio>
 #include <exception>
 #include <span>
+#include <string>
 #include <stdexcept>
 
 #include "command_options.hpp"
@@ -21,8 +25,8 @@
 namespace {
 
 constexpr const char* usage =
-    "usage: zem-make-large-package [--tiles N] [--compressed-percent P] [--seed S] PACKAGE "
-    "RECORD\n";
+    "usage: zem-make-large-package [--tiles N] [--compressed-percent P] [--seed S] [--layout L] "
+    "PACKAGE RECORD\n";
 
 int run(std::span<char* const> arguments) {
   using namespace zem::bench;
@@ -30,7 +34,18 @@ int run(std::span<char* const> arguments) {
   if (options.positional.size() != 2) throw std::invalid_argument("expected PACKAGE and RECORD");
   const LargePackage large = make_large_package(options.package_options());
   zem::testing::write_file(options.positional[0], large.package);
-  zem::testing::write_file(options.positional[1], large.record);
+  if (large.records.empty()) {
+    zem::testing::write_file(options.positional[1], large.record);
+  } else {
+    const std::string& pattern = options.positional[1];
+    const std::size_t at = pattern.find("{tile}");
+    if (at == std::string::npos) throw std::invalid_argument("RECORD needs {tile}");
+    for (std::size_t t = 0; t < large.records.size(); ++t) {
+      std::string path = pattern;
+      path.replace(at, 6, std::to_string(t));
+      zem::testing::write_file(path, large.records[t]);
+    }
+  }
 
   const LargePackageStats& s = large.stats;
   fmt::print("template tile: {}\n", large.template_tile);
