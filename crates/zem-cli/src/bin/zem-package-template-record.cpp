@@ -96,7 +96,8 @@ Outcome<zem::CheckedPackage> read_package(const char* path, unsigned threads) {
                                             : "cannot read package",
                                         error.os_error));
   }
-  auto reading = zem::PackageReading::read(std::move(file->fd), zem::ReadOptions{.threads = threads});
+  auto reading =
+      zem::PackageReading::read(std::move(file->fd), zem::ReadOptions{.threads = threads});
   if (!reading) {
     return std::unexpected(
         tr::error_result("cannot read package", reading.error().error.to_string()));

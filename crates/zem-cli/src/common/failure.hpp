@@ -8,7 +8,6 @@
 #include <string>
 #include <utility>
 
-
 namespace zem::cli {
 
 struct Failure {
@@ -40,9 +39,9 @@ using Outcome = std::expected<T, Failure>;
 
 // Evaluates `expr`, a std::expected of a step that gives no value, and
 // returns its error from the enclosing function when it holds one.
-#define ZEM_RETURN_IF_ERROR(expr)                                 \
-  do {                                                            \
-    if (auto zem_step_result_ = (expr); !zem_step_result_) {      \
+#define ZEM_RETURN_IF_ERROR(expr)                                  \
+  do {                                                             \
+    if (auto zem_step_result_ = (expr); !zem_step_result_) {       \
       return std::unexpected(std::move(zem_step_result_).error()); \
-    }                                                             \
+    }                                                              \
   } while (false)

@@ -3,11 +3,11 @@
 #include <sched.h>
 
 #include <algorithm>
-#include <charconv>
 #include <string_view>
 
 #include <fmt/format.h>
 
+#include "common/whole_number.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem::cli {
@@ -24,17 +24,18 @@ unsigned usable_processors() {
 }  // namespace
 
 Outcome<unsigned> thread_count(const char* setting) {
-  if (setting == nullptr) return std::min(usable_processors(), default_thread_limit);
+  // Set but empty is as good as unset: `ZEM_THREADS= tool` clears a setting.
+  if (setting == nullptr || *setting == '\0') {
+    return std::min(usable_processors(), default_thread_limit);
+  }
   const std::string_view text(setting);
-  unsigned value = 0;
-  const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data(), end, value);
-  if (text.empty() || error != std::errc{} || stop != end || value == 0 || value > thread_limit) {
+  const auto value = parse_whole_number(text);
+  if (!value || *value == 0 || *value > thread_limit) {
     return std::unexpected(
         Failure{fmt::format("invalid ZEM_THREADS value {}: expected a whole number from 1 to {}",
                             quote_escaped(text), thread_limit)});
   }
-  return value;
+  return *value;
 }
 
 }  // namespace zem::cli

@@ -10,7 +10,10 @@ TEST(ThreadCountTest, TakesZemThreadsOrTheProcessorsOfTheProcess) {
   EXPECT_EQ(thread_count("1").value(), 1U);
   EXPECT_EQ(thread_count("3").value(), 3U);
   EXPECT_EQ(thread_count("256").value(), 256U);
-  for (const char* refused : {"", "0", "257", "-2", "+2", "2x", " 2", "99999999999"}) {
+  // The grammar of a tile number.
+  EXPECT_EQ(thread_count("+2").value(), 2U);
+  EXPECT_EQ(thread_count("004").value(), 4U);
+  for (const char* refused : {"0", "+0", "257", "-2", "+", "2x", " 2", "99999999999"}) {
     EXPECT_FALSE(thread_count(refused)) << refused;
   }
   EXPECT_EQ(thread_count("0").error().message,
@@ -19,6 +22,7 @@ TEST(ThreadCountTest, TakesZemThreadsOrTheProcessorsOfTheProcess) {
   ASSERT_EQ(::sched_getaffinity(0, sizeof set, &set), 0);
   const unsigned processors = static_cast<unsigned>(CPU_COUNT(&set));
   EXPECT_EQ(thread_count(nullptr).value(), std::min(processors, 16U));
+  EXPECT_EQ(thread_count("").value(), std::min(processors, 16U));  // set but empty: unset
 }
 
 }  // namespace

@@ -125,7 +125,8 @@ Outcome<std::vector<std::uint32_t>> template_words(std::span<const std::uint8_t>
   words.reserve(static_cast<std::size_t>(
       std::min<std::uint64_t>(template_count, std::uint64_t{image.size()} / 2)));
   ZEM_RETURN_IF_ERROR(append_words(words, image, load_base, setup.primary, setup.primary_words));
-  ZEM_RETURN_IF_ERROR(append_words(words, image, load_base, setup.secondary, setup.secondary_words));
+  ZEM_RETURN_IF_ERROR(
+      append_words(words, image, load_base, setup.secondary, setup.secondary_words));
   return words;
 }
 

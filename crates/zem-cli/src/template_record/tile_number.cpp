@@ -4,26 +4,24 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <span>
 
+#include "common/whole_number.hpp"
 #include "zem_package/utf8.hpp"
 
 namespace zem::template_record {
 namespace {
 
-enum class ParseKind { Empty, InvalidDigit, PosOverflow };
-
-[[nodiscard]] Failure parse_failure(ParseKind kind) {
+[[nodiscard]] Failure parse_failure(cli::WholeNumberError error) {
   std::string_view name;
-  switch (kind) {
-    case ParseKind::Empty:
+  switch (error) {
+    case cli::WholeNumberError::empty:
       name = "Empty";
       break;
-    case ParseKind::InvalidDigit:
+    case cli::WholeNumberError::invalid_digit:
       name = "InvalidDigit";
       break;
-    case ParseKind::PosOverflow:
+    case cli::WholeNumberError::overflow:
       name = "PosOverflow";
       break;
   }
@@ -46,25 +44,9 @@ Outcome<std::string_view> physical_tile_text(std::string_view raw) {
 }
 
 Outcome<std::uint32_t> parse_physical_tile(std::string_view text) {
-  if (text.empty()) return std::unexpected(parse_failure(ParseKind::Empty));
-  // A lone sign has no digits at all; it counts as a bad digit, not as empty.
-  if (text == "+" || text == "-") return std::unexpected(parse_failure(ParseKind::InvalidDigit));
-  if (text.front() == '+') text.remove_prefix(1);
-
-  constexpr std::uint32_t kMax = std::numeric_limits<std::uint32_t>::max();
-  std::uint32_t value = 0;
-  for (const char c : text) {
-    // The character is judged before the value, so a non-digit right after
-    // a still-fitting prefix is InvalidDigit, and overflow is PosOverflow
-    // even when a non-digit follows later.
-    if (c < '0' || c > '9') return std::unexpected(parse_failure(ParseKind::InvalidDigit));
-    const auto digit = static_cast<std::uint32_t>(c - '0');
-    if (value > (kMax - digit) / 10U) {
-      return std::unexpected(parse_failure(ParseKind::PosOverflow));
-    }
-    value = value * 10U + digit;
-  }
-  return value;
+  const auto value = cli::parse_whole_number(text);
+  if (!value) return std::unexpected(parse_failure(value.error()));
+  return *value;
 }
 
 }  // namespace zem::template_record

@@ -20,7 +20,7 @@ constexpr std::string_view standard_output = "standard output";
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::unexpected(os_error(name, errno));
+      return std::unexpected(file_os_error(name, errno));
     }
     done += static_cast<std::size_t>(n);
   }
@@ -33,17 +33,16 @@ Outcome<io::RegularFile> open_input(const std::string& path) {
   auto file = io::open_regular_file(path.c_str());
   if (!file) {
     if (file.error().not_regular()) return std::unexpected(file_error(path, "not a regular file"));
-    return std::unexpected(os_error(path, file.error().os_error));
+    return std::unexpected(file_os_error(path, file.error().os_error));
   }
   return std::move(*file);
 }
 
-Outcome<RecordFile> read_record_file(const std::string& path, std::uint64_t keep) {
-  auto file = open_input(path);
-  if (!file) return std::unexpected(std::move(file).error());
-  auto bytes = io::read_prefix(*file, keep);
-  if (!bytes) return std::unexpected(os_error(path, bytes.error().os_error));
-  return RecordFile{file->size, std::move(*bytes)};
+Outcome<cli::DeviceRecord> read_record(const std::string& path, std::uint64_t keep) {
+  ZEM_ASSIGN_OR_RETURN(const io::RegularFile file, open_input(path));
+  auto record = cli::read_device_record(file, keep);
+  if (!record) return std::unexpected(file_os_error(path, record.error().os_error));
+  return std::move(*record);
 }
 
 Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
@@ -69,18 +68,18 @@ Outcome<void> write_output(const std::optional<std::string>& path,
                   "standard output"});
     }
     // Anything printed before goes out first, in order.
-    if (std::fflush(stdout) != 0) return std::unexpected(os_error(standard_output, errno));
+    if (std::fflush(stdout) != 0) return std::unexpected(file_os_error(standard_output, errno));
     return write_all(STDOUT_FILENO, bytes, standard_output);
   }
   int raw = -1;
   do {
     raw = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (raw < 0 && errno == EINTR);
-  if (raw < 0) return std::unexpected(os_error(*path, errno));
+  if (raw < 0) return std::unexpected(file_os_error(*path, errno));
   io::FileDescriptor fd(raw);
   if (auto written = write_all(fd.get(), bytes, *path); !written) return written;
   // close() is where some file systems report a failed write.
-  if (::close(fd.release()) != 0) return std::unexpected(os_error(*path, errno));
+  if (::close(fd.release()) != 0) return std::unexpected(file_os_error(*path, errno));
   return {};
 }
 

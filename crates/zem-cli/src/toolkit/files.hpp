@@ -1,12 +1,11 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
-#include <vector>
 
+#include "common/device_record.hpp"
 #include "toolkit/tool_error.hpp"
 #include "zem_package/io.hpp"
 
@@ -16,17 +15,9 @@ namespace zem::toolkit {
 // FIFO or device is refused, and every failure names the path.
 [[nodiscard]] Outcome<io::RegularFile> open_input(const std::string& path);
 
-// A device record as far as a comparison needs it: its length and its first
-// bytes, at most as many as were asked for.
-struct RecordFile {
-  std::uint64_t size = 0;
-  std::vector<std::uint8_t> bytes;
-};
-
-// Reads the record at `path`, keeping at most `keep` bytes, so that a huge
-// file named by mistake costs no more memory than the template it is compared
-// with.
-[[nodiscard]] Outcome<RecordFile> read_record_file(const std::string& path, std::uint64_t keep);
+// Reads the device record at `path` (see cli::read_device_record), keeping
+// at most `keep` bytes; every failure names the path.
+[[nodiscard]] Outcome<cli::DeviceRecord> read_record(const std::string& path, std::uint64_t keep);
 
 // Refuses an output file that is the input file `input`, which writing
 // would destroy before it was read: checked by what the paths name (the same

@@ -17,7 +17,7 @@ Failure file_error(std::string_view path, std::string_view what) {
   return {fmt::format("{}: {}", display_path(path), what)};
 }
 
-Failure os_error(std::string_view path, int errnum) {
+Failure file_os_error(std::string_view path, int errnum) {
   return file_error(path, io::os_error_text(errnum));
 }
 

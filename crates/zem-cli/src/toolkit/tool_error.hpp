@@ -13,7 +13,8 @@ enum class ExitStatus : int {
   // the record matches, the bytes were written.
   success = 0,
   // The subcommand did its job and the answer is no: `check` or `inspect`
-  // found the package invalid, `diff` found the record different.
+  // found the package invalid, `compare` found the packages different,
+  // `diff` found the record different.
   negative = 1,
   // The subcommand could not do its job: bad usage, a file that cannot be
   // read or written, an unknown tile or blob, no template setup, or (for
@@ -38,7 +39,7 @@ using cli::Outcome;
 [[nodiscard]] Failure file_error(std::string_view path, std::string_view what);
 
 // "<path>: <operating system text> (os error <n>)".
-[[nodiscard]] Failure os_error(std::string_view path, int errnum);
+[[nodiscard]] Failure file_os_error(std::string_view path, int errnum);
 
 // The line the tool prints for `error`, without a newline.
 [[nodiscard]] std::string error_line(const Failure& error);

@@ -1,0 +1,41 @@
+// End-to-end tests of `zem-package compare`.
+
+#include <gtest/gtest.h>
+
+#include "toolkit_fixture.hpp"
+
+namespace zem::testing {
+namespace {
+
+TEST_F(ZemPackageTest, CompareTwoBuilds) {
+  const std::string first = package("first.zpkg");
+  // The same package, its blobs stored plain: equal, with notes.
+  const std::string plain = write("plain.zpkg", build_package(example_model(), {}));
+  const ProgramRun equal = run({"compare", first, plain});
+  EXPECT_EQ(equal.status, tool_success) << equal.err;
+  EXPECT_NE(equal.out.find("note: blob "), std::string::npos) << equal.out;
+  EXPECT_TRUE(equal.out.ends_with("differingSections=0 status=equal\n")) << equal.out;
+
+  const std::string changed =
+      write("changed.zpkg", with_model([](auto& m) { m.entry_points[0].aux = 5; }));
+  const ProgramRun differ = run({"compare", first, changed, "--json"});
+  EXPECT_EQ(differ.status, tool_negative) << differ.err;
+  const ToolJson document = ToolJson::parse(differ.out);
+  EXPECT_EQ(document["equal"], false);
+  EXPECT_EQ(document["entryPoints"][0]["name"], "main");
+  EXPECT_EQ(document["entryPoints"][0]["fields"]["aux"],
+            ToolJson::parse(R"({"first": 0, "second": 5})"));
+
+  // A package that cannot be read up to its structure cannot be compared.
+  const std::string broken =
+      write("broken.zpkg", tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }));
+  const ProgramRun failed = run({"compare", first, broken});
+  EXPECT_EQ(failed.status, tool_failure);
+  EXPECT_TRUE(
+      failed.err.starts_with("zem-package: error: broken.zpkg: invalid package: blobs "
+                             "failed at blobs[1].digest (compression none"))
+      << failed.err;
+}
+
+}  // namespace
+}  // namespace zem::testing

@@ -1,0 +1,97 @@
+// End-to-end tests of `zem-package diff`.
+
+#include <gtest/gtest.h>
+
+#include "toolkit_fixture.hpp"
+
+namespace zem::testing {
+namespace {
+
+TEST_F(ZemPackageTest, DiffOfAMatchingRecord) {
+  const ProgramRun result = run({"diff", package(), "7", record(make_template_tile().record)});
+  EXPECT_EQ(result.status, tool_success) << result.err;
+  EXPECT_EQ(result.out,
+            std::string(example_setup_line) +
+                "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n");
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
+  std::vector<std::uint32_t> words = make_template_tile().record;
+  words[1] = 200;  // the long delta 0x100 was not applied
+  words[3] = 400;  // the long delta -1 was not applied
+  words[4] = 0;    // not a patched word
+  words[7] = 8;    // secondary region, short delta 5 not applied
+  const std::string recorded = record(words);
+
+  const ProgramRun all = run({"diff", package(), "7", recorded});
+  EXPECT_EQ(all.status, tool_negative) << all.err;
+  EXPECT_EQ(all.err, "");
+  EXPECT_EQ(all.out, std::string(example_setup_line) +
+                         "word  region     offset  address  actual      expected    patched\n"
+                         "   1  primary       0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
+                         "   3  primary       0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
+                         "   4  primary      0x10  0x4c410  0x00000000  0x000001f4  no\n"
+                         "   7  secondary     0x4  0x4c804  0x00000008  0x0000000d  yes\n"
+                         "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
+
+  const ProgramRun limited = run({"diff", package(), "7", recorded, "--max", "2"});
+  EXPECT_EQ(limited.status, tool_negative);
+  EXPECT_EQ(limited.out, std::string(example_setup_line) +
+                             "word  region   offset  address  actual      expected    patched\n"
+                             "   1  primary     0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
+                             "   3  primary     0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
+                             "... and 2 more differing words\n"
+                             "templateRecordWords=10 recordWords=10 differingWords=4 "
+                             "status=differ\n");
+}
+
+TEST_F(ZemPackageTest, DiffJson) {
+  std::vector<std::uint32_t> words = make_template_tile().record;
+  words[7] = 8;
+  const ProgramRun result = run({"diff", "--json", package(), "7", record(words)});
+  EXPECT_EQ(result.status, tool_negative) << result.err;
+  const ToolJson document = ToolJson::parse(result.out);
+  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
+  EXPECT_EQ(document["recordBytes"], "40");
+  EXPECT_EQ(document["differences"][0],
+            ToolJson::parse(R"({"word": 7, "region": "secondary", "offset": "0x4",
+                            "address": "0x4c804", "actual": 8, "expected": 13,
+                            "patched": true})"));
+  EXPECT_EQ(document["status"], "differ");
+}
+
+TEST_F(ZemPackageTest, DiffOfARecordOfAnotherLength) {
+  const std::vector<std::uint32_t> words = make_template_tile().record;
+  const ProgramRun result =
+      run({"diff", package(), "7", record(std::span(words).first(9), "short.record")});
+  EXPECT_EQ(result.status, tool_negative);
+  EXPECT_EQ(result.out, std::string(example_setup_line) +
+                            "device record length 36 does not match expected length 40\n"
+                            "templateRecordWords=10 recordWords=9 differingWords=0 "
+                            "status=differ\n");
+}
+
+TEST_F(ZemPackageTest, DiffFailures) {
+  const std::string good = package();
+  const std::string recorded = record(make_template_tile().record);
+  EXPECT_TRUE(failed_with(run({"diff", good, "3", recorded}),
+                          "package.zpkg: tile 3: template setup was not found"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "9", recorded}),
+                          "package.zpkg: no tile has physical tile number 9"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "-7", recorded}),
+                          "invalid physical tile number: InvalidDigit (argument \"-7\")"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "7", recorded, "--max", "many"}),
+                          "diff: invalid value \"many\" for --max: expected a whole number from 0 "
+                          "to 4294967295 (see zem-package diff --help)"));
+  // The template was read before the record is looked for.
+  const ProgramRun missing = run({"diff", good, "7", "absent.record"});
+  EXPECT_EQ(missing.status, tool_failure);
+  EXPECT_EQ(missing.out, example_setup_line);
+  EXPECT_EQ(missing.err,
+            "zem-package: error: absent.record: No such file or directory (os error 2)\n");
+}
+
+}  // namespace
+}  // namespace zem::testing

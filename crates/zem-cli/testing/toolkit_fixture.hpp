@@ -1,0 +1,110 @@
+#pragma once
+
+// What the end-to-end tests of zem-package share: a fixture that runs the
+// real binary in a fresh directory, and the checks of its answers.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "damaged_packages.hpp"
+#include "program_run.hpp"
+
+namespace zem::testing {
+
+inline constexpr int tool_success = 0;
+inline constexpr int tool_negative = 1;
+inline constexpr int tool_failure = 2;
+
+using ToolJson = nlohmann::ordered_json;
+
+// Runs zem-package in `directory` with the environment given (none by
+// default). Standard output is captured, or goes to the file `stdout_path`
+// when one is named.
+inline ProgramRun run_tool(const std::vector<std::string>& args, const std::string& directory,
+                           const std::optional<std::string>& stdout_path = std::nullopt,
+                           const std::vector<std::string>& environment = {}) {
+  return run_program(ZEM_PACKAGE_TOOL_PATH, args,
+                     RunSettings{directory, environment, stdout_path, {}});
+}
+
+// The key of a stage in JSON.
+inline std::string stage_json_key(ReadStage stage) {
+  return stage == ReadStage::build_digest ? "buildDigest" : std::string(stage_name(stage));
+}
+
+// The model of the example package: what every subcommand's output is
+// compared with.
+inline const Application& example_model() {
+  static const Application application = example_application();
+  return application;
+}
+
+// The template setup line of the example's tile 7.
+inline constexpr std::string_view example_setup_line =
+    "physicalTile=7 primary=0x4c400 primaryWords=6 secondary=0x4c800 secondaryWords=4 "
+    "patchTable=0x4cc00\n";
+
+inline std::vector<std::uint8_t> as_bytes(const std::string& text) {
+  return {text.begin(), text.end()};
+}
+
+// Each test works in a fresh directory, removed with everything in it.
+class ZemPackageTest : public ::testing::Test {
+ public:
+  std::string write(const std::string& name, std::span<const std::uint8_t> bytes) const {
+    return dir_.write(name, bytes);
+  }
+  std::string package(const std::string& name = "package.zpkg") const {
+    return write(name, example_bytes());
+  }
+  std::string record(std::span<const std::uint32_t> words,
+                     const std::string& name = "device.record") const {
+    return write(name, words_to_bytes(words));
+  }
+  [[nodiscard]] std::vector<std::uint8_t> read(const std::string& name) const {
+    std::ifstream in(dir_.path() + "/" + name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  }
+  [[nodiscard]] const std::string& dir() const { return dir_.path(); }
+  [[nodiscard]] bool exists(const std::string& name) const {
+    return std::filesystem::exists(dir_.path() + "/" + name);
+  }
+  [[nodiscard]] ProgramRun run(const std::vector<std::string>& args,
+                               const std::optional<std::string>& stdout_path = std::nullopt,
+                               const std::vector<std::string>& environment = {}) const {
+    return run_tool(args, dir_.path(), stdout_path, environment);
+  }
+
+ private:
+  ScratchDirectory dir_;
+};
+
+// A fixture for each damaged package in turn.
+class DamagedPackageToolTest : public ZemPackageTest,
+                               public ::testing::WithParamInterface<DamagedPackage> {};
+
+inline std::string damaged_case_name(const ::testing::TestParamInfo<DamagedPackage>& c) {
+  return std::string(c.param.name);
+}
+
+// Status 2, nothing on standard output, and exactly one error line.
+inline ::testing::AssertionResult failed_with(const ProgramRun& run, std::string_view message) {
+  const std::string line = "zem-package: error: " + std::string(message) + "\n";
+  if (run.status != tool_failure || !run.out.empty() || run.err != line) {
+    return ::testing::AssertionFailure()
+           << "expected \"" << line << "\"; got status " << run.status << ", stdout \"" << run.out
+           << "\", stderr \"" << run.err << '"';
+  }
+  return ::testing::AssertionSuccess();
+}
+
+}  // namespace zem::testing
