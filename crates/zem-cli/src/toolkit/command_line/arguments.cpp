@@ -32,7 +32,7 @@ ParsedArguments::ParsedArguments(const Syntax& syntax)
       operands_(syntax.operands.size()) {}
 
 std::size_t ParsedArguments::option_index(std::string_view option) const {
-  const auto found = std::ranges::find(syntax_.options, option, &OptionSpec::name);
+  const auto found = std::ranges::find(syntax_.options, option, &OptionSyntax::name);
   if (found == syntax_.options.end()) {
     throw std::logic_error(fmt::format("no option {} in this syntax", option));
   }
@@ -40,7 +40,7 @@ std::size_t ParsedArguments::option_index(std::string_view option) const {
 }
 
 std::size_t ParsedArguments::operand_index(std::string_view name) const {
-  const auto found = std::ranges::find(syntax_.operands, name, &OperandSpec::name);
+  const auto found = std::ranges::find(syntax_.operands, name, &OperandSyntax::name);
   if (found == syntax_.operands.end()) {
     throw std::logic_error(fmt::format("no operand {} in this syntax", name));
   }
@@ -107,7 +107,7 @@ class ArgumentParser {
     const std::size_t name_end =
         long_form ? std::min(argument.find('='), argument.size()) : std::size_t{2};
     const std::string_view name = argument.substr(0, name_end);
-    const auto found = std::ranges::find_if(syntax_.options, [&](const OptionSpec& option) {
+    const auto found = std::ranges::find_if(syntax_.options, [&](const OptionSyntax& option) {
       return long_form ? option.name == name : option.short_name == name;
     });
     if (found == syntax_.options.end()) {
@@ -146,13 +146,13 @@ class ArgumentParser {
     std::size_t taken = 0;
     const std::size_t count = given_operands_.size();
     for (std::size_t i = 0; i < syntax_.operands.size(); ++i) {
-      const OperandSpec& spec = syntax_.operands[i];
+      const OperandSyntax& operand = syntax_.operands[i];
       std::vector<std::string>& dealt = parsed_.operands_[i];
       if (taken == count) {
-        if (spec.arity == Arity::optional) continue;
-        return std::unexpected(fmt::format("missing {}", spec.name));
+        if (operand.arity == Arity::optional) continue;
+        return std::unexpected(fmt::format("missing {}", operand.name));
       }
-      const std::size_t take = spec.arity == Arity::one_or_more ? count - taken : 1;
+      const std::size_t take = operand.arity == Arity::one_or_more ? count - taken : 1;
       dealt.assign(given_operands_.begin() + static_cast<std::ptrdiff_t>(taken),
                    given_operands_.begin() + static_cast<std::ptrdiff_t>(taken + take));
       taken += take;

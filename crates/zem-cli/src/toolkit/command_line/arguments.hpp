@@ -15,7 +15,7 @@ namespace zem::toolkit {
 
 // An option of a subcommand: a flag, or an option that takes a value, given
 // as "--max 5", "--max=5", "-o FILE" or "-oFILE".
-struct OptionSpec {
+struct OptionSyntax {
   std::string_view name;         // "--output"
   std::string_view short_name;   // "-o", or empty
   std::string_view value_name;   // "FILE" for an option that takes a value; empty for a flag
@@ -26,7 +26,7 @@ struct OptionSpec {
 // optional, and only the last may take several.
 enum class Arity : std::uint8_t { one, optional, one_or_more };
 
-struct OperandSpec {
+struct OperandSyntax {
   std::string_view name;  // "PACKAGE"
   Arity arity = Arity::one;
   std::string_view description;  // its line of help
@@ -34,8 +34,8 @@ struct OperandSpec {
 
 // The arguments a subcommand takes. Every subcommand has -h and --help too.
 struct Syntax {
-  std::span<const OptionSpec> options;
-  std::span<const OperandSpec> operands;
+  std::span<const OptionSyntax> options;
+  std::span<const OperandSyntax> operands;
 };
 
 // What a subcommand's arguments say, looked up by the names of its syntax.

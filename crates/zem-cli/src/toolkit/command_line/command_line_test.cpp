@@ -29,12 +29,12 @@ class Arguments {
   std::vector<const char*> pointers_;
 };
 
-constexpr std::array<OptionSpec, 3> test_options = {{
+constexpr std::array<OptionSyntax, 3> test_options = {{
     {"--json", "", "", "A flag"},
     {"--max", "", "N", "A value"},
     {"--output", "-o", "FILE", "A value with a short name"},
 }};
-constexpr std::array<OperandSpec, 2> test_operands = {{
+constexpr std::array<OperandSyntax, 2> test_operands = {{
     {"PACKAGE", Arity::one, "One"},
     {"TILE", Arity::optional, "One or none"},
 }};
@@ -67,11 +67,11 @@ TEST(ArgumentsTest, OptionsOperandsAndTheEndOfOptions) {
     ASSERT_TRUE(parsed) << c.words.front() << ": " << parsed.error().message;
     const auto& got = std::get<ParsedArguments>(*parsed);
     Values values;
-    for (const OperandSpec& operand : test_operands) {
+    for (const OperandSyntax& operand : test_operands) {
       if (auto value = got.optional_operand(operand.name))
         values[std::string(operand.name)] = *value;
     }
-    for (const OptionSpec& option : test_options) {
+    for (const OptionSyntax& option : test_options) {
       if (got.given(option.name)) {
         values[std::string(option.name)] = got.value(option.name).value_or("");
       }

@@ -20,7 +20,7 @@ std::string entry(std::string_view name, std::string_view description) {
   return fmt::format("{:<{}}{}\n", shown, name_width, description);
 }
 
-std::string usage_operand(const OperandSpec& operand) {
+std::string usage_operand(const OperandSyntax& operand) {
   switch (operand.arity) {
     case Arity::one:
       return std::string(operand.name);
@@ -32,7 +32,7 @@ std::string usage_operand(const OperandSpec& operand) {
   return std::string(operand.name);
 }
 
-std::string option_name(const OptionSpec& option) {
+std::string option_name(const OptionSyntax& option) {
   std::string name = option.short_name.empty()
                          ? std::string(option.name)
                          : fmt::format("{}, {}", option.short_name, option.name);
@@ -45,12 +45,12 @@ std::string option_name(const OptionSpec& option) {
 std::string subcommand_help(const Subcommand& subcommand) {
   std::string usage = fmt::format("Usage: zem-package {} [OPTIONS]", subcommand.name);
   std::string operands;
-  for (const OperandSpec& operand : subcommand.syntax.operands) {
+  for (const OperandSyntax& operand : subcommand.syntax.operands) {
     usage += fmt::format(" {}", usage_operand(operand));
     operands += entry(operand.name, operand.description);
   }
   std::string options = entry(help_line, help_description);
-  for (const OptionSpec& option : subcommand.syntax.options) {
+  for (const OptionSyntax& option : subcommand.syntax.options) {
     options += entry(option_name(option), option.description);
   }
   std::string help = fmt::format("{}\n{}\n\nOperands:\n{}\nOptions:\n{}\n", subcommand.summary,

@@ -27,10 +27,10 @@ struct CheckOptions {
   bool json = false;
 };
 
-constexpr std::array<OptionSpec, 1> option_specs = {{
+constexpr std::array<OptionSyntax, 1> option_syntax = {{
     {"--json", "", "", "Write one JSON document instead of lines"},
 }};
-constexpr std::array<OperandSpec, 1> operand_specs = {{
+constexpr std::array<OperandSyntax, 1> operand_syntax = {{
     {"PACKAGE", Arity::one_or_more, "Package files; - for standard input"},
 }};
 constexpr std::array<std::string_view, 3> help_details = {
@@ -128,7 +128,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 constinit const Subcommand check_subcommand{
     .name = "check",
     .summary = "Read and check packages, one line per stage",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,

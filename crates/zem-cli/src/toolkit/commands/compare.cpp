@@ -19,10 +19,10 @@ struct CompareOptions {
   bool json = false;
 };
 
-constexpr std::array<OptionSpec, 1> option_specs = {{
+constexpr std::array<OptionSyntax, 1> option_syntax = {{
     {"--json", "", "", "Write one JSON document instead of lines"},
 }};
-constexpr std::array<OperandSpec, 2> operand_specs = {{
+constexpr std::array<OperandSyntax, 2> operand_syntax = {{
     {"FIRST", Arity::one, "First package file, or - for standard input"},
     {"SECOND", Arity::one, "Second package file, or - for standard input"},
 }};
@@ -92,7 +92,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 constinit const Subcommand compare_subcommand{
     .name = "compare",
     .summary = "Show what differs between two packages",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,

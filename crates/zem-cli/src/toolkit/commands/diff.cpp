@@ -27,11 +27,11 @@ struct DiffOptions {
   bool json = false;
 };
 
-constexpr std::array<OptionSpec, 2> option_specs = {{
+constexpr std::array<OptionSyntax, 2> option_syntax = {{
     {"--max", "", "N", "Show at most N differing words (20)"},
     {"--json", "", "", "Write one JSON document instead of a table"},
 }};
-constexpr std::array<OperandSpec, 3> operand_specs = {{
+constexpr std::array<OperandSyntax, 3> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
     {"TILE", Arity::one, "Physical tile number"},
     {"RECORD", Arity::one, "Device record file"},
@@ -100,7 +100,7 @@ std::string usage_hint(std::span<const std::string> operands) {
 constinit const Subcommand diff_subcommand{
     .name = "diff",
     .summary = "Compare a device record with a tile's template",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,

@@ -25,11 +25,11 @@ struct ExtractOptions {
   std::optional<std::string> output;  // standard output when unset or "-"
 };
 
-constexpr std::array<OptionSpec, 2> option_specs = {{
+constexpr std::array<OptionSyntax, 2> option_syntax = {{
     {"--blob", "", "DIGEST", "Write the blob whose digest starts with DIGEST"},
     {"--output", "-o", "FILE", "Write to FILE (- standard output)"},
 }};
-constexpr std::array<OperandSpec, 2> operand_specs = {{
+constexpr std::array<OperandSyntax, 2> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
     {"TILE", Arity::optional, "Physical tile number"},
 }};
@@ -101,7 +101,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 constinit const Subcommand extract_subcommand{
     .name = "extract",
     .summary = "Write a tile's memory image or a blob's bytes",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,

@@ -20,10 +20,10 @@ struct InspectOptions {
   bool json = false;
 };
 
-constexpr std::array<OptionSpec, 1> option_specs = {{
+constexpr std::array<OptionSyntax, 1> option_syntax = {{
     {"--json", "", "", "Write one JSON document instead of tables"},
 }};
-constexpr std::array<OperandSpec, 1> operand_specs = {{
+constexpr std::array<OperandSyntax, 1> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file, or - for standard input"},
 }};
 constexpr std::array<std::string_view, 3> help_details = {
@@ -62,7 +62,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 constinit const Subcommand inspect_subcommand{
     .name = "inspect",
     .summary = "Show what a package holds, as far as it can be read",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,

@@ -27,11 +27,11 @@ struct TemplateOptions {
   bool json = false;
 };
 
-constexpr std::array<OptionSpec, 2> option_specs = {{
+constexpr std::array<OptionSyntax, 2> option_syntax = {{
     {"--output", "-o", "FILE", "Write the tile's record to FILE (- standard output)"},
     {"--json", "", "", "Write one JSON document instead of lines"},
 }};
-constexpr std::array<OperandSpec, 2> operand_specs = {{
+constexpr std::array<OperandSyntax, 2> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
     {"TILE", Arity::optional, "Physical tile number; every tile when left out"},
 }};
@@ -116,7 +116,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 constinit const Subcommand template_subcommand{
     .name = "template",
     .summary = "Show template setups, or the record a tile expects",
-    .syntax = {option_specs, operand_specs},
+    .syntax = {option_syntax, operand_syntax},
     .details = help_details,
     .exit_status = exit_statuses,
     .prepare = prepare,
