@@ -20,7 +20,8 @@ inline constexpr std::string_view record_help =
     "of the tile's patched template in order.\n";
 
 inline constexpr std::string_view threads_help =
-    "ZEM_THREADS sets how many threads check the package's blobs, 1 to 256; unset\n"
-    "or empty, the processors this process may run on, at most 16.\n";
+    "ZEM_THREADS sets how many threads check the package's blobs: 1 to 256, in\n"
+    "decimal with an optional + and leading zeros; unset or empty, the processors\n"
+    "this process may run on, at most 16.\n";
 
 }  // namespace zem::toolkit
