@@ -98,12 +98,14 @@ TEST_F(VerifierTest, ExampleRecordMatches) {
   EXPECT_TRUE(matched(run({example_package(), "7", example_record()})));
 }
 
-// ZEM_THREADS chooses the threads that check blobs and changes nothing else;
-// a value that is not a thread count ends the run.
+// ZEM_THREADS chooses the threads that check blobs and changes nothing else
+// (set but empty, it is unset); a value that is not a thread count ends the
+// run.
 TEST_F(VerifierTest, ZemThreadsChangesNothingButTheThreads) {
   const std::string package = example_package();
   const std::string record = example_record();
-  for (const char* threads : {"ZEM_THREADS=1", "ZEM_THREADS=2", "ZEM_THREADS=7"}) {
+  for (const char* threads :
+       {"ZEM_THREADS=1", "ZEM_THREADS=2", "ZEM_THREADS=7", "ZEM_THREADS=+03", "ZEM_THREADS="}) {
     EXPECT_TRUE(matched(run({package, "7", record}, ".stdout", {}, {threads}))) << threads;
   }
   EXPECT_TRUE(
