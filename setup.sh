@@ -16,7 +16,7 @@ cd "$(dirname "$0")"
 packages=(
   build-essential cmake ninja-build pkg-config
   capnproto libcapnp-dev libzstd-dev libssl-dev unicode-data
-  libgtest-dev libbenchmark-dev libfmt-dev libcli11-dev nlohmann-json3-dev
+  libgtest-dev libbenchmark-dev libfmt-dev nlohmann-json3-dev
   pybind11-dev python3-dev
   clang-16 libclang-rt-16-dev
 )

@@ -4,7 +4,8 @@
 # both on the example package.
 #
 # Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, SHARED (whether the
-# library is shared), PACKAGE, GENERATOR, CXX_COMPILER.
+# library is shared), PACKAGE, GENERATOR, CXX_COMPILER, and PYTHON and PYTHON_DIR
+# (the interpreter and where the module is installed) when it is built.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -92,6 +93,20 @@ if(SHARED)
     message(FATAL_ERROR "the shared library exports internals:\n${symbols}")
   endif()
 endif()
+
+# The Python module, where the prefix's Python finds it.
+if(PYTHON AND PYTHON_DIR)
+  file(GLOB modules "${prefix}/${PYTHON_DIR}/zem_package*.so")
+  if(NOT modules OR NOT EXISTS "${prefix}/${PYTHON_DIR}/zem_package.pyi")
+    message(FATAL_ERROR "the Python module is not installed in ${PYTHON_DIR}")
+  endif()
+  set(ENV{PYTHONPATH} "${prefix}/${PYTHON_DIR}")
+  # (No semicolon in the script: it would split the argument.)
+  run(${PYTHON} -c "import sys, zem_package\nprint(len(zem_package.read(sys.argv[1]).tiles))"
+    "${PACKAGE}")
+  if(NOT out STREQUAL "2\n")
+    message(FATAL_ERROR "the installed Python module read the package as: ${out}")
+  endif()
 endif()
 
 # Through CMake, with C++ alone, whether the library is shared or static.
