@@ -427,7 +427,9 @@ void bind_package(py::module_& module) {
             const rc::Json label = py::isinstance<py::str>(records)
                                        ? rc::Json(records.cast<std::string>())
                                        : rc::Json();
-            return from_json(rc::device_json(**check, verdicts, label, checked.model(), limit));
+            rc::Json device = rc::device_json(**check, verdicts, label, checked.model(), limit);
+            device["noTemplateSetup"] = rc::tiles_json((*check)->tiles_without_setup());
+            return from_json(device);
           },
           py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
           py::arg("threads") = py::none(),

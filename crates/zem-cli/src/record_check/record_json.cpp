@@ -9,7 +9,6 @@ namespace zem::record_check {
 namespace {
 
 Json address(std::uint64_t value) { return fmt::format("0x{:x}", value); }
-Json decimal(std::uint64_t value) { return fmt::format("{}", value); }
 
 std::string short_digest(const Digest& digest) {
   std::string text;
@@ -64,8 +63,8 @@ Json explained_word_json(const ExplainedWord& word, const PackageModel& model) {
                   {"digest", data->blob < model.blobs.size()
                                  ? Json(short_digest(model.blobs[data->blob].digest))
                                  : Json()},
-                  {"offset", decimal(data->offset)},
-                  {"fileOffset", data->file_offset ? decimal(*data->file_offset) : Json()}};
+                  {"offset", data->offset},
+                  {"fileOffset", data->file_offset ? Json(*data->file_offset) : Json()}};
     }
   }
   Json bindings = Json::array();
@@ -121,8 +120,8 @@ Json hint_json(const Hint& hint, std::size_t max) {
 
 Json record_diff_json(const RecordDiff& diff, const PackageModel& model, std::size_t max) {
   return Json{{"templateRecordWords", diff.expected_words},
-              {"recordBytes", decimal(diff.record_bytes)},
-              {"recordWords", decimal(diff.record_bytes / 4)},
+              {"recordBytes", diff.record_bytes},
+              {"recordWords", diff.record_bytes / 4},
               {"differingWords", diff.differing_words},
               {"differences", differences_json(diff, model, max)},
               {"hints", hints_json(diff, max)},
@@ -136,11 +135,17 @@ Json tile_verdict_json(const TileVerdict& verdict, const PackageModel& model, st
       {"status", status_name(verdict.status)},
       {"reason", verdict.reason.empty() ? Json() : Json(verdict.reason)},
       {"words", diff != nullptr ? Json(diff->expected_words) : Json()},
-      {"recordWords", diff != nullptr ? Json(decimal(diff->record_bytes / 4)) : Json()},
+      {"recordWords", diff != nullptr ? Json(diff->record_bytes / 4) : Json()},
       {"differingWords", diff != nullptr ? Json(diff->differing_words) : Json()},
       {"differences", diff != nullptr ? differences_json(*diff, model, max) : Json::array()},
       {"hints", diff != nullptr ? hints_json(*diff, max) : Json::array()},
   };
+}
+
+Json tiles_json(std::span<const std::uint32_t> tiles) {
+  Json list = Json::array();
+  for (const std::uint32_t tile : tiles) list.push_back(tile);
+  return list;
 }
 
 Json verify_summary_json(std::span<const TileVerdict> verdicts, std::size_t without_setup) {
@@ -159,11 +164,8 @@ Json device_json(const DeviceCheck& check, std::span<const TileVerdict> verdicts
   Json tiles = Json::array();
   for (const TileVerdict& verdict : verdicts)
     tiles.push_back(tile_verdict_json(verdict, model, max));
-  Json without_setup = Json::array();
-  for (const std::uint32_t tile : check.tiles_without_setup()) without_setup.push_back(tile);
   return Json{{"records", std::move(records)},
               {"tiles", std::move(tiles)},
-              {"noTemplateSetup", std::move(without_setup)},
               {"summary", verify_summary_json(verdicts, check.tiles_without_setup().size())}};
 }
 

@@ -50,8 +50,10 @@ using Json = nlohmann::ordered_json;
 [[nodiscard]] Json verify_summary_json(std::span<const TileVerdict> verdicts,
                                        std::size_t without_setup);
 
-// One device: {"records": `records`, "tiles": [...], "noTemplateSetup":
-// [3, 5], "summary": {...}}.
+// [3, 5, 6].
+[[nodiscard]] Json tiles_json(std::span<const std::uint32_t> tiles);
+
+// One device: {"records": `records`, "tiles": [...], "summary": {...}}.
 [[nodiscard]] Json device_json(const DeviceCheck& check, std::span<const TileVerdict> verdicts,
                                Json records, const PackageModel& model, std::size_t max);
 

@@ -53,7 +53,7 @@ class ZEM_PACKAGE_API ByteBuffer {
   [[nodiscard]] std::span<const std::uint8_t> bytes() const noexcept { return {data_, size_}; }
   [[nodiscard]] std::span<std::uint8_t> bytes() noexcept { return {data_, size_}; }
 
-  friend bool operator==(const ByteBuffer& a, const ByteBuffer& b) noexcept;
+  ZEM_PACKAGE_API friend bool operator==(const ByteBuffer& a, const ByteBuffer& b) noexcept;
 
  private:
   struct Free {

@@ -29,6 +29,7 @@ ParsedArguments::ParsedArguments(const Syntax& syntax)
     : syntax_(syntax),
       given_(syntax.options.size(), false),
       values_(syntax.options.size()),
+      all_values_(syntax.options.size()),
       operands_(syntax.operands.size()) {}
 
 std::size_t ParsedArguments::option_index(std::string_view option) const {
@@ -51,6 +52,10 @@ bool ParsedArguments::given(std::string_view option) const { return given_[optio
 
 const std::optional<std::string>& ParsedArguments::value(std::string_view option) const {
   return values_[option_index(option)];
+}
+
+std::span<const std::string> ParsedArguments::values(std::string_view option) const {
+  return all_values_[option_index(option)];
 }
 
 std::span<const std::string> ParsedArguments::operands(std::string_view name) const {
@@ -125,7 +130,7 @@ class ArgumentParser {
       parsed_.given_[index] = true;
       return {};
     }
-    if (parsed_.given_[index]) {
+    if (parsed_.given_[index] && !found->repeatable) {
       return std::unexpected(fmt::format("{} given more than once", found->name));
     }
     std::string_view value;
@@ -139,6 +144,7 @@ class ArgumentParser {
     }
     parsed_.given_[index] = true;
     parsed_.values_[index] = std::string(value);
+    parsed_.all_values_[index].emplace_back(value);
     return {};
   }
 

@@ -20,6 +20,7 @@ struct OptionSyntax {
   std::string_view short_name;   // "-o", or empty
   std::string_view value_name;   // "FILE" for an option that takes a value; empty for a flag
   std::string_view description;  // its line of help
+  bool repeatable = false;       // an option with a value that may be given several times
 };
 
 // How many arguments an operand takes. Only the last operands may be
@@ -46,8 +47,11 @@ class ParsedArguments {
 
   // Whether the option was given.
   [[nodiscard]] bool given(std::string_view option) const;
-  // The value of an option that takes one, when it was given.
+  // The value of an option that takes one, when it was given (the last,
+  // for a repeatable option).
   [[nodiscard]] const std::optional<std::string>& value(std::string_view option) const;
+  // Every value of a repeatable option, in the order given.
+  [[nodiscard]] std::span<const std::string> values(std::string_view option) const;
   // The arguments an operand took, in order: one for an operand of arity
   // one, none or one for an optional one.
   [[nodiscard]] std::span<const std::string> operands(std::string_view name) const;
@@ -64,6 +68,7 @@ class ParsedArguments {
   Syntax syntax_;
   std::vector<bool> given_;
   std::vector<std::optional<std::string>> values_;
+  std::vector<std::vector<std::string>> all_values_;
   std::vector<std::vector<std::string>> operands_;
 };
 
@@ -83,7 +88,7 @@ struct UsageError {
 // gives them: paths need not be text. Options may stand anywhere before
 // "--", after which every argument is an operand. "-" and an argument that
 // starts with "-" and a digit ("-7") are operands too. A flag may be given
-// more than once; an option with a value only once.
+// more than once; an option with a value only once, unless it is repeatable.
 [[nodiscard]] std::expected<std::variant<ParsedArguments, HelpRequest>, UsageError> parse_arguments(
     const Syntax& syntax, std::span<const char* const> arguments);
 

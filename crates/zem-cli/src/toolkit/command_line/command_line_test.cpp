@@ -134,11 +134,11 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
     std::string_view message;
   } cases[] = {
       {{},
-       "missing subcommand: expected inspect, check, compare, extract, diff or template (see "
-       "zem-package --help)"},
-      {{"verify", "p"},
-       "unknown subcommand \"verify\": expected inspect, check, compare, extract, diff or "
-       "template (see zem-package --help)"},
+       "missing subcommand: expected inspect, check, compare, extract, diff, template or verify "
+       "(see zem-package --help)"},
+      {{"validate", "p"},
+       "unknown subcommand \"validate\": expected inspect, check, compare, extract, diff, "
+       "template or verify (see zem-package --help)"},
       {{"--foo"}, "unknown option \"--foo\" (see zem-package --help)"},
       {{"inspect"}, "inspect: missing PACKAGE (see zem-package inspect --help)"},
       {{"inspect", "-x.zpkg"},

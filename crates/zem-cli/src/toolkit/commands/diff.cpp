@@ -9,15 +9,19 @@
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
+#include "record_check/device_check.hpp"
+#include "record_check/record_json.hpp"
 #include "toolkit/tile/record_diff.hpp"
+#include "zem_package/address_owners.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 #include "toolkit/tile/tile_template.hpp"
 
 namespace zem::toolkit {
 namespace {
 
-// Version of the JSON document that `diff --json` writes.
-constexpr int diff_json_format = 1;
+// Version of the JSON document that `diff --json` writes: 2 since its words
+// are explained, and its offsets and words written as everywhere else.
+constexpr int diff_json_format = 2;
 
 struct DiffOptions {
   std::string package;
@@ -38,8 +42,13 @@ constexpr std::array<OperandSyntax, 3> operand_syntax = {{
 }};
 constexpr std::array<std::string_view, 4> help_details = {
     "Compares the record with the tile's template as patched, as the verifier\n"
-    "does, and shows each differing word: its region, offset and address, the\n"
-    "record's and the template's value, and whether the patch table changed it.\n",
+    "does, and explains each differing word: its region, offset and address, the\n"
+    "record's and the expected value and their xor, the word before patching and\n"
+    "the patch that changed it (group.entry), and what the package puts at its\n"
+    "address: the segment, the blob and the offset in its contents (and in the\n"
+    "file, for a blob stored plain), the bindings that cover it. Then the hints\n"
+    "that hold for the record: short, long, byte-swapped, shifted, unpatched,\n"
+    "all-zeros, all-ones, single-bit.\n",
     record_help,
     valid_package_help,
     threads_help,
@@ -57,22 +66,31 @@ Outcome<ExitStatus> run(const DiffOptions& options, unsigned threads) {
                        find_tile_template(package, options.package, tile));
   // The setup is shown before the patching, which may fail on it.
   if (!options.json) fmt::print(stdout, "{}\n", tr::template_setup_line(tile, found.setup));
-  ZEM_ASSIGN_OR_RETURN(const TemplateWords words, stored_and_patched_words(found, options.package));
+  ZEM_ASSIGN_OR_RETURN(const record_check::ExpectedRecord expected,
+                       expected_record_of(found, options.package));
 
-  ZEM_ASSIGN_OR_RETURN(const cli::DeviceRecord record,
-                       read_record(options.record, std::uint64_t{words.patched.size()} * 4));
-  const RecordDiff diff =
-      diff_record(found.setup, words.stored, words.patched, record.bytes, record.size);
+  // The words it holds past the expected ones are shown, as far as they go.
+  ZEM_ASSIGN_OR_RETURN(
+      const cli::DeviceRecord record,
+      read_record(options.record, std::uint64_t{expected.size()} * 4 + record_check::record_slack));
+  record_check::RecordInput input;
+  input.bytes = record.bytes;
+  input.size = record.size;
+  input.longer = record.size > record.bytes.size();
+  const AddressOwners owners(package.model());
+  const record_check::RecordDiff diff =
+      record_check::diff_record(expected, input, {options.max, &owners, nullptr});
   if (options.json) {
     Json document{{"format", diff_json_format},
                   {"package", options.package},
                   {"physicalTile", tile},
                   {"record", options.record},
                   {"setup", setup_json(found.setup)}};
-    document.update(diff_json(diff, options.max));
+    document.update(record_check::record_diff_json(diff, package.model(), options.max));
     fmt::print(stdout, "{}", json_text(document));
   } else {
-    fmt::print(stdout, "{}", diff_text(diff, options.max));
+    fmt::print(stdout, "{}{}\n", record_diff_text(diff, package.model(), options.max),
+               record_diff_summary(diff));
   }
   return diff.matches() ? ExitStatus::success : ExitStatus::negative;
 }

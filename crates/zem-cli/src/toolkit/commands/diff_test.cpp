@@ -27,23 +27,42 @@ TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
   const ProgramRun all = run({"diff", package(), "7", recorded});
   EXPECT_EQ(all.status, tool_negative) << all.err;
   EXPECT_EQ(all.err, "");
-  EXPECT_EQ(all.out, std::string(example_setup_line) +
-                         "word  region     offset  address  actual      expected    patched\n"
-                         "   1  primary       0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
-                         "   3  primary       0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
-                         "   4  primary      0x10  0x4c410  0x00000000  0x000001f4  no\n"
-                         "   7  secondary     0x4  0x4c804  0x00000008  0x0000000d  yes\n"
-                         "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
+  EXPECT_EQ(
+      all.out,
+      std::string(example_setup_line) +
+          "word  region     offset  address  actual      expected    xor         unpatched   "
+          "patch\n"
+          "   1  primary         4  0x4c404  0x000000c8  0x000001c8  0x00000100  0x000000c8  0.1\n"
+          "   3  primary        12  0x4c40c  0x00000190  0x0000018f  0x0000001f  0x00000190  0.2\n"
+          "   4  primary        16  0x4c410  0x00000000  0x000001f4  0x000001f4  0x000001f4  -\n"
+          "   7  secondary       4  0x4c804  0x00000008  0x0000000d  0x00000005  0x00000008  1.0\n"
+          "word 1: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1028; "
+          "bindings1[0] weights, slice 0\n"
+          "word 3: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1036; "
+          "bindings1[0] weights, slice 0\n"
+          "word 4: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1040; "
+          "bindings1[0] weights, slice 0\n"
+          "word 7: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 2052\n"
+          "hint: single-bit: word 1 differs in bit 8 only\n"
+          "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
 
+  // At most --max words are explained; the hints still weigh every word.
   const ProgramRun limited = run({"diff", package(), "7", recorded, "--max", "2"});
   EXPECT_EQ(limited.status, tool_negative);
-  EXPECT_EQ(limited.out, std::string(example_setup_line) +
-                             "word  region   offset  address  actual      expected    patched\n"
-                             "   1  primary     0x4  0x4c404  0x000000c8  0x000001c8  yes\n"
-                             "   3  primary     0xc  0x4c40c  0x00000190  0x0000018f  yes\n"
-                             "... and 2 more differing words\n"
-                             "templateRecordWords=10 recordWords=10 differingWords=4 "
-                             "status=differ\n");
+  EXPECT_EQ(
+      limited.out,
+      std::string(example_setup_line) +
+          "word  region   offset  address  actual      expected    xor         unpatched   "
+          "patch\n"
+          "   1  primary       4  0x4c404  0x000000c8  0x000001c8  0x00000100  0x000000c8  0.1\n"
+          "   3  primary      12  0x4c40c  0x00000190  0x0000018f  0x0000001f  0x00000190  0.2\n"
+          "word 1: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1028; "
+          "bindings1[0] weights, slice 0\n"
+          "word 3: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1036; "
+          "bindings1[0] weights, slice 0\n"
+          "... and 2 more differing words\n"
+          "hint: single-bit: word 1 differs in bit 8 only\n"
+          "templateRecordWords=10 recordWords=10 differingWords=4 status=differ\n");
 }
 
 TEST_F(ZemPackageTest, DiffJson) {
@@ -52,13 +71,17 @@ TEST_F(ZemPackageTest, DiffJson) {
   const ProgramRun result = run({"diff", "--json", package(), "7", record(words)});
   EXPECT_EQ(result.status, tool_negative) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
-  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["format"], 2);
   EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
-  EXPECT_EQ(document["recordBytes"], "40");
-  EXPECT_EQ(document["differences"][0],
-            ToolJson::parse(R"({"word": 7, "region": "secondary", "offset": "0x4",
-                            "address": "0x4c804", "actual": 8, "expected": 13,
-                            "patched": true})"));
+  EXPECT_EQ(document["recordBytes"], 40);
+  EXPECT_EQ(document["differences"][0], ToolJson::parse(R"({
+      "word": 7, "region": "secondary", "offset": 4, "address": "0x4c804",
+      "actual": "0x00000008", "expected": "0x0000000d", "xor": "0x00000005",
+      "unpatched": "0x00000008", "patched": true,
+      "patch": {"group": 1, "entry": 0, "delta": "0x00000005"},
+      "segment": {"index": 0, "start": "0x4c000", "end": "0x4d000"},
+      "blob": {"index": 0, "digest": "2db03c286234", "offset": 2052, "fileOffset": null},
+      "bindings": []})"));
   EXPECT_EQ(document["status"], "differ");
 }
 
@@ -69,6 +92,8 @@ TEST_F(ZemPackageTest, DiffOfARecordOfAnotherLength) {
   EXPECT_EQ(result.status, tool_negative);
   EXPECT_EQ(result.out, std::string(example_setup_line) +
                             "device record length 36 does not match expected length 40\n"
+                            "hint: short: the record is 1 word short; missing: word 9 "
+                            "(0x0000000a)\n"
                             "templateRecordWords=10 recordWords=9 differingWords=0 "
                             "status=differ\n");
 }

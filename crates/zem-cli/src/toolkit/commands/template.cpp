@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 
+#include "record_check/record_diff.hpp"
 #include "template_record/template_setup.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
@@ -81,21 +82,23 @@ Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
 
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,
                        find_tile_template(package, options.package, *tile));
-  ZEM_ASSIGN_OR_RETURN(const TemplateWords words, stored_and_patched_words(found, options.package));
+  ZEM_ASSIGN_OR_RETURN(const record_check::ExpectedRecord expected,
+                       expected_record_of(found, options.package));
   const std::string setup_line = template_record::template_setup_line(*tile, found.setup);
   if (options.output) {
-    ZEM_RETURN_IF_ERROR(write_output(options.output, record_bytes(words.patched)));
-    fmt::print(stderr, "{}\ntemplateRecordWords={}\n", setup_line, words.patched.size());
+    ZEM_RETURN_IF_ERROR(
+        write_output(options.output, record_check::record_bytes(expected.words.words)));
+    fmt::print(stderr, "{}\ntemplateRecordWords={}\n", setup_line, expected.size());
   } else if (options.json) {
     fmt::print(stdout, "{}",
                json_text(Json{{"format", template_json_format},
                               {"package", options.package},
                               {"physicalTile", *tile},
                               {"setup", setup_json(found.setup)},
-                              {"templateRecordWords", words.patched.size()},
-                              {"words", template_words_json(found.setup, words)}}));
+                              {"templateRecordWords", expected.size()},
+                              {"words", template_words_json(expected)}}));
   } else {
-    fmt::print(stdout, "{}\n{}", setup_line, template_words_text(found.setup, words));
+    fmt::print(stdout, "{}\n{}", setup_line, template_words_text(expected));
   }
   return ExitStatus::success;
 }

@@ -3,45 +3,107 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <span>
 
 #include "toolkit/output/hex.hpp"
 #include "toolkit/output/text_table.hpp"
-#include "zem_package/io.hpp"
 
 namespace zem::toolkit {
-namespace tr = template_record;
-
 namespace {
 
-std::string_view status_text(const RecordDiff& diff) { return diff.matches() ? "match" : "differ"; }
+namespace rc = record_check;
+
+std::string patch_cell(const std::optional<rc::WordPatch>& patch) {
+  if (!patch) return "-";
+  return fmt::format("{}.{}", patch->group, patch->patch.entry);
+}
+
+// "segment 0 (0x4c000..0x4d000), blob 0 d9c76fa34978 at offset 1028 (file
+// offset 1460); bindings1[0] weights, slice 0".
+std::string owner_text(const AddressOwner& owner, const PackageModel& model) {
+  std::string text;
+  if (const std::optional<SegmentOwner>& segment = owner.segment) {
+    text = fmt::format("segment {} ({}..{})", segment->segment, hex_address(segment->start),
+                       hex_address(segment->end));
+    if (const std::optional<BlobByte>& data = segment->data) {
+      text += fmt::format(", blob {}", data->blob);
+      if (data->blob < model.blobs.size()) {
+        text += " " + short_digest(model.blobs[data->blob].digest);
+      }
+      text += fmt::format(" at offset {}", data->offset);
+      if (data->file_offset) text += fmt::format(" (file offset {})", *data->file_offset);
+    } else {
+      text += ", zero-filled";
+    }
+  } else {
+    text = "no segment";
+  }
+  for (const SliceOwner& slice : owner.slices) {
+    text += fmt::format("; {}[{}] {}, slice {}", field_name(slice.list), slice.binding,
+                        cell_text(slice.name), slice.slice);
+  }
+  return text;
+}
+
+std::string listed_words(std::span<const rc::RecordWord> words, std::size_t max) {
+  std::string text;
+  for (const rc::RecordWord& word : words.first(std::min(max, words.size()))) {
+    if (!text.empty()) text += ", ";
+    text += fmt::format("word {} ({})", word.index, hex_word(word.value));
+  }
+  if (words.size() > max) text += fmt::format(", and {} more", words.size() - max);
+  return text;
+}
+
+std::string plural(std::size_t count, std::string_view noun) {
+  return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
+}
 
 }  // namespace
 
-RecordDiff diff_record(const tr::TemplateSetup& setup, std::span<const std::uint32_t> unpatched,
-                       std::span<const std::uint32_t> patched, std::span<const std::uint8_t> record,
-                       std::uint64_t record_bytes) {
-  RecordDiff diff;
-  diff.template_words = patched.size();
-  diff.record_bytes = record_bytes;
-  const std::size_t compared = std::min(patched.size(), record.size() / 4);
-  for (std::size_t n = 0; n < compared; ++n) {
-    const std::uint32_t actual = io::load_u32_le(record.subspan(4 * n).first<4>());
-    if (actual == patched[n]) continue;
-    diff.differences.push_back(WordDifference{
-        .index = n,
-        .place = word_place(setup, n),
-        .actual = actual,
-        .expected = patched[n],
-        .patched = n < unpatched.size() && unpatched[n] != patched[n],
-    });
-  }
-  return diff;
+std::string hint_text(const rc::Hint& hint, std::size_t max) {
+  struct Text {
+    std::size_t max;
+    std::string operator()(const rc::hint::Short& h) const {
+      std::string text = fmt::format("the record is {} short", plural(h.words, "word"));
+      if (!h.missing.empty()) text += "; missing: " + listed_words(h.missing, max);
+      return text;
+    }
+    std::string operator()(const rc::hint::Long& h) const {
+      std::string text = fmt::format("the record is {}{} long", h.at_least ? "at least " : "",
+                                     plural(h.words, "word"));
+      if (!h.extra.empty()) text += "; extra: " + listed_words(h.extra, max);
+      return text;
+    }
+    std::string operator()(const rc::hint::ByteSwapped&) const {
+      return "every word is the expected one with its four bytes reversed";
+    }
+    std::string operator()(const rc::hint::Shifted& h) const {
+      const auto by = static_cast<std::size_t>(h.words < 0 ? -h.words : h.words);
+      return fmt::format("the record is the expected one moved {} {}", plural(by, "word"),
+                         h.words < 0 ? "earlier" : "later");
+    }
+    std::string operator()(const rc::hint::Unpatched&) const {
+      return "the record holds the template words as gathered, before patching";
+    }
+    std::string operator()(const rc::hint::AllZeros&) const { return "every word is 0"; }
+    std::string operator()(const rc::hint::AllOnes&) const { return "every word is 0xffffffff"; }
+    std::string operator()(const rc::hint::RecordOfTile& h) const {
+      return fmt::format("the record is the one tile {} expects", h.tile);
+    }
+    std::string operator()(const rc::hint::SingleBit& h) const {
+      return fmt::format("word {} differs in bit {} only", h.word, h.bit);
+    }
+  };
+  return fmt::format("{}: {}", rc::hint_kind(hint), std::visit(Text{max}, hint));
 }
 
-std::string diff_text(const RecordDiff& diff, std::size_t max) {
+std::string record_diff_text(const rc::RecordDiff& diff, const PackageModel& model, std::size_t max,
+                             std::string_view indent) {
   std::string out;
-  const std::size_t shown = std::min(max, diff.differences.size());
-  if (shown > 0) {
+  const std::span<const rc::ExplainedWord> shown =
+      std::span(diff.differences).first(std::min(max, diff.differences.size()));
+  if (!shown.empty()) {
     using Align = TextTable::Align;
     TextTable table({{"word", Align::right},
                      {"region"},
@@ -49,51 +111,47 @@ std::string diff_text(const RecordDiff& diff, std::size_t max) {
                      {"address"},
                      {"actual"},
                      {"expected"},
-                     {"patched"}});
-    for (const WordDifference& d : std::span(diff.differences).first(shown)) {
-      table.add_row({fmt::format("{}", d.index), std::string(region_name(d.place.region)),
-                     hex_address(d.place.offset), hex_address(d.place.address), hex_word(d.actual),
-                     hex_word(d.expected), d.patched ? "yes" : "no"});
+                     {"xor"},
+                     {"unpatched"},
+                     {"patch"}});
+    for (const rc::ExplainedWord& w : shown) {
+      table.add_row({fmt::format("{}", w.index), std::string(rc::region_name(w.place.region)),
+                     fmt::format("{}", w.place.offset), hex_address(w.place.address),
+                     hex_word(w.actual), hex_word(w.expected), hex_word(w.difference()),
+                     hex_word(w.unpatched), patch_cell(w.patch)});
     }
-    out += table.render();
+    out += table.render(indent);
+    for (const rc::ExplainedWord& w : shown) {
+      out += fmt::format("{}word {}: {}\n", indent, w.index, owner_text(w.owner, model));
+    }
   }
-  if (const std::size_t hidden = diff.differences.size() - shown; hidden > 0) {
-    out += fmt::format("... and {} more differing word{}\n", hidden, hidden == 1 ? "" : "s");
+  if (const std::size_t hidden = diff.differing_words - shown.size(); hidden > 0) {
+    out += fmt::format("{}... and {} more differing {}\n", indent, hidden,
+                       hidden == 1 ? "word" : "words");
   }
-  const std::uint64_t expected_bytes = std::uint64_t{diff.template_words} * 4;
-  if (diff.record_bytes != expected_bytes) {
-    out += fmt::format("device record length {} does not match expected length {}\n",
+  const std::uint64_t expected_bytes = std::uint64_t{diff.expected_words} * 4;
+  if (diff.record_bytes_at_least) {
+    out += fmt::format("{}device record holds more than {} bytes, expected length {}\n", indent,
+                       diff.record_bytes, expected_bytes);
+  } else if (diff.record_bytes != expected_bytes) {
+    out += fmt::format("{}device record length {} does not match expected length {}\n", indent,
                        diff.record_bytes, expected_bytes);
   }
-  if (const std::uint64_t tail = diff.record_bytes % 4; tail != 0) {
+  if (const std::uint64_t tail = diff.record_bytes % 4; tail != 0 && !diff.record_bytes_at_least) {
     out += fmt::format(
-        "device record length {} is not a multiple of 4: its last {} byte{} not compared\n",
-        diff.record_bytes, tail, tail == 1 ? " is" : "s are");
+        "{}device record length {} is not a multiple of 4: its last {} not compared\n", indent,
+        diff.record_bytes, tail == 1 ? "1 byte is" : fmt::format("{} bytes are", tail));
   }
-  out += fmt::format("templateRecordWords={} recordWords={} differingWords={} status={}\n",
-                     diff.template_words, diff.record_bytes / 4, diff.differences.size(),
-                     status_text(diff));
+  for (const rc::Hint& hint : diff.hints) {
+    out += fmt::format("{}hint: {}\n", indent, hint_text(hint, max));
+  }
   return out;
 }
 
-Json diff_json(const RecordDiff& diff, std::size_t max) {
-  Json differences = Json::array();
-  for (const WordDifference& d :
-       std::span(diff.differences).first(std::min(max, diff.differences.size()))) {
-    differences.push_back(Json{{"word", d.index},
-                               {"region", region_name(d.place.region)},
-                               {"offset", json_address(d.place.offset)},
-                               {"address", json_address(d.place.address)},
-                               {"actual", d.actual},
-                               {"expected", d.expected},
-                               {"patched", d.patched}});
-  }
-  return Json{{"templateRecordWords", diff.template_words},
-              {"recordBytes", json_u64(diff.record_bytes)},
-              {"recordWords", json_u64(diff.record_bytes / 4)},
-              {"differingWords", diff.differences.size()},
-              {"differences", std::move(differences)},
-              {"status", status_text(diff)}};
+std::string record_diff_summary(const rc::RecordDiff& diff) {
+  return fmt::format("templateRecordWords={} recordWords={} differingWords={} status={}",
+                     diff.expected_words, diff.record_bytes / 4, diff.differing_words,
+                     diff.matches() ? "match" : "differ");
 }
 
 }  // namespace zem::toolkit

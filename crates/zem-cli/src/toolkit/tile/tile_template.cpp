@@ -12,6 +12,9 @@ namespace zem::toolkit {
 namespace {
 
 namespace tr = template_record;
+using record_check::region_name;
+using record_check::word_place;
+using record_check::WordPlace;
 
 // A verifier stage's failure, said of the package and tile it concerns.
 Failure stage_error(std::string_view package_argument, std::uint32_t tile,
@@ -53,43 +56,23 @@ Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
   return found;
 }
 
-Outcome<TemplateWords> stored_and_patched_words(const TileTemplate& tile,
-                                                std::string_view package_argument) {
+Outcome<record_check::ExpectedRecord> expected_record_of(const TileTemplate& tile,
+                                                         std::string_view package_argument) {
   const TileMemory& memory = tile.memory;
-  auto patched = tr::patched_template_words(memory.bytes, memory.load_base, tile.setup);
+  auto patched = tr::patch_template(memory.bytes, memory.load_base, tile.setup);
   if (!patched) {
     return std::unexpected(stage_error(package_argument, memory.physical_tile, patched.error()));
   }
-  // Patching read every template word already, so this cannot fail; checked
-  // all the same rather than assumed.
-  auto stored = tr::template_words(memory.bytes, memory.load_base, tile.setup);
-  if (!stored) {
-    return std::unexpected(stage_error(package_argument, memory.physical_tile, stored.error()));
-  }
-  return TemplateWords{std::move(*stored), std::move(*patched)};
+  return record_check::ExpectedRecord{memory.physical_tile, memory.load_base, tile.setup,
+                                      std::move(*patched)};
 }
 
-WordPlace word_place(const tr::TemplateSetup& setup, std::size_t index) noexcept {
-  WordPlace place;
-  if (index < setup.primary_words) {
-    place.region = Region::primary;
-    place.offset = static_cast<std::uint32_t>(4 * index);
-    place.address = setup.primary + place.offset;
-  } else {
-    place.region = Region::secondary;
-    place.offset = static_cast<std::uint32_t>(4 * (index - setup.primary_words));
-    place.address = setup.secondary + place.offset;
-  }
-  return place;
-}
-
-std::string_view region_name(Region region) noexcept {
-  return region == Region::primary ? "primary" : "secondary";
-}
-
-std::string template_words_text(const tr::TemplateSetup& setup, const TemplateWords& words) {
+std::string template_words_text(const record_check::ExpectedRecord& record) {
+  const tr::TemplateSetup& setup = record.setup;
+  const std::vector<std::uint32_t>& stored = record.words.gathered;
+  const std::vector<std::uint32_t>& patched = record.words.words;
   std::string out;
-  if (!words.patched.empty()) {
+  if (!patched.empty()) {
     using Align = TextTable::Align;
     TextTable table({{"word", Align::right},
                      {"region"},
@@ -98,17 +81,17 @@ std::string template_words_text(const tr::TemplateSetup& setup, const TemplateWo
                      {"stored"},
                      {"expected"},
                      {"patched"}});
-    for (std::size_t n = 0; n < words.patched.size(); ++n) {
+    for (std::size_t n = 0; n < patched.size(); ++n) {
       const WordPlace place = word_place(setup, n);
-      const bool patched = n < words.stored.size() && words.stored[n] != words.patched[n];
+      const bool changed = n < stored.size() && stored[n] != patched[n];
       table.add_row({fmt::format("{}", n), std::string(region_name(place.region)),
                      hex_address(place.offset), hex_address(place.address),
-                     n < words.stored.size() ? hex_word(words.stored[n]) : "-",
-                     hex_word(words.patched[n]), patched ? "yes" : "no"});
+                     n < stored.size() ? hex_word(stored[n]) : "-", hex_word(patched[n]),
+                     changed ? "yes" : "no"});
     }
     out += table.render();
   }
-  return out + fmt::format("templateRecordWords={}\n", words.patched.size());
+  return out + fmt::format("templateRecordWords={}\n", patched.size());
 }
 
 Json setup_json(const tr::TemplateSetup& setup) {
@@ -119,31 +102,23 @@ Json setup_json(const tr::TemplateSetup& setup) {
               {"patchTable", json_address(setup.patch_table)}};
 }
 
-Json template_words_json(const tr::TemplateSetup& setup, const TemplateWords& words) {
+Json template_words_json(const record_check::ExpectedRecord& record) {
+  const tr::TemplateSetup& setup = record.setup;
+  const std::vector<std::uint32_t>& stored_words = record.words.gathered;
+  const std::vector<std::uint32_t>& patched = record.words.words;
   Json list = Json::array();
-  for (std::size_t n = 0; n < words.patched.size(); ++n) {
+  for (std::size_t n = 0; n < patched.size(); ++n) {
     const WordPlace place = word_place(setup, n);
-    const bool stored = n < words.stored.size();
+    const bool has_stored = n < stored_words.size();
     list.push_back(Json{{"word", n},
                         {"region", region_name(place.region)},
                         {"offset", json_address(place.offset)},
                         {"address", json_address(place.address)},
-                        {"stored", stored ? Json(words.stored[n]) : Json()},
-                        {"expected", words.patched[n]},
-                        {"patched", stored && words.stored[n] != words.patched[n]}});
+                        {"stored", has_stored ? Json(stored_words[n]) : Json()},
+                        {"expected", patched[n]},
+                        {"patched", has_stored && stored_words[n] != patched[n]}});
   }
   return list;
-}
-
-std::vector<std::uint8_t> record_bytes(const std::vector<std::uint32_t>& words) {
-  std::vector<std::uint8_t> bytes;
-  bytes.reserve(4 * words.size());
-  for (const std::uint32_t word : words) {
-    for (unsigned shift = 0; shift < 32; shift += 8) {
-      bytes.push_back(static_cast<std::uint8_t>(word >> shift));
-    }
-  }
-  return bytes;
 }
 
 }  // namespace zem::toolkit

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "record_check/expected_record.hpp"
 #include "template_record/template_setup.hpp"
 #include "toolkit/output/json_values.hpp"
 #include "toolkit/tool_error.hpp"
@@ -37,36 +38,16 @@ struct TileSetup {
 [[nodiscard]] Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
                                                               std::string_view package_argument);
 
-// The template words of a tile, as stored in its image and as patched: the
-// words a matching device record holds.
-struct TemplateWords {
-  std::vector<std::uint32_t> stored;
-  std::vector<std::uint32_t> patched;
-};
-[[nodiscard]] Outcome<TemplateWords> stored_and_patched_words(const TileTemplate& tile,
-                                                              std::string_view package_argument);
-
-enum class Region { primary, secondary };
-
-// Where template word `index` was read from.
-struct WordPlace {
-  Region region = Region::primary;
-  std::uint32_t offset = 0;   // byte offset from its region's first word
-  std::uint32_t address = 0;  // tile address
-
-  friend bool operator==(const WordPlace&, const WordPlace&) = default;
-};
-[[nodiscard]] WordPlace word_place(const template_record::TemplateSetup& setup,
-                                   std::size_t index) noexcept;
-
-// "primary" or "secondary".
-[[nodiscard]] std::string_view region_name(Region region) noexcept;
+// The record the tile expects, with its template words as gathered and as
+// patched. A failure of the verifier's stages is said of the package and
+// tile: "<package>: tile 7: index 5 out of range for slice of length 3".
+[[nodiscard]] Outcome<record_check::ExpectedRecord> expected_record_of(
+    const TileTemplate& tile, std::string_view package_argument);
 
 // `template`'s table of the words: index, region, offset, address, the word
 // as stored, as patched (the record's word) and whether the patch table
 // changed it; then "templateRecordWords=10". Every line ends in a newline.
-[[nodiscard]] std::string template_words_text(const template_record::TemplateSetup& setup,
-                                              const TemplateWords& words);
+[[nodiscard]] std::string template_words_text(const record_check::ExpectedRecord& record);
 
 // {"primary": "0x4c400", "primaryWords": 6, "secondary": ..., "secondaryWords": 4,
 //  "patchTable": "0x4cc00"}.
@@ -74,10 +55,6 @@ struct WordPlace {
 
 // [{"word": 0, "region": "primary", "offset": "0x0", "address": "0x4c400",
 //   "stored": 100, "expected": 98, "patched": true}, ...].
-[[nodiscard]] Json template_words_json(const template_record::TemplateSetup& setup,
-                                       const TemplateWords& words);
-
-// The record as a device holds it: each patched word, little-endian.
-[[nodiscard]] std::vector<std::uint8_t> record_bytes(const std::vector<std::uint32_t>& words);
+[[nodiscard]] Json template_words_json(const record_check::ExpectedRecord& record);
 
 }  // namespace zem::toolkit

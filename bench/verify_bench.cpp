@@ -1,0 +1,239 @@
+// Checking a whole device, and many devices, against one package in one run,
+// against the verifier on one tile of the same package.
+//
+//   zem_verify_bench [--tiles N] [--rounds K] [--devices D] [--seed S]
+//                    [--verifier PATH] [--toolkit PATH]
+//
+// For 256 and 1,024 tiles (or N), and for the two layouts of a device where
+// every tile holds a template and expects its own record (tiles with large
+// blobs of their own; tiles that share one program and keep their data in
+// blobs of their own), it generates the package and every tile's record
+// under the system's temporary directory, then alternates K rounds (at least
+// 11) of: the verifier on the middle tile, `zem-package verify` of one
+// device, and `zem-package verify` of D devices (16), every tile matching.
+// Targets: one device at most 2.0 times the verifier's median, D devices at
+// most 1.3 times one device, and the peak memory of verify at most the
+// package file's size plus 64 MiB. Exit status 0 when every target is met, 1
+// when one is missed, 2 on bad arguments, 3 when a run fails.
+
+#include <fmt/format.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "command_options.hpp"
+#include "large_package.hpp"
+#include "machine.hpp"
+#include "package_builder.hpp"
+#include "run_statistics.hpp"
+#include "timed_run.hpp"
+
+namespace {
+
+using namespace zem::bench;
+namespace fs = std::filesystem;
+
+constexpr double device_target = 2.0;
+constexpr double devices_target = 1.3;
+constexpr std::uint64_t memory_allowance = 64ULL << 20U;
+constexpr std::uint64_t min_rounds = 11;
+
+constexpr std::string_view option_names[] = {"tiles", "rounds",   "devices",
+                                             "seed",  "verifier", "toolkit"};
+
+double mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+
+// A fresh directory, removed with everything in it.
+class Workspace {
+ public:
+  Workspace() {
+    std::string pattern = (fs::temp_directory_path() / "zem-verify-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a directory");
+    path_ = pattern;
+  }
+  Workspace(const Workspace&) = delete;
+  Workspace& operator=(const Workspace&) = delete;
+  ~Workspace() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  fs::path path_;
+};
+
+struct Device {
+  std::string package;
+  std::uint32_t template_tile = 0;
+  std::vector<std::string> patterns;  // one per device, `{tile}` for the tile's number
+  std::uint64_t file_bytes = 0;
+};
+
+// The package and the records of `devices` devices, all of them matching;
+// every device's record files are links to the first device's.
+Device generate(const LargePackageOptions& options, std::uint64_t devices,
+                const Workspace& workspace) {
+  const LargePackage large = make_large_package(options);
+  Device device{workspace.file("device.zpkg"), large.template_tile, {}, large.package.size()};
+  zem::testing::write_file(device.package, large.package);
+  for (std::uint64_t d = 0; d < devices; ++d) {
+    const std::string directory = workspace.file(fmt::format("device{}", d));
+    fs::create_directory(directory);
+    for (std::size_t t = 0; t < large.records.size(); ++t) {
+      const std::string path = fmt::format("{}/tile{}.rec", directory, t);
+      if (d == 0) {
+        zem::testing::write_file(path, large.records[t]);
+      } else {
+        fs::create_hard_link(fmt::format("{}/tile{}.rec", workspace.file("device0"), t), path);
+      }
+    }
+    device.patterns.push_back(directory + "/tile{tile}.rec");
+  }
+  return device;
+}
+
+class Bench {
+ public:
+  Bench(Launcher& launcher, std::string verifier, std::string toolkit, const Workspace& workspace)
+      : launcher_(launcher),
+        verifier_(std::move(verifier)),
+        toolkit_(std::move(toolkit)),
+        out_(workspace.file("run.out")),
+        err_(workspace.file("run.err")) {}
+
+  // Times the three runs, alternating, and reports; whether the targets hold.
+  bool measure(const Device& device, std::uint64_t rounds) {
+    const std::string tile = std::to_string(device.template_tile);
+    const std::string record =
+        fmt::format("{}/tile{}.rec", fs::path(device.patterns[0]).parent_path().string(), tile);
+    const std::vector<std::string> one_tile{verifier_, device.package, tile, record};
+    std::vector<std::string> one_device{toolkit_,  "verify",    device.package,
+                                        "--quiet", "--records", device.patterns[0]};
+    std::vector<std::string> all_devices{toolkit_, "verify", device.package, "--quiet"};
+    for (const std::string& pattern : device.patterns) {
+      all_devices.push_back("--records");
+      all_devices.push_back(pattern);
+    }
+    // One untimed round warms the page cache.
+    static_cast<void>(timed(one_tile));
+    static_cast<void>(timed(one_device));
+    static_cast<void>(timed(all_devices));
+    std::vector<double> verifier;
+    std::vector<double> single;
+    std::vector<double> many;
+    long peak_kib = 0;
+    for (std::uint64_t round = 1; round <= rounds; ++round) {
+      verifier.push_back(timed(one_tile).seconds);
+      const TimedRun device_run = timed(one_device);
+      single.push_back(device_run.seconds);
+      const TimedRun devices_run = timed(all_devices);
+      many.push_back(devices_run.seconds);
+      peak_kib = std::max({peak_kib, device_run.peak_rss_kib, devices_run.peak_rss_kib});
+      fmt::print("round {}: verifier {:.1f} ms; verify 1 device {:.1f} ms; {} devices {:.1f} ms\n",
+                 round, verifier.back() * 1e3, single.back() * 1e3, device.patterns.size(),
+                 many.back() * 1e3);
+      std::fflush(stdout);
+    }
+    const Spread a = spread_of(verifier);
+    const Spread b = spread_of(single);
+    const Spread c = spread_of(many);
+    fmt::print("verifier on tile {}: {}\n", tile, spread_text(a));
+    fmt::print("verify of one device: {}\n", spread_text(b));
+    fmt::print("verify of {} devices: {}\n", device.patterns.size(), spread_text(c));
+    bool met = true;
+    const auto target = [&](std::string_view what, double ratio, double bound) {
+      const bool ok = ratio <= bound;
+      met = met && ok;
+      fmt::print("{}: {:.3f} (target at most {:.1f}): {}\n", what, ratio, bound,
+                 ok ? "met" : "MISSED");
+    };
+    target("one device / verifier", b.median / a.median, device_target);
+    target(fmt::format("{} devices / one device", device.patterns.size()), c.median / b.median,
+           devices_target);
+    const std::uint64_t peak = static_cast<std::uint64_t>(peak_kib) * 1024;
+    const std::uint64_t bound = device.file_bytes + memory_allowance;
+    const bool memory_ok = peak <= bound;
+    met = met && memory_ok;
+    fmt::print("peak RSS of verify: {:.1f} MiB (bound: file {:.1f} + 64 MiB = {:.1f} MiB): {}\n",
+               mib(peak), mib(device.file_bytes), mib(bound), memory_ok ? "met" : "MISSED");
+    return met;
+  }
+
+ private:
+  TimedRun timed(const std::vector<std::string>& argv) {
+    const TimedRun run = launcher_.run(argv, out_, err_);
+    if (run.status != 0) {
+      throw std::runtime_error(fmt::format("{} ended with status {}", argv[0], run.status));
+    }
+    return run;
+  }
+
+  Launcher& launcher_;
+  std::string verifier_;
+  std::string toolkit_;
+  std::string out_;
+  std::string err_;
+};
+
+int run(std::span<char* const> arguments) {
+  // First, while this process is still small: see `Launcher`.
+  Launcher launcher;
+  const CommandOptions options = CommandOptions::parse(arguments, option_names);
+  if (!options.positional.empty()) {
+    throw std::invalid_argument("unexpected argument " + options.positional[0]);
+  }
+  const std::uint64_t rounds = options.number("rounds", min_rounds, 1000);
+  if (rounds < min_rounds) {
+    throw std::invalid_argument(fmt::format("--rounds must be at least {}", min_rounds));
+  }
+  const std::uint64_t devices = options.number("devices", 16, 256);
+  if (devices < 2) throw std::invalid_argument("--devices must be at least 2");
+  const std::string verifier = options.text("verifier").value_or(ZEM_VERIFIER_PATH);
+  const std::string toolkit = options.text("toolkit").value_or(ZEM_TOOLKIT_PATH);
+  std::vector<std::uint32_t> sizes{256, 1024};
+  if (options.text("tiles")) {
+    sizes = {static_cast<std::uint32_t>(options.number("tiles", 256, 65536))};
+  }
+
+  fmt::print("machine: {}\nlibraries: {}\nload average before: {}\n", describe_machine(),
+             describe_libraries(), load_average());
+  bool met = true;
+  for (const std::uint32_t tiles : sizes) {
+    for (const TileLayout layout :
+         {TileLayout::own_blobs_every_template, TileLayout::shared_program}) {
+      const Workspace workspace;
+      LargePackageOptions package;
+      package.tiles = tiles;
+      package.layout = layout;
+      package.seed = options.number("seed", 1, UINT64_MAX);
+      fmt::print("\n{} tiles, layout {}\n", tiles, layout_name(layout));
+      const Device device = generate(package, devices, workspace);
+      fmt::print("package: {:.1f} MiB\n", mib(device.file_bytes));
+      Bench bench(launcher, verifier, toolkit, workspace);
+      met = bench.measure(device, rounds) && met;
+    }
+  }
+  fmt::print("\nload average after: {}\n", load_average());
+  return met ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  try {
+    return run({argv + 1, static_cast<std::size_t>(argc > 1 ? argc - 1 : 0)});
+  } catch (const std::invalid_argument& e) {
+    std::fprintf(stderr, "zem_verify_bench: %s\n", e.what());
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zem_verify_bench: %s\n", e.what());
+    return 3;
+  }
+}

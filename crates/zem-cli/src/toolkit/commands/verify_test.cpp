@@ -1,0 +1,218 @@
+// End-to-end tests of `zem-package verify`: a device of several tiles made
+// in code, each status and each hint where it belongs, JSON whose every key
+// holds one type.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <map>
+#include <set>
+
+#include "toolkit_fixture.hpp"
+
+namespace zem::testing {
+namespace {
+
+using Words = std::vector<std::uint32_t>;
+
+// Tiles 7 and 8 load the example's template; tile 10 one whose template
+// regions hold every word plus one (so it expects every word plus one);
+// tile 9 one whose primary region lies far outside its image; tile 3 has no
+// template setup.
+std::vector<std::uint8_t> device_package() {
+  Application model = example_application();
+  const TemplateTile tile = make_template_tile();
+  std::vector<std::uint8_t> raised = tile.image;
+  for (std::size_t offset :
+       {0x400U, 0x404U, 0x408U, 0x40cU, 0x410U, 0x414U, 0x800U, 0x804U, 0x808U, 0x80cU}) {
+    ++raised[offset];  // no word's low byte is 0xff
+  }
+  std::vector<std::uint8_t> broken = tile.image;
+  broken[0x46] = 0x4f;  // primary region at 0x4fc400
+  model.blobs.push_back(make_blob(raised));
+  model.blobs.push_back(make_blob(broken));
+  model.tiles.push_back(TileImage{8, 0, 0, 0, {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0}}});
+  model.tiles.push_back(TileImage{9, 0, 0, 0, {Segment{0x4c000, 0x1000, 3, 0, 0x1000, 0}}});
+  model.tiles.push_back(TileImage{10, 0, 0, 0, {Segment{0x4c000, 0x1000, 2, 0, 0x1000, 0}}});
+  index_blobs(model);
+  return build_package(model, example_options());
+}
+
+Words tile_10_record() {
+  Words words = make_template_tile().record;
+  for (std::uint32_t& w : words) ++w;
+  return words;
+}
+
+// Collects the scalar type of each key over documents: a key that holds a
+// number, a string or a boolean holds the same kind everywhere (null aside,
+// for a value that is absent; a count and a list may share a name).
+class KeyTypes {
+ public:
+  void add(const ToolJson& json) {
+    if (json.is_object()) {
+      for (const auto& [key, value] : json.items()) {
+        if (value.is_primitive() && !value.is_null()) types_[key].insert(value.type_name());
+        add(value);
+      }
+    } else if (json.is_array()) {
+      for (const ToolJson& item : json) add(item);
+    }
+  }
+  [[nodiscard]] std::string mixed() const {
+    std::string keys;
+    for (const auto& [key, types] : types_) {
+      if (types.size() > 1) keys += key + " ";
+    }
+    return keys;
+  }
+
+ private:
+  std::map<std::string, std::set<std::string>> types_;
+};
+
+class VerifyTest : public ZemPackageTest {
+ protected:
+  void SetUp() override { write("device.zpkg", device_package()); }
+};
+
+TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
+  const Words good = make_template_tile().record;
+  Words swapped = good;
+  for (std::uint32_t& w : swapped) w = std::byteswap(w);
+  std::filesystem::create_directory(dir() + "/dev");
+  record(swapped, "dev/tile7.rec");
+  record(good, "dev/tile10.rec");  // tile 7's record where tile 10's should be
+  // tile 8's record is missing, tile 9 fails before its record is read.
+
+  const ProgramRun text = run({"verify", "device.zpkg", "--records", "dev/tile{tile}.rec"});
+  EXPECT_EQ(text.status, tool_negative) << text.err;
+  EXPECT_EQ(text.err, "");
+  EXPECT_TRUE(
+      text.out.starts_with("no template setup: tile 3\ntile 7   differ  10 of 10 words "
+                           "differ\n"))
+      << text.out;
+  for (const char* line :
+       {"    hint: byte-swapped: every word is the expected one with its four bytes reversed\n",
+        "\ntile 8   missing  dev/tile8.rec\n", "\ntile 9   failed  index ",
+        "\ntile 10  differ  10 of 10 words differ\n",
+        "    hint: record-of-tile: the record is the one tile 7 expects\n",
+        "\ntiles 4: 2 differ, 1 missing, 1 failed; 1 tile has no template setup\n"}) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\nin\n" << text.out;
+  }
+
+  // The right records match; a second device is read against the same
+  // package in the same run.
+  std::filesystem::create_directory(dir() + "/good");
+  record(good, "good/tile7.rec");
+  record(good, "good/tile8.rec");
+  record(tile_10_record(), "good/tile10.rec");
+  const ProgramRun two = run({"verify", "device.zpkg", "--tiles", "7-8,10", "--records",
+                              "good/tile{tile}.rec", "--records", "dev/tile{tile}.rec", "--quiet"});
+  EXPECT_EQ(two.status, tool_negative) << two.err;
+  EXPECT_EQ(two.out.find("tile 7   match"), std::string::npos) << two.out;
+  EXPECT_NE(two.out.find("devices 2:\n  good/tile{tile}.rec: tiles 3: 3 match\n"),
+            std::string::npos)
+      << two.out;
+  const ProgramRun all_good =
+      run({"verify", "device.zpkg", "--tiles", "7,8,10", "--records", "good/tile{tile}.rec"});
+  EXPECT_EQ(all_good.status, tool_success) << all_good.out << all_good.err;
+
+  const ProgramRun json = run({"verify", "--json", "device.zpkg", "--records", "dev/tile{tile}.rec",
+                               "--records", "good/tile{tile}.rec"});
+  EXPECT_EQ(json.status, tool_negative);
+  const ToolJson document = ToolJson::parse(json.out);
+  EXPECT_EQ(document["noTemplateSetup"], ToolJson::parse("[3]"));
+  EXPECT_EQ(document["summary"]["devices"], 2);
+  EXPECT_EQ(document["summary"]["missing"], 1);
+  const ToolJson& tile_10 = document["devices"][0]["tiles"][3];
+  EXPECT_EQ(tile_10["physicalTile"], 10);
+  const ToolJson& hints = tile_10["hints"];
+  EXPECT_NE(std::ranges::find(hints, ToolJson::parse(R"({"kind": "record-of-tile", "tile": 7})")),
+            hints.end())
+      << hints.dump();
+  KeyTypes types;
+  types.add(document);
+  EXPECT_EQ(types.mixed(), "");
+}
+
+// Each hint on a record made to have it, in tile 7 of the device.
+TEST_F(VerifyTest, EachHintWhereItHolds) {
+  const Words good = make_template_tile().record;
+  Words late(good.size(), 0);
+  std::copy(good.begin(), good.end() - 1, late.begin() + 1);
+  Words early(good.begin() + 2, good.end());
+  early.insert(early.end(), {0, 0});
+  Words flipped = good;
+  flipped[4] ^= 1U << 9;
+  const Words gathered{100, 200, 300, 400, 500, 600, 7, 8, 9, 10};
+  Words longer = good;
+  longer.push_back(0xabc);
+  const struct {
+    const char* name;
+    Words record;
+    const char* hint;
+  } cases[] = {
+      {"short", Words(good.begin(), good.begin() + 8),
+       R"({"kind": "short", "words": 2, "missing": [{"word": 8, "expected": "0x00000009"},
+                                                    {"word": 9, "expected": "0x0000000a"}]})"},
+      {"long", longer,
+       R"({"kind": "long", "words": 1, "atLeast": false,
+           "extra": [{"word": 10, "actual": "0x00000abc"}]})"},
+      {"late", late, R"({"kind": "shifted", "words": 1})"},
+      {"early", early, R"({"kind": "shifted", "words": -2})"},
+      {"unpatched", gathered, R"({"kind": "unpatched"})"},
+      {"zeros", Words(10, 0), R"({"kind": "all-zeros"})"},
+      {"ones", Words(10, 0xffffffff), R"({"kind": "all-ones"})"},
+      {"one bit", flipped, R"({"kind": "single-bit", "word": 4, "bit": 9})"},
+  };
+  KeyTypes types;
+  for (const auto& c : cases) {
+    record(c.record, "tile.rec");
+    const ProgramRun run =
+        this->run({"verify", "--json", "device.zpkg", "--tiles", "7", "--records", "tile.rec"});
+    EXPECT_EQ(run.status, tool_negative) << c.name << run.err;
+    const ToolJson document = ToolJson::parse(run.out);
+    types.add(document);
+    const ToolJson& hints = document["devices"][0]["tiles"][0]["hints"];
+    EXPECT_NE(std::ranges::find(hints, ToolJson::parse(c.hint)), hints.end())
+        << c.name << ": " << hints.dump();
+  }
+  EXPECT_EQ(types.mixed(), "");
+}
+
+TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
+  const Words good = make_template_tile().record;
+  // A directory is unreadable; standard input names one tile's record.
+  std::filesystem::create_directory(dir() + "/tile7.rec");
+  const ProgramRun unreadable =
+      run({"verify", "device.zpkg", "--tiles", "7", "--records", "tile{tile}.rec"});
+  EXPECT_EQ(unreadable.status, tool_negative);
+  EXPECT_NE(unreadable.out.find("tile 7  unreadable  tile7.rec: Is a directory (os error 21)"),
+            std::string::npos)
+      << unreadable.out;
+  record(good, "stdin.rec");
+  const ProgramRun piped =
+      run_program("/bin/sh",
+                  {"-c", std::string(ZEM_PACKAGE_TOOL_PATH) +
+                             " verify device.zpkg --tiles 7 --records - < stdin.rec"},
+                  RunSettings{dir(), {}, std::nullopt, {}});
+  EXPECT_EQ(piped.status, tool_success) << piped.out << piped.err;
+
+  EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--records", "one.rec"}),
+                          "verify: --records \"one.rec\" has no {tile}: every tile would read the "
+                          "same file (or give --tiles with one tile) (see zem-package verify "
+                          "--help)"));
+  EXPECT_TRUE(failed_with(run({"verify", "device.zpkg"}),
+                          "verify: give at least one --records PATTERN (see zem-package verify "
+                          "--help)"));
+  EXPECT_TRUE(failed_with(
+      run({"verify", "device.zpkg", "--tiles", "5", "--records", "t{tile}"}),
+      "device.zpkg: no tile has physical tile number 5 (the package has tiles 3, 7-10)"));
+  EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--tiles", "9-2", "--records", "t{tile}"}),
+                          "verify: invalid tile list \"9-2\": the range 9-2 runs backwards (see "
+                          "zem-package verify --help)"));
+}
+
+}  // namespace
+}  // namespace zem::testing
