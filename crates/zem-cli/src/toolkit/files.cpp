@@ -60,7 +60,7 @@ Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
 }
 
 Outcome<void> write_output(const std::optional<std::string>& path,
-                           std::span<const std::uint8_t> bytes) {
+                           std::span<const std::uint8_t> bytes, ExistingFile existing) {
   if (!path || path->empty() || *path == "-") {
     if (::isatty(STDOUT_FILENO) == 1) {
       return std::unexpected(
@@ -71,9 +71,11 @@ Outcome<void> write_output(const std::optional<std::string>& path,
     if (std::fflush(stdout) != 0) return std::unexpected(file_os_error(standard_output, errno));
     return write_all(STDOUT_FILENO, bytes, standard_output);
   }
+  const int flags =
+      O_WRONLY | O_CREAT | O_CLOEXEC | (existing == ExistingFile::refuse ? O_EXCL : O_TRUNC);
   int raw = -1;
   do {
-    raw = ::open(path->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    raw = ::open(path->c_str(), flags, 0666);
   } while (raw < 0 && errno == EINTR);
   if (raw < 0) return std::unexpected(file_os_error(*path, errno));
   io::FileDescriptor fd(raw);
