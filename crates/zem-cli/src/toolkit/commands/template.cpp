@@ -22,7 +22,7 @@ namespace zem::toolkit {
 namespace {
 
 // Version of the JSON document that `template --json` writes.
-constexpr int template_json_format = 1;
+constexpr int template_json_format = 2;
 
 struct TemplateOptions {
   std::string package;

@@ -18,9 +18,9 @@ TEST_F(ZemPackageTest, TemplateListsSetupsAndWritesTheRecord) {
   const ProgramRun words = run({"template", good, "7"});
   EXPECT_EQ(words.status, tool_success) << words.err;
   EXPECT_TRUE(words.out.starts_with(std::string(example_setup_line) +
-                                    "word  region     offset  address  stored      expected    "
+                                    "word  region     offset  address  unpatched   expected    "
                                     "patched\n"
-                                    "   0  primary       0x0  0x4c400  0x00000064  0x00000062  "
+                                    "   0  primary         0  0x4c400  0x00000064  0x00000062  "
                                     "yes\n"))
       << words.out;
   EXPECT_TRUE(words.out.ends_with("templateRecordWords=10\n")) << words.out;

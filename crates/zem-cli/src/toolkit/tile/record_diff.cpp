@@ -31,7 +31,9 @@ std::string owner_text(const AddressOwner& owner, const PackageModel& model) {
         text += fmt::format(" {}", short_digest(model.blobs[data->blob].digest));
       }
       text += fmt::format(" at offset {}", data->offset);
-      if (data->file_offset) text += fmt::format(" (file offset {})", *data->file_offset);
+      if (data->file_offset) {
+        text += fmt::format(" (file offset {})", hex_address(*data->file_offset));
+      }
     } else {
       text += ", zero-filled";
     }
