@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include "toolkit/pages/html_text.hpp"
+#include "toolkit/pages/tile_view.hpp"
 
 namespace zem::toolkit::pages {
 namespace {
@@ -47,7 +48,7 @@ constexpr std::string_view definitions =
     R"(<svg width="0" height="0" style="position:absolute" aria-hidden="true"><defs>)"
     R"svg(<pattern id="hatch" width="6" height="6" patternUnits="userSpaceOnUse" patternTransform="rotate(45)">)svg"
     R"(<rect width="6" height="6" fill="#fff" fill-opacity=".6"/>)"
-    R"(<line x1="0" y1="0" x2="0" y2="6" stroke="#333" stroke-width="2"/></pattern></defs></svg>)";
+    R"(<line x1="0" y1="0" x2="0" y2="6" stroke="#333" stroke-width="2"/></pattern>)";
 
 }  // namespace
 
@@ -56,7 +57,7 @@ std::string page_document(std::string_view title, std::string_view body) {
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width\"><title>{}</title><style>{}</style>"
       "</head><body>{}{}</body></html>\n",
-      html_escape(title), style, definitions, body);
+      html_escape(title), style, std::string(definitions) + axis_group() + "</defs></svg>", body);
 }
 
 }  // namespace zem::toolkit::pages

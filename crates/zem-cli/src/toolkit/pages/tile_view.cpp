@@ -70,22 +70,6 @@ void draw_regions(std::string& svg, const TemplateMarks& marks) {
   }
 }
 
-// Ticks every `tick_step` from the base, and one at the end.
-void draw_axis(std::string& svg) {
-  svg += fmt::format(R"(<line class="axis" x1="0" y1="{0}" x2="{1}" y2="{0}"/>)", axis_y, width);
-  std::vector<std::uint64_t> ticks;
-  for (std::uint64_t a = tile_memory_base; a < tile_memory_end; a += tick_step) ticks.push_back(a);
-  ticks.push_back(tile_memory_end);
-  for (const std::uint64_t at : ticks) {
-    const char* anchor = at == tile_memory_base  ? "start"
-                         : at == tile_memory_end ? "end"
-                                                 : "middle";
-    svg += fmt::format(
-        R"(<line class="axis" x1="{0:.1f}" y1="{1}" x2="{0:.1f}" y2="{2}"/><text class="tick" x="{0:.1f}" y="{3}" text-anchor="{4}">{5}</text>)",
-        x_of(at), axis_y, axis_y + 4, axis_y + 14, anchor, hex_address(at));
-  }
-}
-
 // The slice's range in tile memory; a valid package keeps it inside.
 struct SliceSpan {
   const SliceRef* ref;
@@ -201,6 +185,25 @@ std::string legend(const TileImage& tile, const PackageModel& model, bool with_m
 
 }  // namespace
 
+// The address axis that every tile view shares: ticks every `tick_step` from the base, and one at
+// the end.
+std::string axis_group() {
+  std::string svg = R"(<g id="tile-axis">)";
+  svg += fmt::format(R"(<line class="axis" x1="0" y1="{0}" x2="{1}" y2="{0}"/>)", axis_y, width);
+  std::vector<std::uint64_t> ticks;
+  for (std::uint64_t a = tile_memory_base; a < tile_memory_end; a += tick_step) ticks.push_back(a);
+  ticks.push_back(tile_memory_end);
+  for (const std::uint64_t at : ticks) {
+    const char* anchor = at == tile_memory_base  ? "start"
+                         : at == tile_memory_end ? "end"
+                                                 : "middle";
+    svg += fmt::format(
+        R"(<line class="axis" x1="{0:.1f}" y1="{1}" x2="{0:.1f}" y2="{2}"/><text class="tick" x="{0:.1f}" y="{3}" text-anchor="{4}">{5}</text>)",
+        x_of(at), axis_y, axis_y + 4, axis_y + 14, anchor, hex_address(at));
+  }
+  return svg + "</g>";
+}
+
 std::string tile_view(const TileViewInput& input) {
   const PackageModel& model = *input.model;
   const TileImage& tile = model.tiles[input.tile];
@@ -246,7 +249,8 @@ std::string tile_view(const TileViewInput& input) {
                  title);
     if (data_end < end) {
       svg += block(data_end, end, bar_top, bar_height,
-                   fmt::format(R"(class="zero" data-segment="{}")", i), title);
+                   fmt::format(R"(class="zero" data-segment="{}")", i),
+                   fmt::format("segment {} zero-filled {}", i, range_text(data_end, end)));
     }
   }
   if (input.marks) draw_regions(svg, *input.marks);
@@ -257,7 +261,7 @@ std::string tile_view(const TileViewInput& input) {
         word.index, x, bar_top + bar_height + 2, hex_address(word.place.address),
         hex_word(word.actual), hex_word(word.expected));
   }
-  draw_axis(svg);
+  svg += R"(<use href="#tile-axis"/>)";
   std::size_t lanes = 0;
   const std::size_t unplaced = draw_brackets(svg, spans, lanes);
   const double height = bracket_top + lane_height * static_cast<double>(lanes) + 4;

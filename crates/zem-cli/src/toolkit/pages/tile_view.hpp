@@ -43,4 +43,8 @@ struct TileViewInput {
 // and slices.
 [[nodiscard]] std::string tile_view(const TileViewInput& input);
 
+// The SVG group of the address axis, which the page that holds tile views
+// defines once (id "tile-axis") and every view uses.
+[[nodiscard]] std::string axis_group();
+
 }  // namespace zem::toolkit::pages
