@@ -134,7 +134,7 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
     std::string_view message;
   } cases[] = {
       {{},
-       "missing subcommand: expected inspect, check, compare, extract, diff, template or verify "
+       "missing subcommand: expected inspect, check, compare, extract, diff, template, verify or map "
        "(see zem-package --help)"},
       {{"validate", "p"},
        "unknown subcommand \"validate\": expected inspect, check, compare, extract, diff, "
