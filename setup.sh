@@ -89,15 +89,17 @@ run_fuzzers() {
     -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=OFF
   build-fuzz/fuzz/zem-make-fuzz-seeds build-fuzz/seeds
   mkdir -p build-fuzz/findings
-  for target in package_reader read_agreement template_record; do
-    # The agreement of the reads takes package files, as the reader does.
-    local inputs=$target
-    [[ $target == read_agreement ]] && inputs=package_reader
+  for target in package_reader read_agreement template_record record_explanation; do
+    # The agreement of the reads takes package files, as the reader does;
+    # the explanation starts from the template's regressions.
+    local inputs=$target regressions=$target
+    [[ $target == read_agreement ]] && inputs=package_reader regressions=package_reader
+    [[ $target == record_explanation ]] && regressions=template_record
     mkdir -p "build-fuzz/corpus/$target"
     echo "setup: fuzzing $target for $seconds s"
     "build-fuzz/fuzz/${target}_fuzz" -max_total_time="$seconds" -max_len=16384 \
       -print_final_stats=1 -artifact_prefix="build-fuzz/findings/$target-" \
-      "build-fuzz/corpus/$target" "build-fuzz/seeds/$inputs" "fuzz/regressions/$inputs" \
+      "build-fuzz/corpus/$target" "build-fuzz/seeds/$inputs" "fuzz/regressions/$regressions" \
       2>&1 | grep -E '^(Done|stat::number_of_executed_units|==|SUMMARY|artifact)' || true
     if compgen -G "build-fuzz/findings/$target-*" > /dev/null; then
       echo "setup: $target found inputs that fail: build-fuzz/findings/" >&2

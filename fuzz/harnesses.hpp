@@ -19,4 +19,10 @@ void read_agreement(std::span<const std::uint8_t> bytes);
 // go), and the tile image in the rest.
 void template_record(std::span<const std::uint8_t> bytes);
 
+// Runs a device record's explanation on `bytes`: a 4-byte load base, a
+// 2-byte record length and that many record bytes, then segments and binding
+// slices of any shape, and the tile image in the rest. Every differing word
+// is given its owner and every hint is weighed.
+void record_explanation(std::span<const std::uint8_t> bytes);
+
 }  // namespace zem::fuzz

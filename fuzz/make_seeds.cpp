@@ -1,17 +1,20 @@
 // Writes seed corpora for the fuzz targets from the test package builder:
 //
-//   zem-make-fuzz-seeds DIRECTORY   writes DIRECTORY/package_reader/* and
-//                                   DIRECTORY/template_record/*
+//   zem-make-fuzz-seeds DIRECTORY   writes DIRECTORY/package_reader/*,
+//                                   DIRECTORY/template_record/* and
+//                                   DIRECTORY/record_explanation/*
 //   zem-make-fuzz-seeds --regressions DIRECTORY
 //                                   writes the hostile inputs that once found
 //                                   faults, for the committed regression corpus
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "package_builder.hpp"
@@ -61,6 +64,49 @@ void write_template_seeds(const std::filesystem::path& directory) {
   const t::TemplateTile tile = t::make_template_tile();
   const std::vector<std::uint8_t> record = t::words_to_bytes(tile.record);
   t::write_file(directory / "template_tile", template_input(tile.load_base, record, tile.image));
+}
+
+// Appends `value`'s `size` low bytes, least significant first.
+void put(std::vector<std::uint8_t>& input, std::uint64_t value, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i)
+    input.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+// The template tile's image in one segment with two binding slices over its
+// regions, and records that differ in ways that have hints.
+void write_explanation_seeds(const std::filesystem::path& directory) {
+  std::filesystem::create_directories(directory);
+  const t::TemplateTile tile = t::make_template_tile();
+  std::vector<std::uint32_t> swapped = tile.record;
+  for (std::uint32_t& word : swapped) word = std::byteswap(word);
+  std::vector<std::uint32_t> flipped = tile.record;
+  flipped[3] ^= 1U << 5;
+  const std::pair<const char*, std::vector<std::uint32_t>> records[] = {
+      {"byte_swapped", swapped}, {"single_bit", flipped}, {"short", {1, 2, 3}}};
+  for (const auto& [name, words] : records) {
+    std::vector<std::uint8_t> input;
+    put(input, tile.load_base, 4);
+    const std::vector<std::uint8_t> record = t::words_to_bytes(words);
+    put(input, record.size(), 2);
+    input.insert(input.end(), record.begin(), record.end());
+    put(input, 1, 1);  // one segment: address, memory size, blob, offset, data size
+    for (const auto& [value, size] : {std::pair<std::uint64_t, std::size_t>{tile.load_base, 4},
+                                      {tile.image.size(), 2},
+                                      {0, 1},
+                                      {0, 2},
+                                      {tile.image.size() - 0x100, 2}}) {
+      put(input, value, size);
+    }
+    put(input, 2, 1);  // two slices: this tile?, address, offset, length
+    for (const std::uint32_t address : {tile.load_base + 0x400, tile.load_base + 0x800}) {
+      for (const auto& [value, size] :
+           {std::pair<std::uint64_t, std::size_t>{0, 1}, {address, 4}, {0, 2}, {8, 8}}) {
+        put(input, value, size);
+      }
+    }
+    input.insert(input.end(), tile.image.begin(), tile.image.end());
+    t::write_file(directory / name, input);
+  }
 }
 
 // Inputs that found faults: each made a small file cost far more memory or
@@ -115,6 +161,7 @@ int main(int argc, char** argv) {
     }
     write_package_seeds(directory / "package_reader");
     write_template_seeds(directory / "template_record");
+    write_explanation_seeds(directory / "record_explanation");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zem-make-fuzz-seeds: %s\n", e.what());
     return 1;

@@ -39,5 +39,10 @@ TEST(FuzzRegressionTest, TemplateRecord) {
   EXPECT_GT(replay("template_record", template_record), 0U);
 }
 
+// The explanation takes the template inputs, and more after them.
+TEST(FuzzRegressionTest, RecordExplanation) {
+  EXPECT_GT(replay("template_record", record_explanation), 0U);
+}
+
 }  // namespace
 }  // namespace zem::fuzz

@@ -122,9 +122,9 @@ std::vector<std::uint32_t> DeviceCheck::verified_tiles() const {
   return tiles;
 }
 
-const ExpectedRecord* DeviceCheck::expected(std::uint32_t physical_tile) const {
+const cli::Outcome<ExpectedRecord>* DeviceCheck::expected(std::uint32_t physical_tile) const {
   const auto tile = std::ranges::find(tiles_, physical_tile, &Tile::physical_tile);
-  return tile != tiles_.end() && tile->expected ? &*tile->expected : nullptr;
+  return tile != tiles_.end() ? &tile->expected : nullptr;
 }
 
 std::vector<TileVerdict> DeviceCheck::verify(const RecordSource& records, std::size_t max,

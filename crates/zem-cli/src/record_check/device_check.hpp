@@ -64,9 +64,10 @@ class DeviceCheck {
   [[nodiscard]] std::span<const std::uint32_t> tiles_without_setup() const noexcept {
     return without_setup_;
   }
-  // The record tile `physical_tile` expects, when it is verified and its
-  // template could be patched.
-  [[nodiscard]] const ExpectedRecord* expected(std::uint32_t physical_tile) const;
+  // The record tile `physical_tile` expects, or the verifier's text when its
+  // template cannot be gathered or patched; null when the tile is not
+  // verified.
+  [[nodiscard]] const cli::Outcome<ExpectedRecord>* expected(std::uint32_t physical_tile) const;
 
   // Compares each verified tile's record, as `records` reads it, with the
   // record the tile expects, on `threads` threads; at most `max` differing

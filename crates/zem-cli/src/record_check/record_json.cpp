@@ -9,6 +9,14 @@ namespace zem::record_check {
 namespace {
 
 Json address(std::uint64_t value) { return fmt::format("0x{:x}", value); }
+// A 64-bit quantity of the model, as a decimal string: JSON readers that
+// hold numbers as doubles lose precision past 2^53.
+Json decimal(std::uint64_t value) { return fmt::format("{}", value); }
+
+// 1, 2 or 3: which of the binding lists, as every document numbers them.
+int binding_list_number(PackageField list) {
+  return list == PackageField::bindings1 ? 1 : list == PackageField::bindings2 ? 2 : 3;
+}
 
 std::string short_digest(const Digest& digest) {
   std::string text;
@@ -63,20 +71,20 @@ Json explained_word_json(const ExplainedWord& word, const PackageModel& model) {
                   {"digest", data->blob < model.blobs.size()
                                  ? Json(short_digest(model.blobs[data->blob].digest))
                                  : Json()},
-                  {"offset", data->offset},
-                  {"fileOffset", data->file_offset ? Json(*data->file_offset) : Json()}};
+                  {"offset", decimal(data->offset)},
+                  {"fileOffset", data->file_offset ? address(*data->file_offset) : Json()}};
     }
   }
   Json bindings = Json::array();
   for (const SliceOwner& slice : word.owner.slices) {
     bindings.push_back(Json{{"name", slice.name},
-                            {"list", field_name(slice.list)},
+                            {"list", binding_list_number(slice.list)},
                             {"binding", slice.binding},
                             {"slice", slice.slice}});
   }
   return Json{{"word", word.index},
               {"region", region_name(word.place.region)},
-              {"offset", word.place.offset},
+              {"regionOffset", word.place.offset},
               {"address", address(word.place.address)},
               {"actual", json_word(word.actual)},
               {"expected", json_word(word.expected)},

@@ -27,31 +27,6 @@ constexpr std::string_view standard_output = "standard output";
   return {};
 }
 
-// Opens `path` for writing with `flags` added, retrying interrupted opens.
-[[nodiscard]] Outcome<io::FileDescriptor> open_output(const std::string& path, int flags) {
-  int raw = -1;
-  do {
-    raw = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0666);
-  } while (raw < 0 && errno == EINTR);
-  if (raw < 0) {
-    if (errno == EEXIST) {
-      return std::unexpected(file_error(path, "file exists; --force writes over it"));
-    }
-    return std::unexpected(file_os_error(path, errno));
-  }
-  return io::FileDescriptor(raw);
-}
-
-// Writes `bytes` to the file `fd` holds open at `path` and closes it.
-[[nodiscard]] Outcome<void> write_and_close(io::FileDescriptor fd,
-                                            std::span<const std::uint8_t> bytes,
-                                            const std::string& path) {
-  if (auto written = write_all(fd.get(), bytes, path); !written) return written;
-  // close() is where some file systems report a failed write.
-  if (::close(fd.release()) != 0) return std::unexpected(file_os_error(path, errno));
-  return {};
-}
-
 }  // namespace
 
 Outcome<io::RegularFile> open_input(const std::string& path) {
@@ -85,7 +60,7 @@ Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
 }
 
 Outcome<void> write_output(const std::optional<std::string>& path,
-                           std::span<const std::uint8_t> bytes) {
+                           std::span<const std::uint8_t> bytes, ExistingFile existing) {
   if (!path || path->empty() || *path == "-") {
     if (::isatty(STDOUT_FILENO) == 1) {
       return std::unexpected(
@@ -96,18 +71,33 @@ Outcome<void> write_output(const std::optional<std::string>& path,
     if (std::fflush(stdout) != 0) return std::unexpected(file_os_error(standard_output, errno));
     return write_all(STDOUT_FILENO, bytes, standard_output);
   }
-  ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, open_output(*path, O_TRUNC));
-  return write_and_close(std::move(fd), bytes, *path);
+  const int flags =
+      O_WRONLY | O_CREAT | O_CLOEXEC | (existing == ExistingFile::refuse ? O_EXCL : O_TRUNC);
+  int raw = -1;
+  do {
+    raw = ::open(path->c_str(), flags, 0666);
+  } while (raw < 0 && errno == EINTR);
+  if (raw < 0) {
+    if (errno == EEXIST && existing == ExistingFile::refuse) {
+      return std::unexpected(file_error(*path, "exists; give --force to overwrite it"));
+    }
+    return std::unexpected(file_os_error(*path, errno));
+  }
+  io::FileDescriptor fd(raw);
+  if (auto written = write_all(fd.get(), bytes, *path); !written) return written;
+  // close() is where some file systems report a failed write.
+  if (::close(fd.release()) != 0) return std::unexpected(file_os_error(*path, errno));
+  return {};
 }
 
 Outcome<void> write_text_file(const std::string& path, std::string_view text, bool force) {
   const std::span bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
   if (path == "-") {
+    // Text may go to a terminal, unlike write_output's binary data.
     if (std::fflush(stdout) != 0) return std::unexpected(file_os_error(standard_output, errno));
     return write_all(STDOUT_FILENO, bytes, standard_output);
   }
-  ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, open_output(path, force ? O_TRUNC : O_EXCL));
-  return write_and_close(std::move(fd), bytes, path);
+  return write_output(path, bytes, force ? ExistingFile::replace : ExistingFile::refuse);
 }
 
 }  // namespace zem::toolkit

@@ -26,11 +26,17 @@ namespace zem::toolkit {
 [[nodiscard]] Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
                                                const std::string& input);
 
-// Writes `bytes` to the file at `path`, created or truncated, or to standard
-// output when `path` is empty or "-". Binary data is not written to a
-// terminal: that would garble it and the terminal, and is never what was meant.
+// What writing a file does to a file already at its path.
+enum class ExistingFile : std::uint8_t { replace, refuse };
+
+// Writes `bytes` to the file at `path`, created or truncated (or, with
+// ExistingFile::refuse, created only: an existing file is left as it is and
+// the write fails), or to standard output when `path` is empty or "-".
+// Binary data is not written to a terminal: that would garble it and the
+// terminal, and is never what was meant.
 [[nodiscard]] Outcome<void> write_output(const std::optional<std::string>& path,
-                                         std::span<const std::uint8_t> bytes);
+                                         std::span<const std::uint8_t> bytes,
+                                         ExistingFile existing = ExistingFile::replace);
 
 // Writes the text `text` (a page) to standard output when `path` is "-", a
 // terminal included, or else to the file at `path`: a new one, or one that

@@ -166,7 +166,7 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
       {{"extract", "p", "7", "-o", "a", "-o", "b"},
        "extract: --output given more than once (see zem-package extract --help)"},
       {{"template", "p", "-o", "r"},
-       "template: --output needs a TILE (see zem-package template --help)"},
+       "template: --output needs a TILE, or --all (see zem-package template --help)"},
       {{"template", "p", "7", "-o", "r", "--json"},
        "template: --output writes no JSON; give one of them (see zem-package template --help)"},
       {{"diff", "p", "7"}, "diff: missing RECORD (see zem-package diff --help)"},

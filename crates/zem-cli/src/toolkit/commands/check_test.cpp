@@ -56,13 +56,13 @@ TEST_F(ZemPackageTest, CheckSeveralPackagesFromFilesAndAPipe) {
   const ProgramRun json = run({"check", "--json", package(), bad});
   EXPECT_EQ(json.status, tool_negative);
   const ToolJson document = ToolJson::parse(json.out);
-  EXPECT_EQ(document["format"], 1);
+  EXPECT_EQ(document["format"], 2);
   EXPECT_EQ(document["valid"], false);
   EXPECT_EQ(document["packages"][0]["valid"], true);
   EXPECT_EQ(document["packages"][1]["checks"]["validation"], "failed");
   EXPECT_EQ(document["packages"][1]["error"]["element"], "deviceConfigWrites[1]");
   EXPECT_EQ(document["packages"][1]["error"]["details"][0],
-            ToolJson::parse(R"({"name": "address", "value": "0x106"})"));
+            ToolJson::parse(R"({"name": "address", "address": "0x106"})"));
 }
 
 TEST_P(CheckDamagedTest, CheckReportsTheFailingStage) {

@@ -75,12 +75,12 @@ TEST_F(ZemPackageTest, DiffJson) {
   EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
   EXPECT_EQ(document["recordBytes"], 40);
   EXPECT_EQ(document["differences"][0], ToolJson::parse(R"({
-      "word": 7, "region": "secondary", "offset": 4, "address": "0x4c804",
+      "word": 7, "region": "secondary", "regionOffset": 4, "address": "0x4c804",
       "actual": "0x00000008", "expected": "0x0000000d", "xor": "0x00000005",
       "unpatched": "0x00000008", "patched": true,
       "patch": {"group": 1, "entry": 0, "delta": "0x00000005"},
       "segment": {"index": 0, "start": "0x4c000", "end": "0x4d000"},
-      "blob": {"index": 0, "digest": "2db03c286234", "offset": 2052, "fileOffset": null},
+      "blob": {"index": 0, "digest": "2db03c286234", "offset": "2052", "fileOffset": null},
       "bindings": []})"));
   EXPECT_EQ(document["status"], "differ");
 }

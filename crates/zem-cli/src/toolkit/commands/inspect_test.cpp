@@ -36,7 +36,7 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
   ASSERT_EQ(result.status, tool_success) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
   EXPECT_EQ(ToolJson::parse(document.dump()), document);
-  EXPECT_EQ(document["format"], 2);
+  EXPECT_EQ(document["format"], 3);
   EXPECT_EQ(document["package"], "package.zpkg");
   EXPECT_EQ(document["valid"], true);
   EXPECT_EQ(document["compiler"], example_model().compiler);
@@ -58,7 +58,7 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
       const zem::Segment& segment = tile.segments[s];
       EXPECT_EQ(shown["segments"][s]["address"], fmt::format("0x{:x}", segment.address));
       EXPECT_EQ(shown["segments"][s]["memorySize"], segment.memory_size);
-      EXPECT_EQ(shown["segments"][s]["blob"], segment.blob);
+      EXPECT_EQ(shown["segments"][s]["blob"], std::to_string(segment.blob));
       EXPECT_EQ(shown["segments"][s]["blobOffset"], std::to_string(segment.blob_offset));
       EXPECT_EQ(shown["segments"][s]["dataSize"], segment.data_size);
     }

@@ -65,7 +65,7 @@ TEST_F(ZemPackageTest, MapOutputFileRules) {
 
   // An existing file is kept unless --force.
   EXPECT_TRUE(failed_with(run({"map", good, "7", "-o", "device.html"}),
-                          "device.html: file exists; --force writes over it"));
+                          "device.html: exists; give --force to overwrite it"));
   EXPECT_EQ(read("device.html"), page);
   const ProgramRun forced = run({"map", good, "7", "-o", "device.html", "--force"});
   EXPECT_EQ(forced.status, tool_success) << forced.err;

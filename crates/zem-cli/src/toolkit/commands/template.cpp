@@ -1,17 +1,20 @@
 // `template`: the template setups of a valid package, or the record a tile
-// expects of a device.
+// expects of a device, or those of every tile at once.
 
 #include <fmt/format.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 
+#include "record_check/device_check.hpp"
 #include "record_check/record_diff.hpp"
 #include "template_record/template_setup.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
+#include "toolkit/tile/record_pattern.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 #include "toolkit/tile/tile_template.hpp"
 
@@ -19,17 +22,23 @@ namespace zem::toolkit {
 namespace {
 
 // Version of the JSON document that `template --json` writes.
-constexpr int template_json_format = 1;
+constexpr int template_json_format = 2;
 
 struct TemplateOptions {
   std::string package;
-  std::optional<std::string> tile;    // every tile's setup when unset
-  std::optional<std::string> output;  // the record's bytes, for a tile; "-" is standard output
+  std::optional<std::string> tile;  // every tile's setup when unset
+  // The record's bytes, for a tile ("-" is standard output); with --all a
+  // pattern in which {tile} stands for the tile number.
+  std::optional<std::string> output;
   bool json = false;
+  bool all = false;
+  bool force = false;
 };
 
-constexpr std::array<OptionSyntax, 2> option_syntax = {{
+constexpr std::array<OptionSyntax, 4> option_syntax = {{
     {"--output", "-o", "FILE", "Write the tile's record to FILE (- standard output)"},
+    {"--all", "", "", "Write every tile's record, to the -o PATTERN of {tile}"},
+    {"--force", "", "", "With --all, overwrite records that exist"},
     {"--json", "", "", "Write one JSON document instead of lines"},
 }};
 constexpr std::array<OperandSyntax, 2> operand_syntax = {{
@@ -39,15 +48,19 @@ constexpr std::array<OperandSyntax, 2> operand_syntax = {{
 constexpr std::array<std::string_view, 4> help_details = {
     "Without a TILE, lists the tiles that hold a template setup; with one, shows\n"
     "its setup and template words, stored and patched. --output writes the\n"
-    "RECORD that a matching device produces, for a test bench or cmp(1).\n",
+    "RECORD that a matching device produces, for a test bench or cmp(1).\n"
+    "--all -o PATTERN writes the record of every tile with a template setup, to\n"
+    "PATTERN with {tile} standing for the tile number (dump/tile{tile}.rec);\n"
+    "nothing is written when a tile's template cannot be patched, or, without\n"
+    "--force, when one of the files exists.\n",
     record_help,
     valid_package_help,
     threads_help,
 };
 constexpr std::string_view exit_statuses =
-    "Exit status: 0 the setups, the words or the record were written; 2 any\n"
-    "failure (bad usage, a file that cannot be read or written, an invalid\n"
-    "package, an unknown tile, no template setup in the tile).\n";
+    "Exit status: 0 the setups, the words or the records were written; 2 any\n"
+    "failure (bad usage, a file that cannot be read or written or exists, an\n"
+    "invalid package, an unknown tile, no template setup in the tile).\n";
 
 // Every tile's setup, one line each, or as JSON.
 Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPackage& package) {
@@ -73,7 +86,51 @@ Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPac
   return ExitStatus::success;
 }
 
+// Every tile's expected record, to the files of the output pattern: all
+// worked out, and every path looked at, before the first is written, so that
+// a failure leaves no half-primed bench behind.
+Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const CheckedPackage& package,
+                                      unsigned threads) {
+  ZEM_ASSIGN_OR_RETURN(const record_check::DeviceCheck check,
+                       record_check::DeviceCheck::prepare(package, {}, threads));
+  struct Written {
+    std::uint32_t tile;
+    std::string path;
+    const record_check::ExpectedRecord* record;
+  };
+  std::vector<Written> records;
+  for (const std::uint32_t tile : check.verified_tiles()) {
+    const cli::Outcome<record_check::ExpectedRecord>& expected = *check.expected(tile);
+    if (!expected) {
+      return std::unexpected(Failure{fmt::format("{}: tile {}: {}", package_name(options.package),
+                                                 tile, expected.error().message)});
+    }
+    std::string path = record_path(*options.output, tile);
+    ZEM_RETURN_IF_ERROR(refuse_overwriting(path, options.package));
+    if (!options.force &&
+        std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {
+      return std::unexpected(file_error(path, "exists; give --force to overwrite it"));
+    }
+    records.push_back({tile, std::move(path), &*expected});
+  }
+  const ExistingFile existing = options.force ? ExistingFile::replace : ExistingFile::refuse;
+  for (const Written& w : records) {
+    ZEM_RETURN_IF_ERROR(
+        write_output(w.path, record_check::record_bytes(w.record->words.words), existing));
+    fmt::print(stdout, "tile {} {} templateRecordWords={}\n", w.tile, display_path(w.path),
+               w.record->size());
+  }
+  fmt::print(stdout, "records={} tilesWithoutTemplateSetup={}\n", records.size(),
+             check.tiles_without_setup().size());
+  return ExitStatus::success;
+}
+
 Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
+  if (options.all) {
+    ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
+                         read_valid_package(options.package, threads));
+    return write_all_records(options, package, threads);
+  }
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
@@ -104,10 +161,23 @@ Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
-  TemplateOptions options{arguments.operand("PACKAGE"), arguments.optional_operand("TILE"),
-                          std::nullopt, arguments.given("--json")};
+  TemplateOptions options{
+      arguments.operand("PACKAGE"), arguments.optional_operand("TILE"), std::nullopt,
+      arguments.given("--json"),    arguments.given("--all"),           arguments.given("--force")};
   ZEM_ASSIGN_OR_RETURN(options.output, output_file_value(arguments, "--output"));
-  if (options.output && !options.tile) return std::unexpected(Failure{"--output needs a TILE"});
+  if (options.all) {
+    if (options.tile) return std::unexpected(Failure{"--all and a TILE exclude each other"});
+    if (!options.output || !names_each_tile(*options.output)) {
+      return std::unexpected(
+          Failure{"--all needs -o PATTERN with {tile} in it, a file for each tile"});
+    }
+    if (options.json) return std::unexpected(Failure{"--all writes no JSON; give one of them"});
+  } else if (options.force) {
+    return std::unexpected(Failure{"--force goes with --all"});
+  }
+  if (options.output && !options.tile && !options.all) {
+    return std::unexpected(Failure{"--output needs a TILE, or --all"});
+  }
   if (options.output && options.json) {
     return std::unexpected(Failure{"--output writes no JSON; give one of them"});
   }

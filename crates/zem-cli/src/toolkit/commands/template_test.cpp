@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
@@ -16,9 +18,9 @@ TEST_F(ZemPackageTest, TemplateListsSetupsAndWritesTheRecord) {
   const ProgramRun words = run({"template", good, "7"});
   EXPECT_EQ(words.status, tool_success) << words.err;
   EXPECT_TRUE(words.out.starts_with(std::string(example_setup_line) +
-                                    "word  region     offset  address  stored      expected    "
+                                    "word  region     offset  address  unpatched   expected    "
                                     "patched\n"
-                                    "   0  primary       0x0  0x4c400  0x00000064  0x00000062  "
+                                    "   0  primary         0  0x4c400  0x00000064  0x00000062  "
                                     "yes\n"))
       << words.out;
   EXPECT_TRUE(words.out.ends_with("templateRecordWords=10\n")) << words.out;
@@ -35,6 +37,38 @@ TEST_F(ZemPackageTest, TemplateListsSetupsAndWritesTheRecord) {
   EXPECT_TRUE(failed_with(run({"template", good, "7", "-o", "./package.zpkg"}),
                           "./package.zpkg: refusing to write over the package being read"));
   EXPECT_EQ(read(good), example_bytes());
+}
+
+// --all primes a bench: a record for each tile with a setup, none written
+// over without --force.
+TEST_F(ZemPackageTest, TemplateAllWritesEveryTilesRecord) {
+  const std::string good = package();
+  const ProgramRun written = run({"template", good, "--all", "-o", "tile{tile}.rec"});
+  EXPECT_EQ(written.status, tool_success) << written.err;
+  EXPECT_EQ(written.out,
+            "tile 7 tile7.rec templateRecordWords=10\nrecords=1 tilesWithoutTemplateSetup=1\n");
+  EXPECT_EQ(read("tile7.rec"), words_to_bytes(make_template_tile().record));
+  EXPECT_FALSE(std::filesystem::exists(dir() + "/tile3.rec"));
+
+  record(std::vector<std::uint32_t>{1}, "tile7.rec");
+  EXPECT_TRUE(failed_with(run({"template", good, "--all", "-o", "tile{tile}.rec"}),
+                          "tile7.rec: exists; give --force to overwrite it"));
+  EXPECT_EQ(read("tile7.rec"), words_to_bytes(std::vector<std::uint32_t>{1}));
+  EXPECT_EQ(run({"template", good, "--all", "--force", "-o", "tile{tile}.rec"}).status,
+            tool_success);
+  EXPECT_EQ(read("tile7.rec"), words_to_bytes(make_template_tile().record));
+
+  for (const auto& [arguments, message] :
+       std::initializer_list<std::pair<std::vector<std::string>, std::string_view>>{
+           {{"template", good, "--all"}, "--all needs -o PATTERN with {tile} in it"},
+           {{"template", good, "--all", "-o", "one.rec"}, "--all needs -o PATTERN with {tile}"},
+           {{"template", good, "7", "--all", "-o", "t{tile}"}, "--all and a TILE exclude"},
+           {{"template", good, "7", "--force", "-o", "t"}, "--force goes with --all"},
+       }) {
+    const ProgramRun refused = run(arguments);
+    EXPECT_EQ(refused.status, tool_failure) << message;
+    EXPECT_NE(refused.err.find(message), std::string::npos) << refused.err;
+  }
 }
 
 }  // namespace

@@ -146,14 +146,14 @@ std::string device_text(const VerifyOptions& options, std::string_view pattern,
             fmt::format("  {} of {} words differ", v.diff->differing_words, v.diff->expected_words);
         break;
       case rc::TileStatus::missing:
-        out += "  " + display_path(record_path(pattern, v.physical_tile));
+        out += fmt::format("  {}", display_path(record_path(pattern, v.physical_tile)));
         break;
       case rc::TileStatus::unreadable:
         out +=
             fmt::format("  {}: {}", display_path(record_path(pattern, v.physical_tile)), v.reason);
         break;
       case rc::TileStatus::failed:
-        out += "  " + v.reason;
+        out += fmt::format("  {}", v.reason);
         break;
     }
     out += '\n';

@@ -24,7 +24,7 @@ constexpr std::size_t list_values_shown = 8;
 Shown number(std::uint64_t value) { return {fmt::format("{}", value), Json(value)}; }
 Shown big(std::uint64_t value) { return {fmt::format("{}", value), json_u64(value)}; }
 Shown address(std::uint64_t value) { return {hex_address(value), json_address(value)}; }
-Shown word(std::uint32_t value) { return {hex_word(value), Json(value)}; }
+Shown word(std::uint32_t value) { return {hex_word(value), json_word(value)}; }
 Shown text(std::string_view value) { return {cell_text(value), Json(std::string(value))}; }
 Shown digest(const Digest& value) { return {short_digest(value), hex_bytes(value)}; }
 
@@ -107,7 +107,8 @@ Change held_change(Change::Kind kind, Described described) {
 }
 
 Change reordered(std::string_view list) {
-  return Change{Change::Kind::reordered, std::string(list), {{"list", text(list)}}, {}, {}, {}, {}};
+  return Change{
+      Change::Kind::reordered, std::string(list), {{"field", text(list)}}, {}, {}, {}, {}};
 }
 
 bool is_empty(const Change& change) {
@@ -442,7 +443,7 @@ class Comparer {
       return Values{{"page", number(ref.page)},
                     {"offset", big(ref.offset)},
                     {"length", big(ref.length)},
-                    {"aux", big(ref.aux)}};
+                    {"aux64", big(ref.aux)}};
     };
     compare_keyed(
         std::span(first.calls), std::span(second.calls), "calls",

@@ -118,14 +118,17 @@ Json change_json(const Change& change) {
       break;
   }
   if (const auto& image = change.image) {
+    // An image that could not be rebuilt has no size and compares as
+    // nothing: its values are null, and the error says why.
+    const bool compared = !image->error;
     object["image"] = Json{
-        {"firstSize", image->first_size},
-        {"secondSize", image->second_size},
-        {"equal", !image->error && !image->first_difference},
+        {"firstSize", compared ? Json(image->first_size) : Json()},
+        {"secondSize", compared ? Json(image->second_size) : Json()},
+        {"equal", compared ? Json(!image->first_difference) : Json()},
         {"firstDifference",
          image->first_difference ? json_address(*image->first_difference) : Json()},
-        {"differingBytes", image->differing_bytes},
-        {"error", image->error ? Json(*image->error) : Json()},
+        {"differingBytes", compared ? Json(image->differing_bytes) : Json()},
+        {"error", compared ? Json() : Json(*image->error)},
     };
   }
   return object;

@@ -148,9 +148,9 @@ TEST(ComparisonTest, InvalidPackagesAreComparedAsRead) {
   const Json document = comparison_json(comparison, "a.zpkg", "b.zpkg");
   EXPECT_EQ(document["deviceConfigWrites"],
             Json::parse(R"([{"change": "removed", "address": "0x104",
-                             "values": {"value": 4294967295}},
+                             "values": {"value": "0xffffffff"}},
                             {"change": "added", "address": "0x106",
-                             "values": {"value": 4294967295}}])"));
+                             "values": {"value": "0xffffffff"}}])"));
   ASSERT_EQ(document["notes"].size(), 1U);
   EXPECT_EQ(document["notes"][0]["kind"], "notValid");
   EXPECT_TRUE(document["notes"][0]["message"].get<std::string>().starts_with(

@@ -39,7 +39,7 @@ Json tiles_json(const PackageModel& model) {
           {"address", json_address(segment.address)},
           {"end", json_address(std::uint64_t{segment.address} + segment.memory_size)},
           {"memorySize", segment.memory_size},
-          {"blob", segment.blob},
+          {"blob", json_u64(segment.blob)},
           {"blobOffset", json_u64(segment.blob_offset)},
           {"dataSize", segment.data_size},
           {"aux", segment.aux},
@@ -93,7 +93,7 @@ Json page_refs_json(const std::vector<HostPageRef>& refs) {
     list.push_back(Json{{"page", ref.page},
                         {"offset", json_u64(ref.offset)},
                         {"length", json_u64(ref.length)},
-                        {"aux", json_u64(ref.aux)}});
+                        {"aux64", json_u64(ref.aux)}});
   }
   return list;
 }
@@ -136,17 +136,22 @@ Json entry_points_json(const PackageModel& model) {
 Json device_config_writes_json(const PackageModel& model) {
   Json writes = Json::array();
   for (const DeviceConfigWrite& write : model.device_config_writes) {
-    writes.push_back(Json{{"address", json_address(write.address)}, {"value", write.value}});
+    writes.push_back(
+        Json{{"address", json_address(write.address)}, {"value", json_word(write.value)}});
   }
   return writes;
 }
 
-Json build_digest_json(const PackageReading& reading) {
+// The digests as far as they are known; whether they match is said only
+// when the build digest was checked, as `checks.buildDigest` says, so that
+// a package whose validation failed does not seem to fail its digest too.
+Json build_digest_json(const PackageReading& reading, StageState stage) {
   const BuildDigestCheck check = build_digest_check(reading);
+  const bool checked = stage != StageState::not_run && check.computed;
   return Json{
       {"stored", check.stored ? Json(hex_bytes(*check.stored)) : Json()},
       {"computed", check.computed ? Json(hex_bytes(*check.computed)) : Json()},
-      {"matches", check.computed ? Json(check.matches) : Json()},
+      {"matches", checked ? Json(check.matches) : Json()},
   };
 }
 
@@ -174,7 +179,8 @@ Json inspection_json(const Inspection& inspection) {
   document["hostExchange"] = host_exchange_json(model.host_exchange);
   document["entryPoints"] = entry_points_json(model);
   document["deviceConfigWrites"] = device_config_writes_json(model);
-  document["buildDigest"] = build_digest_json(*inspection.reading);
+  document["buildDigest"] =
+      build_digest_json(*inspection.reading, inspection.check.state(ReadStage::build_digest));
   document["notes"] = notes_json(inspection.notes);
   return document;
 }

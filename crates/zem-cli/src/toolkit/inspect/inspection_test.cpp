@@ -75,7 +75,7 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
                                             "failures", "compiler", "blobs", "tiles", "bindings",
                                             "hostExchange", "entryPoints", "deviceConfigWrites",
                                             "buildDigest", "notes"}));
-  EXPECT_EQ(document["format"], 2);
+  EXPECT_EQ(document["format"], 3);
   EXPECT_EQ(document["valid"], true);
   EXPECT_TRUE(document["error"].is_null());
   EXPECT_EQ(document["checks"]["buildDigest"], "ok");
@@ -100,7 +100,7 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
   EXPECT_EQ(tile["imageSize"], 0x2200);
   EXPECT_EQ(tile["segments"][1],
             Json::parse(R"({"address": "0x4e000", "end": "0x4e200", "memorySize": 512,
-                            "blob": 1, "blobOffset": "128", "dataSize": 128, "aux": 0})"));
+                            "blob": "1", "blobOffset": "128", "dataSize": 128, "aux": 0})"));
 
   EXPECT_EQ(document["bindings"][0],
             Json::parse(R"({"list": 1, "name": "weights", "label": "f32", "values": [1, 2],
@@ -115,13 +115,13 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
   EXPECT_EQ(host["pages"][1], Json::parse(R"({"id": 2, "size": "256"})"));
   EXPECT_EQ(host["calls"][0]["name"], "host_print");
   EXPECT_EQ(host["calls"][0]["pageRefs1"][0],
-            Json::parse(R"({"page": 1, "offset": "16", "length": "32", "aux": "0"})"));
+            Json::parse(R"({"page": 1, "offset": "16", "length": "32", "aux64": "0"})"));
   EXPECT_EQ(host["calls"][0]["pageRefs2"][0]["length"], "256");
 
   EXPECT_EQ(document["entryPoints"][1],
             Json::parse(R"({"name": "irq", "aux": 1, "externalSyncs": 2})"));
   EXPECT_EQ(document["deviceConfigWrites"][1],
-            Json::parse(R"({"address": "0x104", "value": 4294967295})"));
+            Json::parse(R"({"address": "0x104", "value": "0xffffffff"})"));
 
   const std::string digest = hex_bytes(model.build_digest());
   EXPECT_EQ(document["buildDigest"],

@@ -110,8 +110,11 @@ std::string summary(const Inspection& inspection) {
     } else if (digest.matches) {
       out += row("build digest", hex_bytes(*digest.stored) + " (matches)");
     } else {
-      out += row("build digest", fmt::format("{} (stored, {} bytes)", hex_bytes(*digest.stored),
-                                             digest.stored->size()));
+      // Not compared when an earlier stage failed, as the check says.
+      const bool checked = inspection.check.state(ReadStage::build_digest) != StageState::not_run;
+      out +=
+          row("build digest", fmt::format("{} (stored, {} bytes{})", hex_bytes(*digest.stored),
+                                          digest.stored->size(), checked ? "" : ", not compared"));
       out += row("", fmt::format("{} (computed)", hex_bytes(*digest.computed)));
     }
   }

@@ -10,6 +10,24 @@ Json json_u64(std::uint64_t value) { return fmt::format("{}", value); }
 
 Json json_address(std::uint64_t address) { return hex_address(address); }
 
+Json json_word(std::uint32_t word) { return hex_word(word); }
+
+Json detail_json(const FailureDetail& detail) {
+  struct Kind {
+    const char* operator()(const detail_value::Number&) const { return "number"; }
+    const char* operator()(const detail_value::Address&) const { return "address"; }
+    const char* operator()(const detail_value::Text&) const { return "text"; }
+    const char* operator()(const detail_value::Compression&) const { return "compression"; }
+    const char* operator()(const detail_value::Digest&) const { return "digest"; }
+    const char* operator()(const ElementPath&) const { return "element"; }
+  };
+  // A text is given as it is: quoting is for lines of text.
+  const auto* text = std::get_if<detail_value::Text>(&detail.value);
+  return Json{{"name", detail.name},
+              {std::visit(Kind{}, detail.value),
+               text != nullptr ? text->value : detail_text(detail.value)}};
+}
+
 std::string stage_key(ReadStage stage) {
   return stage == ReadStage::build_digest ? "buildDigest" : std::string(stage_name(stage));
 }

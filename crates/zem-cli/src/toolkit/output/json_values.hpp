@@ -20,6 +20,15 @@ using Json = nlohmann::ordered_json;
 // An address as every output writes it, "0x4c000".
 [[nodiscard]] Json json_address(std::uint64_t address);
 
+// A word of a record or of tile memory, as text shows it too: "0x000001c8".
+[[nodiscard]] Json json_word(std::uint32_t word);
+
+// A failure's detail: its name and its value under the key of its kind,
+// {"name": "stored size", "number": "256"}, so that each key holds one kind
+// of value: "number" (a decimal string), "address" ("0x190"), "text",
+// "compression", "digest" (hex) or "element" (a path).
+[[nodiscard]] Json detail_json(const FailureDetail& detail);
+
 // The key of a stage in JSON: camelCase like every other key ("buildDigest").
 [[nodiscard]] std::string stage_key(ReadStage stage);
 

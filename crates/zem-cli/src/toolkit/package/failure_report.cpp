@@ -82,7 +82,7 @@ std::vector<ContextLine> failure_context(const ReadFailure& failure, const Packa
 Json failure_json(const ReadFailure& failure) {
   Json details = Json::array();
   for (const FailureDetail& detail : failure.details) {
-    details.push_back(Json{{"name", detail.name}, {"value", detail_text(detail.value)}});
+    details.push_back(detail_json(detail));
   }
   return Json{
       {"stage", stage_key(failure.stage)},

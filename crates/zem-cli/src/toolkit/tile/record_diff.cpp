@@ -28,10 +28,12 @@ std::string owner_text(const AddressOwner& owner, const PackageModel& model) {
     if (const std::optional<BlobByte>& data = segment->data) {
       text += fmt::format(", blob {}", data->blob);
       if (data->blob < model.blobs.size()) {
-        text += " " + short_digest(model.blobs[data->blob].digest);
+        text += fmt::format(" {}", short_digest(model.blobs[data->blob].digest));
       }
       text += fmt::format(" at offset {}", data->offset);
-      if (data->file_offset) text += fmt::format(" (file offset {})", *data->file_offset);
+      if (data->file_offset) {
+        text += fmt::format(" (file offset {})", hex_address(*data->file_offset));
+      }
     } else {
       text += ", zero-filled";
     }
@@ -66,13 +68,13 @@ std::string hint_text(const rc::Hint& hint, std::size_t max) {
     std::size_t max;
     std::string operator()(const rc::hint::Short& h) const {
       std::string text = fmt::format("the record is {} short", plural(h.words, "word"));
-      if (!h.missing.empty()) text += "; missing: " + listed_words(h.missing, max);
+      if (!h.missing.empty()) text += fmt::format("; missing: {}", listed_words(h.missing, max));
       return text;
     }
     std::string operator()(const rc::hint::Long& h) const {
       std::string text = fmt::format("the record is {}{} long", h.at_least ? "at least " : "",
                                      plural(h.words, "word"));
-      if (!h.extra.empty()) text += "; extra: " + listed_words(h.extra, max);
+      if (!h.extra.empty()) text += fmt::format("; extra: {}", listed_words(h.extra, max));
       return text;
     }
     std::string operator()(const rc::hint::ByteSwapped&) const {

@@ -69,7 +69,7 @@ Outcome<record_check::ExpectedRecord> expected_record_of(const TileTemplate& til
 
 std::string template_words_text(const record_check::ExpectedRecord& record) {
   const tr::TemplateSetup& setup = record.setup;
-  const std::vector<std::uint32_t>& stored = record.words.gathered;
+  const std::vector<std::uint32_t>& gathered = record.words.gathered;
   const std::vector<std::uint32_t>& patched = record.words.words;
   std::string out;
   if (!patched.empty()) {
@@ -78,15 +78,15 @@ std::string template_words_text(const record_check::ExpectedRecord& record) {
                      {"region"},
                      {"offset", Align::right},
                      {"address"},
-                     {"stored"},
+                     {"unpatched"},
                      {"expected"},
                      {"patched"}});
     for (std::size_t n = 0; n < patched.size(); ++n) {
       const WordPlace place = word_place(setup, n);
-      const bool changed = n < stored.size() && stored[n] != patched[n];
+      const bool changed = n < gathered.size() && gathered[n] != patched[n];
       table.add_row({fmt::format("{}", n), std::string(region_name(place.region)),
-                     hex_address(place.offset), hex_address(place.address),
-                     n < stored.size() ? hex_word(stored[n]) : "-", hex_word(patched[n]),
+                     fmt::format("{}", place.offset), hex_address(place.address),
+                     n < gathered.size() ? hex_word(gathered[n]) : "-", hex_word(patched[n]),
                      changed ? "yes" : "no"});
     }
     out += table.render();
@@ -104,19 +104,19 @@ Json setup_json(const tr::TemplateSetup& setup) {
 
 Json template_words_json(const record_check::ExpectedRecord& record) {
   const tr::TemplateSetup& setup = record.setup;
-  const std::vector<std::uint32_t>& stored_words = record.words.gathered;
+  const std::vector<std::uint32_t>& gathered = record.words.gathered;
   const std::vector<std::uint32_t>& patched = record.words.words;
   Json list = Json::array();
   for (std::size_t n = 0; n < patched.size(); ++n) {
     const WordPlace place = word_place(setup, n);
-    const bool has_stored = n < stored_words.size();
+    const bool was_gathered = n < gathered.size();
     list.push_back(Json{{"word", n},
                         {"region", region_name(place.region)},
-                        {"offset", json_address(place.offset)},
+                        {"regionOffset", place.offset},
                         {"address", json_address(place.address)},
-                        {"stored", has_stored ? Json(stored_words[n]) : Json()},
-                        {"expected", patched[n]},
-                        {"patched", has_stored && stored_words[n] != patched[n]}});
+                        {"unpatched", was_gathered ? json_word(gathered[n]) : Json()},
+                        {"expected", json_word(patched[n])},
+                        {"patched", was_gathered && gathered[n] != patched[n]}});
   }
   return list;
 }

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zem::toolkit {
+
+// In a path pattern of device records, the text that stands for the
+// physical tile number: "dump/tile{tile}.rec".
+inline constexpr std::string_view tile_placeholder = "{tile}";
+
+// `pattern` with every {tile} replaced by `physical_tile` in decimal.
+[[nodiscard]] std::string record_path(std::string_view pattern, std::uint32_t physical_tile);
+
+// Whether `pattern` names a file per tile.
+[[nodiscard]] inline bool names_each_tile(std::string_view pattern) noexcept {
+  return pattern.find(tile_placeholder) != std::string_view::npos;
+}
+
+}  // namespace zem::toolkit
