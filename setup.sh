@@ -22,8 +22,8 @@ packages=(
 )
 # What only the tests need: the formatter they hold the sources to, pytest
 # for the Python module, the validator of the JSON documents and the browser
-# that loads the pages.
-test_packages=(clang-format-16 python3-pytest python3-jsonschema chromium)
+# that loads the pages, and libpng to decode its screenshots.
+test_packages=(clang-format-16 python3-pytest python3-jsonschema chromium libpng-dev)
 
 # install_missing PACKAGE...: installs those that are not installed yet.
 install_missing() {

@@ -175,6 +175,8 @@ Outcome<PatchedTemplate> patch_template(std::span<const std::uint8_t> image,
   const Outcome<std::size_t> second =
       patch(all.subspan(setup.primary_words), rest, &result.secondary_patches);
   if (!second) return std::unexpected(second.error());
+  result.table_start = *table_start;
+  result.table_words = *used + *second;
   return result;
 }
 

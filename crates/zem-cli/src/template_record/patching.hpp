@@ -49,6 +49,10 @@ struct PatchedTemplate {
   std::vector<std::uint32_t> words;     // patched: what a matching device record holds
   std::vector<AppliedPatch> primary_patches;
   std::vector<AppliedPatch> secondary_patches;  // positions from the secondary part's start
+  // Where the patch words start (the value of the word at the setup's patch
+  // table address) and how many words the two groups occupy from there.
+  std::uint32_t table_start = 0;
+  std::size_t table_words = 0;
 };
 
 // Gathers the primary then the secondary template words from the image, reads

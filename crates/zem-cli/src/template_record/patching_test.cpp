@@ -249,6 +249,9 @@ TEST(PatchedTemplateWordsTest, TellsTheGatheredWordsAndEveryPatch) {
   EXPECT_EQ(patched->primary_patches,
             (std::vector<AppliedPatch>{{1, 0, 0xfffffffe}, {3, 1, 0x100}}));
   EXPECT_EQ(patched->secondary_patches, (std::vector<AppliedPatch>{{1, 0, 5}}));
+  // The first group's five words at 0x4c400, then the second's four.
+  EXPECT_EQ(patched->table_start, 0x4c400U);
+  EXPECT_EQ(patched->table_words, 9U);
 }
 
 TEST(PatchedTemplateWordsTest, EmptyFirstGroupStartsTheSecondAtWordOne) {

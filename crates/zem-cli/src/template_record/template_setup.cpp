@@ -35,7 +35,7 @@ constexpr std::uint32_t kSecondaryWordsTag = 0x19700000U;
 
 }  // namespace
 
-Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image) {
+Outcome<FoundSetup> find_template_setup(std::span<const std::uint8_t> image) {
   const std::size_t word_count = image.size() / 4;
   if (word_count >= kSetupWords) {
     for (std::size_t i = 0; i <= word_count - kSetupWords; ++i) {
@@ -51,16 +51,21 @@ Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image
           image_word(image, i + 10) != kTenthWord) {
         continue;
       }
-      return TemplateSetup{
-          .primary = primary & kParameterMask,
-          .secondary = secondary & kParameterMask,
-          .primary_words = primary_words & kParameterMask,
-          .secondary_words = secondary_words & kParameterMask,
-          .patch_table = image_word(image, i + 11) & kParameterMask,
-      };
+      return FoundSetup{4 * i, TemplateSetup{
+                                   .primary = primary & kParameterMask,
+                                   .secondary = secondary & kParameterMask,
+                                   .primary_words = primary_words & kParameterMask,
+                                   .secondary_words = secondary_words & kParameterMask,
+                                   .patch_table = image_word(image, i + 11) & kParameterMask,
+                               }};
     }
   }
   return std::unexpected(Failure{"template setup was not found"});
+}
+
+Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image) {
+  ZEM_ASSIGN_OR_RETURN(const FoundSetup found, find_template_setup(image));
+  return found.setup;
 }
 
 std::string template_setup_line(std::uint32_t physical_tile, const TemplateSetup& setup) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -19,9 +20,24 @@ struct TemplateSetup {
   friend bool operator==(const TemplateSetup&, const TemplateSetup&) = default;
 };
 
+// Bytes the template setup occupies in an image: twelve words.
+inline constexpr std::uint32_t template_setup_bytes = 48;
+
+// A template setup and where it stands: its first word's byte offset in the
+// image.
+struct FoundSetup {
+  std::size_t offset = 0;
+  TemplateSetup setup;
+
+  friend bool operator==(const FoundSetup&, const FoundSetup&) = default;
+};
+
 // Scans the image as little-endian words at 4-byte steps from offset 0 (a tail
-// of 1 to 3 bytes is ignored) and returns the parameters of the first
-// twelve-word template setup, or fails with "template setup was not found".
+// of 1 to 3 bytes is ignored) and returns the first twelve-word template
+// setup with its offset, or fails with "template setup was not found".
+[[nodiscard]] Outcome<FoundSetup> find_template_setup(std::span<const std::uint8_t> image);
+
+// The parameters of the setup that `find_template_setup` finds.
 [[nodiscard]] Outcome<TemplateSetup> locate_template_setup(std::span<const std::uint8_t> image);
 
 // The diagnostic line for a located setup, without a newline:

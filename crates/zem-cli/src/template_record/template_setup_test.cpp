@@ -90,16 +90,18 @@ TEST(LocateTemplateSetupTest, TheFirstOfTwoSetupsWins) {
   std::vector<std::uint8_t> image = image_of(std::array<std::uint32_t, 2>{0, 0x22bbffe0});
   append_words(image, example_setup());
   append_words(image, second);
-  const Outcome<TemplateSetup> found = locate_template_setup(image);
+  const Outcome<FoundSetup> found = find_template_setup(image);
   ASSERT_TRUE(found.has_value());
-  EXPECT_EQ(*found, kExampleParameters);
+  EXPECT_EQ(found->setup, kExampleParameters);
+  EXPECT_EQ(found->offset, 8U);
 
   // With word 9 of the first spoiled, the second one is found.
   image[(2 + 9) * 4] ^= 1;
-  const Outcome<TemplateSetup> later = locate_template_setup(image);
+  const Outcome<FoundSetup> later = find_template_setup(image);
   ASSERT_TRUE(later.has_value());
-  EXPECT_EQ(later->primary, 1U);
-  EXPECT_EQ(later->primary_words, 2U);
+  EXPECT_EQ(later->offset, 8U + template_setup_bytes);
+  EXPECT_EQ(later->setup.primary, 1U);
+  EXPECT_EQ(later->setup.primary_words, 2U);
 }
 
 TEST(LocateTemplateSetupTest, UntestedWordsMayHoldAnyValueAndPatchTableKeepsLow20Bits) {

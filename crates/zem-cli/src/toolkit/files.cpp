@@ -77,12 +77,27 @@ Outcome<void> write_output(const std::optional<std::string>& path,
   do {
     raw = ::open(path->c_str(), flags, 0666);
   } while (raw < 0 && errno == EINTR);
-  if (raw < 0) return std::unexpected(file_os_error(*path, errno));
+  if (raw < 0) {
+    if (errno == EEXIST && existing == ExistingFile::refuse) {
+      return std::unexpected(file_error(*path, "exists; give --force to overwrite it"));
+    }
+    return std::unexpected(file_os_error(*path, errno));
+  }
   io::FileDescriptor fd(raw);
   if (auto written = write_all(fd.get(), bytes, *path); !written) return written;
   // close() is where some file systems report a failed write.
   if (::close(fd.release()) != 0) return std::unexpected(file_os_error(*path, errno));
   return {};
+}
+
+Outcome<void> write_text_file(const std::string& path, std::string_view text, bool force) {
+  const std::span bytes(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+  if (path == "-") {
+    // Text may go to a terminal, unlike write_output's binary data.
+    if (std::fflush(stdout) != 0) return std::unexpected(file_os_error(standard_output, errno));
+    return write_all(STDOUT_FILENO, bytes, standard_output);
+  }
+  return write_output(path, bytes, force ? ExistingFile::replace : ExistingFile::refuse);
 }
 
 }  // namespace zem::toolkit

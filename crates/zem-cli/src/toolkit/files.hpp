@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "common/device_record.hpp"
 #include "toolkit/tool_error.hpp"
@@ -36,5 +37,12 @@ enum class ExistingFile : std::uint8_t { replace, refuse };
 [[nodiscard]] Outcome<void> write_output(const std::optional<std::string>& path,
                                          std::span<const std::uint8_t> bytes,
                                          ExistingFile existing = ExistingFile::replace);
+
+// Writes the text `text` (a page) to standard output when `path` is "-", a
+// terminal included, or else to the file at `path`: a new one, or one that
+// exists only when `force` says so; without it an existing file is refused
+// and left as it is.
+[[nodiscard]] Outcome<void> write_text_file(const std::string& path, std::string_view text,
+                                            bool force);
 
 }  // namespace zem::toolkit

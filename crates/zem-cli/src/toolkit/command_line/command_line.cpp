@@ -15,7 +15,7 @@
 namespace zem::toolkit {
 namespace {
 
-// "expected inspect, check, compare, extract, diff, template or verify".
+// "expected inspect, check, compare, extract, diff, template, verify or map".
 std::string expected_subcommands() {
   std::string text = "expected ";
   for (std::size_t i = 0; i < subcommand_table.size(); ++i) {

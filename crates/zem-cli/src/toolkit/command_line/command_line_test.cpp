@@ -134,11 +134,12 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
     std::string_view message;
   } cases[] = {
       {{},
-       "missing subcommand: expected inspect, check, compare, extract, diff, template or verify "
+       "missing subcommand: expected inspect, check, compare, extract, diff, template, verify or "
+       "map "
        "(see zem-package --help)"},
       {{"validate", "p"},
        "unknown subcommand \"validate\": expected inspect, check, compare, extract, diff, "
-       "template or verify (see zem-package --help)"},
+       "template, verify or map (see zem-package --help)"},
       {{"--foo"}, "unknown option \"--foo\" (see zem-package --help)"},
       {{"inspect"}, "inspect: missing PACKAGE (see zem-package inspect --help)"},
       {{"inspect", "-x.zpkg"},

@@ -12,8 +12,11 @@
 #include "record_check/record_json.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
+#include "toolkit/files.hpp"
 #include "toolkit/output/json_values.hpp"
 #include "toolkit/package/package_input.hpp"
+#include "toolkit/pages/device_grid.hpp"
+#include "toolkit/pages/verify_page.hpp"
 #include "toolkit/tile/record_diff.hpp"
 #include "toolkit/tile/tile_list.hpp"
 
@@ -34,19 +37,23 @@ struct VerifyOptions {
   std::size_t max = 8;
   bool json = false;
   bool quiet = false;
+  std::optional<std::string> html;  // the page's file, when one is asked for
+  bool force = false;
 };
 
-constexpr std::array<OptionSyntax, 5> option_syntax = {{
+constexpr std::array<OptionSyntax, 7> option_syntax = {{
     {"--records", "", "PATTERN", "A device's records; {tile} stands for the tile number", true},
     {"--tiles", "", "LIST", "Verify these tiles only: 7, 0-255, 1-4,8"},
     {"--max", "", "N", "Explain at most N differing words per tile (8)"},
     {"--quiet", "", "", "Show only the tiles that do not match, and the summaries"},
     {"--json", "", "", "Write one JSON document instead of lines"},
+    {"--html", "", "FILE", "Also write the devices' pictures as a page to FILE"},
+    {"--force", "", "", "Write over the --html FILE if it exists"},
 }};
 constexpr std::array<OperandSyntax, 1> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
 }};
-constexpr std::array<std::string_view, 5> help_details = {
+constexpr std::array<std::string_view, 6> help_details = {
     "Reads and checks the package once, then compares the RECORD of every tile\n"
     "that has a template setup (or of the tiles of --tiles) with the record the\n"
     "tile expects, for each device: each --records PATTERN is one device, and\n"
@@ -59,6 +66,12 @@ constexpr std::array<std::string_view, 5> help_details = {
     "when --tiles names one tile; no more than its expected length and 4 KiB is\n"
     "read of it.\n",
     record_help,
+    "--html writes one self-contained HTML page beside the lines or the JSON: a\n"
+    "section per device with its device view, a cell per tile coloured by its\n"
+    "status (or as having no template setup), and the view of every tile that\n"
+    "does not match, its differing words marked at their addresses and explained,\n"
+    "with the hints that hold. It is at most 2 MiB; the views that do not fit are\n"
+    "counted instead. An existing FILE is kept unless --force.\n",
     valid_package_help,
     "ZEM_THREADS sets how many threads check the package's blobs and verify its\n"
     "tiles: 1 to 256, in decimal with an optional + and leading zeros; unset or\n"
@@ -151,12 +164,32 @@ std::string device_text(const VerifyOptions& options, std::string_view pattern,
   return out + summary_text(verdicts, without_setup) + '\n';
 }
 
+// The page of the devices' verdicts, one per pattern, to the --html file.
+Outcome<void> write_page(const VerifyOptions& options, const CheckedPackage& package,
+                         const rc::DeviceCheck& check,
+                         std::span<const std::vector<rc::TileVerdict>> verdicts) {
+  std::vector<pages::DeviceVerdicts> devices;
+  for (std::size_t d = 0; d < verdicts.size(); ++d) {
+    const std::string& pattern = options.patterns[d];
+    devices.push_back(pages::DeviceVerdicts{
+        display_path(pattern), verdicts[d],
+        summary_text(verdicts[d], check.tiles_without_setup().size()),
+        [&pattern](std::uint32_t tile) { return display_path(record_path(pattern, tile)); }});
+  }
+  const std::size_t cells = verdicts.empty() ? 0 : verdicts.front().size();
+  const std::string page = pages::verify_page(
+      package, package_name(options.package), check.tiles_without_setup(), devices, options.max,
+      pages::default_columns(cells + check.tiles_without_setup().size()));
+  return write_text_file(*options.html, page, options.force);
+}
+
 Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
   if (std::ranges::count(options.patterns, standard_input_argument) > 0 &&
       ::isatty(STDIN_FILENO) == 1) {
     return std::unexpected(
         Failure{"refusing to read a record from a terminal; redirect standard input"});
   }
+  if (options.html) ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
   const PackageModel& model = package.model();
   auto check = rc::DeviceCheck::prepare(package, options.tiles, threads);
@@ -170,6 +203,7 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
   const std::span<const std::uint32_t> without_setup = check->tiles_without_setup();
 
   bool all_match = true;
+  std::vector<std::vector<rc::TileVerdict>> all_verdicts;
   Json devices = Json::array();
   std::vector<std::string> device_summaries;
   if (!options.json && !without_setup.empty()) {
@@ -182,6 +216,7 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
     all_match = all_match && std::ranges::all_of(verdicts, [](const rc::TileVerdict& v) {
                   return v.status == rc::TileStatus::match;
                 });
+    if (options.html) all_verdicts.push_back(verdicts);
     if (options.json) {
       devices.push_back(rc::device_json(*check, verdicts, pattern, model, options.max));
       continue;
@@ -211,6 +246,9 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
     fmt::print(stdout, "devices {}:\n", device_summaries.size());
     for (const std::string& line : device_summaries) fmt::print(stdout, "  {}\n", line);
   }
+  if (options.html) {
+    ZEM_RETURN_IF_ERROR(write_page(options, package, *check, all_verdicts));
+  }
   return all_match ? ExitStatus::success : ExitStatus::negative;
 }
 
@@ -219,6 +257,13 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
   options.package = arguments.operand("PACKAGE");
   options.json = arguments.given("--json");
   options.quiet = arguments.given("--quiet");
+  options.force = arguments.given("--force");
+  ZEM_ASSIGN_OR_RETURN(options.html, output_file_value(arguments, "--html"));
+  if (options.html == standard_input_argument) {
+    return std::unexpected(
+        Failure{"--html needs a file name: standard output holds the lines or the JSON"});
+  }
+  if (options.force && !options.html) return std::unexpected(Failure{"--force needs --html FILE"});
   const std::span<const std::string> patterns = arguments.values("--records");
   options.patterns.assign(patterns.begin(), patterns.end());
   if (options.patterns.empty()) {
