@@ -1,6 +1,8 @@
 #include "blobs/blob_check.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -171,7 +173,11 @@ ReadFailure BlobChecker::blob_failure(std::size_t index, const StoredBlob& blob,
   if (fault) {
     failure.error = std::move(fault->error);
     failure.element = failing_field(index, blob, failure.error);
-    for (FailureDetail& detail : fault->details) failure.details.push_back(std::move(detail));
+    // What the check found stands beside what is stored, before the place.
+    const auto place =
+        std::ranges::find(failure.details, std::string_view("file offset"), &FailureDetail::name);
+    failure.details.insert(place, std::make_move_iterator(fault->details.begin()),
+                           std::make_move_iterator(fault->details.end()));
   } else {
     failure.details.push_back({"same digest as", ElementPath{{PackageField::blobs, duplicate_of}}});
   }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 
-#include "message/framing.hpp"
 #include "zem_package/package_model.hpp"
 
 namespace zem {
@@ -19,17 +18,21 @@ bool starts_with(std::span<const std::uint8_t> head, std::span<const std::uint8_
 }
 
 // A device record is raw words, which are no framing: its first word, read
-// as the count of segments less one, asks for more segments than a message
-// may have, or for a framing header longer than the whole file. A package cut
-// short keeps its header, and so is not taken for a record.
+// as the count of segments less one, asks for a framing header longer than
+// the whole file. A package cut short keeps its header, and so is not taken
+// for a record; nor is one whose count alone is damaged, when its second word
+// is still the size of one segment that fills the file.
 bool looks_like_record(std::span<const std::uint8_t> head, std::uint64_t file_size) {
   constexpr std::uint64_t word = 4;
   if (file_size % word != 0 || file_size > tile_memory_size || head.size() < word) return false;
-  const std::uint64_t first = std::uint64_t{head[0]} | std::uint64_t{head[1]} << 8U |
-                              std::uint64_t{head[2]} << 16U | std::uint64_t{head[3]} << 24U;
-  if (first >= max_segment_count) return true;
+  const auto word_at = [&](std::size_t at) {
+    return std::uint64_t{head[at]} | std::uint64_t{head[at + 1]} << 8U |
+           std::uint64_t{head[at + 2]} << 16U | std::uint64_t{head[at + 3]} << 24U;
+  };
+  constexpr std::uint64_t framing_word = 8;
+  if (head.size() >= 2 * word && framing_word * (word_at(word) + 1) == file_size) return false;
   // The count, then one size per segment, padded to whole 8-byte words.
-  const std::uint64_t segments = first + 1;
+  const std::uint64_t segments = word_at(0) + 1;
   const std::uint64_t header = (word * (1 + segments) + 7) / 8 * 8;
   return header > file_size;
 }

@@ -292,6 +292,7 @@ TEST(FileLookTest, TellsWhatAWrongFileLooksLike) {
       {"record larger than tile memory", record, tile_memory_size + 4, FileLook::unknown},
       {"words and a byte", record, record.size() + 1, FileLook::unknown},
       {"too many segments", {0xff, 1, 0, 0}, 64, FileLook::device_record},
+      {"package with a damaged count", {0xff, 1, 0, 0, 7, 0, 0, 0}, 64, FileLook::unknown},
       {"package", package, package.size(), FileLook::unknown},
       {"package cut to 8 bytes", package, 8, FileLook::unknown},
   };
