@@ -136,7 +136,7 @@ TEST_F(ZemPackageTest, CheckAndInspectListEveryFailingBlob) {
   EXPECT_EQ(failures[1]["element"], "blobs[1].digest");
   EXPECT_NE(std::ranges::find(failures[1]["details"],
                               ToolJson{{"name", "computed digest"},
-                                       {"value", hex_bytes(example.blobs[1].digest)}}),
+                                       {"digest", hex_bytes(example.blobs[1].digest)}}),
             failures[1]["details"].end());
 
   const ProgramRun inspected = run({"inspect", bad});
