@@ -96,9 +96,13 @@ inline std::string damaged_case_name(const ::testing::TestParamInfo<DamagedPacka
   return std::string(c.param.name);
 }
 
-// Status 2, nothing on standard output, and exactly one error line.
-inline ::testing::AssertionResult failed_with(const ProgramRun& run, std::string_view message) {
-  const std::string line = "zem-package: error: " + std::string(message) + "\n";
+// Status 2, nothing on standard output, and exactly one error line, then one
+// line for each of `hints`.
+inline ::testing::AssertionResult failed_with(const ProgramRun& run, std::string_view message,
+                                              const std::vector<std::string_view>& hints = {}) {
+  std::string line = "zem-package: error: " + std::string(message) + "\n";
+  for (const std::string_view hint : hints)
+    line += "zem-package: hint: " + std::string(hint) + "\n";
   if (run.status != tool_failure || !run.out.empty() || run.err != line) {
     return ::testing::AssertionFailure()
            << "expected \"" << line << "\"; got status " << run.status << ", stdout \"" << run.out

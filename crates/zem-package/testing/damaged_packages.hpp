@@ -53,6 +53,7 @@ struct DamagedPackage {
   ReadStage stage;
   std::string_view element;      // where the read fails
   std::string_view error_start;  // how the library's error text begins
+  std::string_view hint{};       // what the toolkit says the file looks like
 };
 
 // Test reports name the case instead of dumping its bytes.
@@ -63,7 +64,7 @@ inline void PrintTo(const DamagedPackage& damaged, std::ostream* out) { *out << 
   const auto bad_text = [] { return capnp::Text::Reader("1.\xff", bad_text_length); };
   return {
       {"EmptyFile", [] { return std::vector<std::uint8_t>{}; }, ReadStage::framing, "",
-       "Capnp(failed: premature end of file"},
+       "Capnp(failed: premature end of file", "the file is empty"},
       {"TruncatedToHalf",
        [] {
          std::vector<std::uint8_t> bytes = example_bytes();

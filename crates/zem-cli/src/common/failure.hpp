@@ -7,11 +7,16 @@
 #include <expected>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace zem::cli {
 
 struct Failure {
   std::string message;
+  // What may help the user past the failure ("looks like a gzip file:
+  // decompress it first"), each said on a line of its own after the message.
+  // The verifier's failures have none: its texts are fixed.
+  std::vector<std::string> hints{};
 };
 
 template <class T>

@@ -25,9 +25,15 @@ std::string error_line(const Failure& error) {
   return fmt::format("zem-package: error: {}", error.message);
 }
 
+std::string error_lines(const Failure& error) {
+  std::string lines = error_line(error) + '\n';
+  for (const std::string& hint : error.hints) lines += fmt::format("zem-package: hint: {}\n", hint);
+  return lines;
+}
+
 void report(const Failure& error) {
   std::fflush(stdout);
-  fmt::print(stderr, "{}\n", error_line(error));
+  fmt::print(stderr, "{}", error_lines(error));
 }
 
 }  // namespace zem::toolkit

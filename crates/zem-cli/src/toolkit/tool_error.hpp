@@ -25,7 +25,8 @@ enum class ExitStatus : int {
 [[nodiscard]] constexpr int to_int(ExitStatus status) noexcept { return static_cast<int>(status); }
 
 // Why a subcommand could not do its job. The tool prints it as one line,
-// "zem-package: error: <message>", and exits with status 2; subcommands never
+// "zem-package: error: <message>" (and a line for each hint), and exits with
+// status 2; subcommands never
 // print errors or exit themselves.
 using cli::Failure;
 using cli::Outcome;
@@ -44,7 +45,12 @@ using cli::Outcome;
 // The line the tool prints for `error`, without a newline.
 [[nodiscard]] std::string error_line(const Failure& error);
 
-// Prints `error`'s line on standard error, after what standard output holds
+// The lines the tool prints for `error`: its error line, then one
+// "zem-package: hint: <hint>" line for each of its hints; each line ends in
+// a newline.
+[[nodiscard]] std::string error_lines(const Failure& error);
+
+// Prints `error`'s lines on standard error, after what standard output holds
 // so far. `main` reports the failure that ends a run this way; `check`
 // reports a package it cannot read and goes on with the next one.
 void report(const Failure& error);

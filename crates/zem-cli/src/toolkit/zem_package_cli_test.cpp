@@ -139,7 +139,11 @@ TEST_P(DamagedRefusedTest, ExtractAndDiffRefuseIt) {
     EXPECT_NE(result.err.find(damaged.element), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(": " + std::string(damaged.error_start)), std::string::npos)
         << result.err;
-    EXPECT_EQ(std::ranges::count(result.err, '\n'), 1) << result.err;
+    // Then a hint for a file that is no package.
+    const std::string hint(damaged.hint);
+    EXPECT_EQ(std::ranges::count(result.err, '\n'), hint.empty() ? 1 : 2) << result.err;
+    EXPECT_TRUE(hint.empty() || result.err.ends_with("\nzem-package: hint: " + hint + "\n"))
+        << result.err;
   }
   EXPECT_FALSE(exists("image.bin"));
 }

@@ -43,6 +43,11 @@ inline constexpr std::array all_package_parts = {
 [[nodiscard]] ZEM_PACKAGE_API ReadStage stage_of(PackagePart part) noexcept;
 [[nodiscard]] ZEM_PACKAGE_API PackageField field_of(PackagePart part) noexcept;
 
+// The most failing blobs a survey lists. A table may declare a vast number
+// of empty blobs at almost no cost in the file, each of them a duplicate of
+// the first; their failures past this many are counted instead of kept.
+inline constexpr std::size_t most_blob_failures_listed = 1024;
+
 // What a reading made of one part.
 enum class PartState : std::uint8_t {
   read,      // read whole
@@ -98,8 +103,11 @@ class ZEM_PACKAGE_API PackageReading {
   [[nodiscard]] std::span<const ReadFailure> failures() const noexcept;
 
   [[nodiscard]] PartState part_state(PackagePart part) const noexcept;
-  // The failures met in the part, in read order.
+  // The failures met in the part, in read order. A survey checks every blob
+  // and lists each one that fails, up to `most_blob_failures_listed`.
   [[nodiscard]] std::span<const ReadFailure> part_failures(PackagePart part) const noexcept;
+  // Failures of the part met past the most listed: counted, not kept.
+  [[nodiscard]] std::uint64_t unlisted_failures(PackagePart part) const noexcept;
   [[nodiscard]] StageState stage_state(ReadStage stage) const noexcept;
 
   // Bytes of the message in the file, its framing included; what follows it

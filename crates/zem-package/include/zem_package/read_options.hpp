@@ -9,10 +9,10 @@ enum class ReadMode : std::uint8_t {
   // It stops at the first failure and reports it: what every check needs.
   strict,
   // It reads what it can of a package that may be broken, for tools that
-  // show it: past a failing blob or part of the structure it goes on with
-  // every part that does not depend on the one that failed, and when every
-  // part was read it completes the read too. Only a framing or header that
-  // cannot be read stops it.
+  // show it: past a failing blob it goes on checking every other blob, past
+  // a failing part of the structure it goes on with every part that does not
+  // depend on the one that failed, and when every part was read it completes
+  // the read too. Only a framing or header that cannot be read stops it.
   survey,
 };
 
@@ -20,8 +20,9 @@ enum class ReadMode : std::uint8_t {
 struct ReadOptions {
   // Threads that decompress, hash and check blobs, the calling thread
   // included. With 1 everything runs on the calling thread; with more, the
-  // outcome is the same: the first failing blob in file order is reported,
-  // and every thread started is joined before the read returns.
+  // outcome is the same: the first failing blob in file order is reported
+  // (and in a survey every failing blob, in file order), and every thread
+  // started is joined before the read returns.
   unsigned threads = 1;
   ReadMode mode = ReadMode::strict;
 };

@@ -1,6 +1,8 @@
 #include "blobs/blob_check.hpp"
 
 #include <algorithm>
+#include <iterator>
+#include <string_view>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -22,8 +24,11 @@ class BlobWorker {
  public:
   explicit BlobWorker(KeepContents keep) : keep_(keep) {}
 
-  [[nodiscard]] Result<CheckedBlob> check(const StoredBlob& blob) {
-    if (blob.payload_error) return std::unexpected(*blob.payload_error);
+  [[nodiscard]] std::expected<CheckedBlob, BlobFault> check(const StoredBlob& blob) {
+    const auto fault = [](PackageError error, std::vector<FailureDetail> details = {}) {
+      return std::unexpected(BlobFault{std::move(error), std::move(details)});
+    };
+    if (blob.payload_error) return fault(*blob.payload_error);
     CheckedBlob checked;
     std::span<const std::uint8_t> contents;
     switch (blob.compression) {
@@ -42,12 +47,24 @@ class BlobWorker {
         break;
       case compression_zstd: {
         auto decompressed = decompress_blob(blob, checked.contents);
-        if (!decompressed) return std::unexpected(std::move(decompressed).error());
+        if (!decompressed) {
+          std::vector<FailureDetail> details;
+          // The capacity is the declared size unless the payload can produce
+          // less; only then is the declared size what was too small.
+          if (decompressor_.output_was_too_small() && capacity_was_declared_) {
+            details.push_back(
+                {"explanation",
+                 detail_value::Text{fmt::format(
+                     "the contents are larger than the declared uncompressed size of {} bytes",
+                     blob.declared_size)}});
+          }
+          return fault(std::move(decompressed).error(), std::move(details));
+        }
         contents = *decompressed;
         break;
       }
       default:
-        return std::unexpected(PackageError::schema_enum(blob.compression));
+        return fault(PackageError::schema_enum(blob.compression));
     }
 
     checked.digest = sha256(contents);
@@ -55,9 +72,12 @@ class BlobWorker {
     checked.storage = blob.storage();
     checked.payload = blob.payload;
     // The stored digest is only looked at once the contents are known.
-    if (blob.digest_error) return std::unexpected(*blob.digest_error);
+    if (blob.digest_error) return fault(*blob.digest_error);
     if (!std::ranges::equal(blob.digest, checked.digest)) {
-      return std::unexpected(PackageError::invalid("blob digest mismatch"));
+      // Both digests shown tell damaged contents from a damaged digest.
+      return fault(PackageError::invalid("blob digest mismatch"),
+                   {{"computed digest",
+                     detail_value::Digest{{checked.digest.begin(), checked.digest.end()}}}});
     }
     return checked;
   }
@@ -67,8 +87,10 @@ class BlobWorker {
   // kept, and into the reused scratch buffer otherwise.
   [[nodiscard]] Result<std::span<const std::uint8_t>> decompress_blob(const StoredBlob& blob,
                                                                       ByteBuffer& kept) {
+    capacity_was_declared_ = false;
     auto capacity = decompression_capacity(blob.payload, blob.declared_size);
     if (!capacity) return std::unexpected(std::move(capacity).error());
+    capacity_was_declared_ = *capacity == blob.declared_size;
     std::span<std::uint8_t> out;
     if (keep_ == KeepContents::yes) {
       std::optional<ByteBuffer> buffer = memory_.take(*capacity);
@@ -90,8 +112,9 @@ class BlobWorker {
 
   KeepContents keep_;
   Decompressor decompressor_;
-  BlobMemory memory_;      // buffers for kept contents
-  ScratchBuffer scratch_;  // contents that are not kept, one blob at a time
+  bool capacity_was_declared_ = false;  // of the last decompression
+  BlobMemory memory_;                   // buffers for kept contents
+  ScratchBuffer scratch_;               // contents that are not kept, one blob at a time
 };
 
 namespace {
@@ -143,16 +166,34 @@ BlobChecker::BlobChecker(unsigned threads, KeepContents keep)
 
 BlobChecker::~BlobChecker() = default;
 
+ReadFailure BlobChecker::blob_failure(std::size_t index, const StoredBlob& blob,
+                                      std::optional<BlobFault> fault, std::size_t duplicate_of) {
+  ReadFailure failure{PackageError::invalid("duplicate package blob digest"), ReadStage::blobs,
+                      ElementPath{{PackageField::blobs, index}}, blob_details(blob)};
+  if (fault) {
+    failure.error = std::move(fault->error);
+    failure.element = failing_field(index, blob, failure.error);
+    // What the check found stands beside what is stored, before the place.
+    const auto place =
+        std::ranges::find(failure.details, std::string_view("file offset"), &FailureDetail::name);
+    failure.details.insert(place, std::make_move_iterator(fault->details.begin()),
+                           std::make_move_iterator(fault->details.end()));
+  } else {
+    failure.details.push_back({"same digest as", ElementPath{{PackageField::blobs, duplicate_of}}});
+  }
+  return failure;
+}
+
 std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> batch) {
-  const std::size_t first = checked_.blobs.size();
-  std::vector<Result<CheckedBlob>> results(batch.size());
-  std::optional<std::size_t> duplicate_of;
+  const std::size_t first = looked_at_;
+  std::vector<std::expected<CheckedBlob, BlobFault>> results(batch.size());
+  std::size_t duplicate_of = 0;
 
   const auto work = [&](unsigned worker, std::size_t index) noexcept {
     try {
       results[index] = workers_[worker].check(batch[index]);
     } catch (const std::bad_alloc&) {
-      results[index] = std::unexpected(out_of_memory_error());
+      results[index] = std::unexpected(BlobFault{out_of_memory_error(), {}});
     }
     return results[index].has_value();
   };
@@ -168,24 +209,76 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
   if (failed) {
     // The blobs before the failing one passed: they stay checked.
     for (std::size_t i = 0; i < *failed; ++i) checked_.blobs.push_back(std::move(*results[i]));
-    const std::size_t index = first + *failed;
-    const StoredBlob& blob = batch[*failed];
-    ReadFailure failure{PackageError::invalid("duplicate package blob digest"), ReadStage::blobs,
-                        ElementPath{{PackageField::blobs, index}}, blob_details(blob)};
-    if (!results[*failed]) {
-      failure.error = std::move(results[*failed]).error();
-      failure.element = failing_field(index, blob, failure.error);
-    } else if (duplicate_of) {
-      failure.details.push_back(
-          {"same digest as", ElementPath{{PackageField::blobs, *duplicate_of}}});
-    }
-    return std::unexpected(std::move(failure));
+    looked_at_ += *failed + 1;
+    failed_ = true;
+    std::optional<BlobFault> fault;
+    if (!results[*failed]) fault = std::move(results[*failed]).error();
+    return std::unexpected(
+        blob_failure(first + *failed, batch[*failed], std::move(fault), duplicate_of));
   }
 
   checked_.blobs.reserve(first + batch.size());
-  for (Result<CheckedBlob>& result : results) checked_.blobs.push_back(std::move(*result));
+  for (auto& result : results) checked_.blobs.push_back(std::move(*result));
+  looked_at_ += batch.size();
   batch_size_ = std::min(batch_size_ * 2, largest_batch_size);
   return {};
+}
+
+void BlobChecker::check_all(std::span<const StoredBlob> batch, std::vector<ReadFailure>& failures,
+                            std::size_t most_listed, std::uint64_t& unlisted) {
+  const std::size_t first = looked_at_;
+  std::vector<std::expected<CheckedBlob, BlobFault>> results(batch.size());
+
+  // Every blob is worked on, whatever the others give.
+  const auto work = [&](unsigned worker, std::size_t index) noexcept {
+    try {
+      results[index] = workers_[worker].check(batch[index]);
+    } catch (const std::bad_alloc&) {
+      results[index] = std::unexpected(BlobFault{out_of_memory_error(), {}});
+    }
+    return true;
+  };
+  // In file order, as `check` accepts: so the first failure is the same.
+  const auto accept = [&](std::size_t index) noexcept {
+    const std::size_t position = first + index;
+    std::optional<BlobFault> fault;
+    std::optional<std::size_t> duplicate_of;
+    if (!results[index]) {
+      fault = std::move(results[index]).error();
+    } else if (const auto seen = checked_.by_digest.find(results[index]->digest);
+               seen != checked_.by_digest.end()) {
+      duplicate_of = seen->second;
+    } else if (const auto later = later_digests_.find(results[index]->digest);
+               later != later_digests_.end()) {
+      duplicate_of = later->second;
+    }
+    if (!fault && !duplicate_of) {
+      if (failed_) {
+        later_digests_.emplace(results[index]->digest, position);
+      } else {
+        checked_.by_digest.emplace(results[index]->digest, position);
+        checked_.blobs.push_back(std::move(*results[index]));
+      }
+      return true;
+    }
+    failed_ = true;
+    try {
+      if (failures.size() < most_listed) {
+        failures.push_back(
+            blob_failure(position, batch[index], std::move(fault), duplicate_of.value_or(0)));
+        return true;
+      }
+    } catch (const std::bad_alloc&) {
+      // A failure that cannot be listed is still counted.
+    }
+    ++unlisted;
+    return true;
+  };
+
+  // Nothing fails: every item is worked on and accepted.
+  static_cast<void>(run_in_order(batch.size(), threads_, work, accept));
+  looked_at_ += batch.size();
+  batch_size_ = std::min(batch_size_ * 2, largest_batch_size);
 }
 
 }  // namespace zem
@@ -194,7 +287,8 @@ namespace zem {
 
 BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
                                  std::span<const std::uint8_t> message, BlobChecker& checker,
-                                 bool past_failure, const PointerBounds* bounds) {
+                                 bool past_failure, const PointerBounds* bounds,
+                                 std::size_t most_listed) {
   BlobTableSurvey survey;
   std::size_t next = 0;
   for (;;) {
@@ -202,11 +296,13 @@ BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
       return read_blob_table(blobs, message, next, checker.next_batch_size(), bounds);
     });
     if (!batch) {
-      if (!survey.failure) {
-        survey.failure = ReadFailure{std::move(batch).error(),
-                                     ReadStage::blobs,
-                                     ElementPath{{PackageField::blobs, next}},
-                                     {}};
+      if (survey.failures.size() < most_listed) {
+        survey.failures.push_back(ReadFailure{std::move(batch).error(),
+                                              ReadStage::blobs,
+                                              ElementPath{{PackageField::blobs, next}},
+                                              {}});
+      } else {
+        ++survey.unlisted_failures;
       }
       break;
     }
@@ -214,11 +310,11 @@ BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
     for (const StoredBlob& blob : *batch) {
       survey.storage.push_back(blob.storage());
     }
-    if (!survey.failure) {
-      if (auto checked = checker.check(*batch); !checked) {
-        survey.failure = std::move(checked).error();
-        if (!past_failure) break;
-      }
+    if (past_failure) {
+      checker.check_all(*batch, survey.failures, most_listed, survey.unlisted_failures);
+    } else if (auto checked = checker.check(*batch); !checked) {
+      survey.failures.push_back(std::move(checked).error());
+      break;
     }
     next += batch->size();
     // A pointer that cannot be followed ends the table.

@@ -33,6 +33,14 @@ enum class KeepContents : bool { no, yes };
 
 class BlobWorker;
 
+// Why one blob failed its checks: the error a read reports, and what the
+// check learnt that the stored blob does not say (the digest its contents
+// have; why they did not fit).
+struct BlobFault {
+  PackageError error;
+  std::vector<FailureDetail> details;
+};
+
 // Checks the blobs of a table as a read does, one blob after the other: its
 // compression code, its contents (the payload, or its decompression), their
 // SHA-256 against the stored digest, and no digest twice. The first blob in
@@ -56,16 +64,37 @@ class BlobChecker {
   // How many blobs the next batch should hold.
   [[nodiscard]] std::size_t next_batch_size() const noexcept { return batch_size_; }
 
-  // Checks `batch`, the blobs that follow those checked so far.
+  // Checks `batch`, the blobs that follow those checked so far, up to its
+  // first failure.
   [[nodiscard]] std::expected<void, ReadFailure> check(std::span<const StoredBlob> batch);
+
+  // Checks every blob of `batch`, the blobs that follow those looked at so
+  // far, and adds each failure to `failures`, in file order; the first is
+  // the one `check` would report. Only the blobs before the first failure
+  // are kept as checked; a later blob that passes still counts for the
+  // duplicates after it. Once `failures` holds `most_listed`, further
+  // failures are only counted in `unlisted`.
+  void check_all(std::span<const StoredBlob> batch, std::vector<ReadFailure>& failures,
+                 std::size_t most_listed, std::uint64_t& unlisted);
 
   // The blobs checked so far, in file order.
   [[nodiscard]] CheckedBlobs take() && { return std::move(checked_); }
 
  private:
+  // The failure of blob `index` of the table: `fault` when its own checks
+  // failed, otherwise that its digest is the one of blob `duplicate_of`.
+  [[nodiscard]] static ReadFailure blob_failure(std::size_t index, const StoredBlob& blob,
+                                                std::optional<BlobFault> fault,
+                                                std::size_t duplicate_of);
+
   unsigned threads_;
   std::vector<BlobWorker> workers_;
   CheckedBlobs checked_;
+  // Blobs looked at so far, checked or failed.
+  std::size_t looked_at_ = 0;
+  bool failed_ = false;
+  // The digests of blobs that passed after the first failure, by position.
+  std::unordered_map<Digest, std::size_t, DigestHash> later_digests_;
   std::size_t batch_size_;
 };
 
@@ -74,17 +103,22 @@ struct BlobTableSurvey {
   CheckedBlobs checked;  // the blobs before the first failure, checked
   // How each blob is stored, as far as the table could be followed.
   std::vector<BlobStorage> storage;
-  std::optional<ReadFailure> failure;  // the first, as a read reports it
+  // The failures in file order, the first as a strict read reports it: only
+  // that one, unless the table was checked past it.
+  std::vector<ReadFailure> failures;
+  // Failures past the most that are listed, counted only.
+  std::uint64_t unlisted_failures = 0;
 };
 
 // Takes the blobs of `blobs` from the message batch by batch and checks them
 // with `checker`, up to the first failure; with `past_failure`, goes on
-// after it to take how the rest of the blobs are stored, as far as their
-// pointers can be followed, without checking them. `message` is the
+// checking every blob after it, as far as their pointers can be followed,
+// and lists every failure, at most `most_listed` of them. `message` is the
 // message's bytes, which the payloads lie in.
 [[nodiscard]] BlobTableSurvey check_blob_table(capnp::List<schema::Blob>::Reader blobs,
                                                std::span<const std::uint8_t> message,
                                                BlobChecker& checker, bool past_failure,
-                                               const PointerBounds* bounds = nullptr);
+                                               const PointerBounds* bounds = nullptr,
+                                               std::size_t most_listed = 1);
 
 }  // namespace zem

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 #define ZSTD_STATIC_LINKING_ONLY  // for ZSTD_decompressBound
 #include <zstd.h>
+#include <zstd_errors.h>
 
 namespace zem {
 namespace {
@@ -57,7 +58,8 @@ Decompressor::Decompressor() : context_(ZSTD_createDCtx()) {
 }
 
 Decompressor::Decompressor(Decompressor&& other) noexcept
-    : context_(std::exchange(other.context_, nullptr)) {}
+    : context_(std::exchange(other.context_, nullptr)),
+      output_too_small_(other.output_too_small_) {}
 
 Decompressor::~Decompressor() { ZSTD_freeDCtx(context_); }
 
@@ -65,6 +67,8 @@ Result<std::size_t> Decompressor::decompress(std::span<const std::uint8_t> paylo
                                              std::span<std::uint8_t> out) {
   const std::size_t written =
       ZSTD_decompressDCtx(context_, out.data(), out.size(), payload.data(), payload.size());
+  output_too_small_ =
+      ZSTD_isError(written) != 0 && ZSTD_getErrorCode(written) == ZSTD_error_dstSize_tooSmall;
   if (ZSTD_isError(written) != 0) {
     return std::unexpected(decompression_error(ZSTD_getErrorName(written)));
   }

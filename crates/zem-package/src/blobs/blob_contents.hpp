@@ -42,8 +42,13 @@ class Decompressor {
   [[nodiscard]] Result<std::size_t> decompress(std::span<const std::uint8_t> payload,
                                                std::span<std::uint8_t> out);
 
+  // Whether the last call failed because the contents did not fit in `out`:
+  // the decompressor's own code for it, not its text, decides.
+  [[nodiscard]] bool output_was_too_small() const noexcept { return output_too_small_; }
+
  private:
   ZSTD_DCtx_s* context_;
+  bool output_too_small_ = false;
 };
 
 // Memory for contents that are not kept: one buffer, reused from blob to

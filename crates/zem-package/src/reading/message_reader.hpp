@@ -38,6 +38,7 @@ struct MessageContents {
     PartState state = PartState::not_read;
     std::size_t first_failure = 0;
     std::size_t failure_count = 0;
+    std::uint64_t unlisted_failures = 0;  // met past the most listed
   };
   std::array<Part, all_package_parts.size()> parts{};
 };

@@ -157,6 +157,10 @@ std::span<const ReadFailure> PackageReading::part_failures(PackagePart part) con
   return failures().subspan(state.first_failure, state.failure_count);
 }
 
+std::uint64_t PackageReading::unlisted_failures(PackagePart part) const noexcept {
+  return state_->contents.parts[static_cast<std::size_t>(part)].unlisted_failures;
+}
+
 StageState PackageReading::stage_state(ReadStage stage) const noexcept {
   // The parts a stage reads decide it: one failed, or all read.
   const auto of_parts = [this](ReadStage of) {

@@ -96,7 +96,7 @@ TEST_P(DamagedPackageTest, SurveyReadsPastAFailureWhereItCan) {
 
 TEST(PackageReadingTest, SurveyKeepsWhatCameBeforeTheFailingElement) {
   const std::vector<std::uint8_t> bytes = zt::tweaked([](schema::Application::Builder root) {
-    root.getBlobs()[0].getDigest()[3] ^= 1U;  // blob 0 fails, blob 1 is not checked
+    root.getBlobs()[0].getDigest()[3] ^= 1U;  // blob 0 fails, blob 1 passes
     auto bindings = root.getBindings1();
     const char bad[] = "w\xff";
     bindings[0].setLabel(capnp::Text::Reader(bad, 2));
@@ -116,6 +116,85 @@ TEST(PackageReadingTest, SurveyKeepsWhatCameBeforeTheFailingElement) {
   EXPECT_EQ(survey->model().bindings_2.size(), 1U);
   const ReadFailure first = survey->failures()[0];
   EXPECT_EQ(CheckedPackage::complete(std::move(*survey)).error(), first);
+}
+
+// A blob's failure says what its check found: the digest its contents have,
+// or that they are larger than the declared size.
+TEST(PackageReadingTest, BlobFailuresSayWhatTheCheckFound) {
+  const Application example = zt::example_application();
+  const std::vector<std::uint8_t> damaged_digest =
+      zt::tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; });
+  const auto failure = failure_of(damaged_digest);
+  ASSERT_TRUE(failure);
+  ASSERT_GE(failure->details.size(), 2U);
+  const std::vector<std::uint8_t> computed(example.blobs[1].digest.begin(),
+                                           example.blobs[1].digest.end());
+  std::vector<std::uint8_t> stored = computed;
+  stored[0] ^= 1U;
+  // The computed digest follows the stored one.
+  const auto at =
+      std::ranges::find(failure->details, FailureDetail{"stored digest", dv::Digest{stored}});
+  ASSERT_LT(at + 1, failure->details.end());
+  EXPECT_EQ(at[1], (FailureDetail{"computed digest", dv::Digest{computed}}));
+
+  const std::uint64_t size = example.blobs[0].data.size();
+  const std::vector<std::uint8_t> short_declared =
+      zt::tweaked([&](auto root) { root.getBlobs()[0].setUncompressedSize(size - 1); });
+  const auto too_small = failure_of(short_declared);
+  ASSERT_TRUE(too_small);
+  EXPECT_EQ(too_small->error.to_string(), "Io(Other: Destination buffer is too small)");
+  const FailureDetail explanation{
+      "explanation",
+      dv::Text{fmt::format(
+          "the contents are larger than the declared uncompressed size of {} bytes", size - 1)}};
+  EXPECT_NE(std::ranges::find(too_small->details, explanation), too_small->details.end());
+}
+
+// A survey checks every blob and lists each that fails, in file order,
+// whatever the threads; a strict read stops at the first. A blob that passes
+// after a failure still makes a later copy of it a duplicate. Past the most
+// listed, failures are counted.
+TEST(PackageReadingTest, SurveyListsEveryFailingBlob) {
+  const std::vector<std::uint8_t> bytes = zt::build_package(
+      [] {
+        Application model = zt::example_application();
+        model.blobs.push_back(zt::make_blob(std::vector<std::uint8_t>(16, 5)));
+        model.blobs.push_back(model.blobs[2]);
+        return model;
+      }(),
+      [] {
+        zt::PackageOptions options = zt::example_options();
+        options.tweak = [](schema::Application::Builder root) {
+          root.getBlobs()[0].getDigest()[0] ^= 1U;
+        };
+        return options;
+      }());
+  for (const unsigned threads : {1U, 3U}) {
+    const ReadResult<PackageReading> survey = zt::read_survey(bytes, threads);
+    ASSERT_TRUE(survey);
+    const std::span<const ReadFailure> failures = survey->part_failures(PackagePart::blobs);
+    ASSERT_EQ(failures.size(), 2U) << threads;
+    EXPECT_EQ(failures[0], failure_of(bytes, threads));
+    EXPECT_EQ(failures[1].element.to_string(), "blobs[3]");
+    EXPECT_EQ(failures[1].details.back(),
+              (FailureDetail{"same digest as", ElementPath{{F::blobs, 2}}}));
+    EXPECT_EQ(survey->unlisted_failures(PackagePart::blobs), 0U);
+    EXPECT_TRUE(survey->model().blobs.empty());
+    EXPECT_EQ(survey->stored_blobs().size(), 4U);
+  }
+
+  Application many = zt::example_application();
+  for (std::size_t i = 0; i < most_blob_failures_listed + 2; ++i) {
+    many.blobs.push_back(many.blobs[1]);
+  }
+  const ReadResult<PackageReading> survey =
+      zt::read_survey(zt::build_package(many, zt::example_options()), 2);
+  ASSERT_TRUE(survey);
+  EXPECT_EQ(survey->part_failures(PackagePart::blobs).size(), most_blob_failures_listed);
+  EXPECT_EQ(survey->part_failures(PackagePart::blobs).back().element.to_string(),
+            fmt::format("blobs[{}]", most_blob_failures_listed + 1));
+  EXPECT_EQ(survey->unlisted_failures(PackagePart::blobs), 2U);
+  EXPECT_EQ(survey->model().blobs.size(), 2U);
 }
 
 INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest, ::testing::ValuesIn(zt::damaged_packages()),

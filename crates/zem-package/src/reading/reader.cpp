@@ -104,18 +104,24 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   model.compiler = std::move(*compiler);
   const bool survey = options.mode == ReadMode::survey;
 
-  // Records what became of `part`; a failure ends a strict read.
-  const auto finish = [&](PackagePart part, std::optional<ReadFailure> failure) -> bool {
+  // Records what became of `part`, its failures in read order; a failure
+  // ends a strict read.
+  const auto finish_all = [&](PackagePart part, std::vector<ReadFailure> failures) -> bool {
     MessageContents::Part& state = contents.parts[static_cast<std::size_t>(part)];
     state.first_failure = contents.failures.size();
-    if (!failure) {
+    if (failures.empty()) {
       state.state = PartState::read;
       return false;
     }
     state.state = PartState::failed;
-    state.failure_count = 1;
-    contents.failures.push_back(std::move(*failure));
+    state.failure_count = failures.size();
+    for (ReadFailure& failure : failures) contents.failures.push_back(std::move(failure));
     return !survey;
+  };
+  const auto finish = [&](PackagePart part, std::optional<ReadFailure> failure) -> bool {
+    std::vector<ReadFailure> failures;
+    if (failure) failures.push_back(std::move(*failure));
+    return finish_all(part, std::move(failures));
   };
   // Runs one part of the structure, root pointer `pointer`, which fills its
   // own piece of the model as far as it gets.
@@ -133,12 +139,13 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   };
 
   place.set(Stage::blobs, {{F::blobs}});
-  std::optional<ReadFailure> blob_failure;
+  std::vector<ReadFailure> blob_failures;
   try {
     bounds.check(root, 2, PointerUse::struct_list);
     const auto blob_list = root.getBlobs();
     BlobChecker checker(options.threads, keep);
-    BlobTableSurvey table = check_blob_table(blob_list, framed.bytes(), checker, survey, &bounds);
+    BlobTableSurvey table = check_blob_table(blob_list, framed.bytes(), checker, survey, &bounds,
+                                             survey ? most_blob_failures_listed : 1);
     contents.stored_blobs = std::move(table.storage);
     const std::size_t checked = table.checked.blobs.size();
     model.blobs.reserve(checked);
@@ -150,11 +157,13 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
       if (keep == KeepContents::yes) contents.kept_contents.push_back(std::move(blob.contents));
     }
     contents.blobs_by_digest = std::move(table.checked.by_digest);
-    blob_failure = std::move(table.failure);
+    blob_failures = std::move(table.failures);
+    contents.parts[static_cast<std::size_t>(PackagePart::blobs)].unlisted_failures =
+        table.unlisted_failures;
   } catch (const kj::Exception& e) {
-    blob_failure = place.failure(capnp_error(e));
+    blob_failures = {place.failure(capnp_error(e))};
   }
-  if (finish(PackagePart::blobs, std::move(blob_failure))) {
+  if (finish_all(PackagePart::blobs, std::move(blob_failures))) {
     return std::unexpected(std::move(contents.failures.front()));
   }
 

@@ -54,6 +54,8 @@ Json check_json(const std::string& package, const CheckReport& report,
               {"checks", checks_json(report)},
               {"error", report.failures.empty() ? Json() : failure_json(report.failures.front())},
               {"failures", std::move(failures)},
+              {"unlistedBlobFailures", report.unlisted_blob_failures},
+              {"hints", report.hints},
               {"notes", notes_json(notes)}};
 }
 
@@ -68,6 +70,8 @@ Json unreadable_json(const std::string& package, const Failure& failure) {
                              {"message", failure.message},
                              {"details", Json::array()}}},
               {"failures", Json::array()},
+              {"unlistedBlobFailures", 0},
+              {"hints", Json::array()},
               {"notes", Json::array()}};
 }
 
@@ -86,7 +90,8 @@ Outcome<ExitStatus> run(const CheckOptions& options, unsigned threads) {
       packages.push_back(unreadable_json(package, input.error()));
       continue;
     }
-    const CheckReport report = check_package(input->reading);
+    CheckReport report = check_package(input->reading);
+    report.hints = input->hints;
     std::vector<Note> notes;
     if (input->reading) notes = package_notes(*input->reading, input->trailing_bytes);
     worst = std::max(worst, report.valid() ? ExitStatus::success : ExitStatus::negative);

@@ -61,7 +61,9 @@ constexpr std::string_view exit_statuses =
 Outcome<ExitStatus> run(const DiffOptions& options, unsigned threads) {
   namespace tr = template_record;
   ZEM_ASSIGN_OR_RETURN(const std::uint32_t tile, physical_tile_argument(options.tile));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  // A record given where the package goes may mean the two were swapped.
+  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
+                       read_valid_package(options.package, threads, "diff PACKAGE TILE RECORD"));
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,
                        find_tile_template(package, options.package, tile));
   // The setup is shown before the patching, which may fail on it.

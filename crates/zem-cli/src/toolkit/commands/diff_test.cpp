@@ -102,9 +102,21 @@ TEST_F(ZemPackageTest, DiffFailures) {
   const std::string good = package();
   const std::string recorded = record(make_template_tile().record);
   EXPECT_TRUE(failed_with(run({"diff", good, "3", recorded}),
-                          "package.zpkg: tile 3: template setup was not found"));
+                          "package.zpkg: tile 3: template setup was not found",
+                          {"tile 7 has a template setup"}));
   EXPECT_TRUE(failed_with(run({"diff", good, "9", recorded}),
-                          "package.zpkg: no tile has physical tile number 9"));
+                          "package.zpkg: no tile has physical tile number 9",
+                          {"the package has tiles 3, 7"}));
+  // The record where the package goes, and the package where the record goes.
+  const ProgramRun swapped = run({"diff", recorded, "7", good});
+  EXPECT_EQ(swapped.status, tool_failure);
+  EXPECT_TRUE(swapped.err.starts_with(
+      "zem-package: error: device.record: invalid package: framing failed: Capnp("))
+      << swapped.err;
+  EXPECT_TRUE(swapped.err.ends_with(
+      ")\nzem-package: hint: looks like a device record (10 words), not a package\n"
+      "zem-package: hint: the arguments may be swapped: zem-package diff PACKAGE TILE RECORD\n"))
+      << swapped.err;
   EXPECT_TRUE(failed_with(run({"diff", good, "-7", recorded}),
                           "invalid physical tile number: InvalidDigit (argument \"-7\")"));
   EXPECT_TRUE(failed_with(run({"diff", good, "7", recorded, "--max", "many"}),

@@ -13,6 +13,7 @@
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/blob_lookup.hpp"
 #include "toolkit/tile/tile_argument.hpp"
+#include "toolkit/tile/tile_template.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -63,9 +64,12 @@ Outcome<ExitStatus> run(const ExtractOptions& options, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
 
   if (tile) {
-    auto memory = cli::find_tile_memory(package, *tile,
-                                        fmt::format("cannot rebuild the image of tile {}", *tile));
-    if (!memory) return std::unexpected(file_error(options.package, memory.error().message));
+    auto memory = find_tile_memory(package, *tile);
+    if (!memory) {
+      Failure failure = file_error(options.package, memory.error().message);
+      failure.hints = memory.error().hints;
+      return std::unexpected(std::move(failure));
+    }
     ZEM_RETURN_IF_ERROR(write_output(options.output, memory->bytes));
     fmt::print(stderr, "{}\n", tile_extract_line(*memory));
     return ExitStatus::success;

@@ -40,8 +40,9 @@ TEST_F(ZemPackageTest, ExtractWritesABlob) {
 
 TEST_F(ZemPackageTest, ExtractFailures) {
   const std::string good = package();
-  EXPECT_TRUE(
-      failed_with(run({"extract", good, "9"}), "package.zpkg: no tile has physical tile number 9"));
+  EXPECT_TRUE(failed_with(run({"extract", good, "9"}),
+                          "package.zpkg: no tile has physical tile number 9",
+                          {"the package has tiles 3, 7"}));
   EXPECT_TRUE(failed_with(run({"extract", good, "7x"}),
                           "invalid physical tile number: InvalidDigit (argument \"7x\")"));
   EXPECT_TRUE(failed_with(run({"extract", good, "--blob", "00ff"}),

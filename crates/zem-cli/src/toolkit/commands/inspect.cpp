@@ -42,6 +42,7 @@ Outcome<ExitStatus> run(const InspectOptions& options, unsigned threads) {
   Inspection inspection;
   inspection.path = options.package;
   inspection.check = check_package(input.reading);
+  inspection.check.hints = input.hints;
   if (input.reading) {
     inspection.reading = &*input.reading;
     inspection.notes = package_notes(*input.reading, input.trailing_bytes);

@@ -33,7 +33,18 @@ TEST_F(ZemPackageTest, TemplateListsSetupsAndWritesTheRecord) {
   EXPECT_EQ(read("expected.record"), words_to_bytes(make_template_tile().record));
 
   EXPECT_TRUE(failed_with(run({"template", good, "3"}),
-                          "package.zpkg: tile 3: template setup was not found"));
+                          "package.zpkg: tile 3: template setup was not found",
+                          {"tile 7 has a template setup"}));
+  // Tile 7's image made of zeros: no tile holds a setup.
+  const std::string no_setup =
+      write("no-setup.zpkg", with_model([](Application& model) {
+              model.blobs[0] =
+                  make_blob(std::vector<std::uint8_t>(model.blobs[0].data.bytes().size(), 0));
+              index_blobs(model);
+            }));
+  EXPECT_TRUE(failed_with(run({"template", no_setup, "3"}),
+                          "no-setup.zpkg: tile 3: template setup was not found",
+                          {"no tile of the package has a template setup"}));
   EXPECT_TRUE(failed_with(run({"template", good, "7", "-o", "./package.zpkg"}),
                           "./package.zpkg: refusing to write over the package being read"));
   EXPECT_EQ(read(good), example_bytes());

@@ -169,6 +169,8 @@ Json inspection_json(const Inspection& inspection) {
   Json all = Json::array();
   for (const ReadFailure& failure : failures) all.push_back(failure_json(failure));
   document["failures"] = std::move(all);
+  document["unlistedBlobFailures"] = inspection.check.unlisted_blob_failures;
+  document["hints"] = inspection.check.hints;
   if (inspection.reading == nullptr) return document;
 
   const PackageModel& model = inspection.reading->model();

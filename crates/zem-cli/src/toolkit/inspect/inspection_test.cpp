@@ -56,6 +56,8 @@ TEST(InspectTest, CountsSegmentUsesPerBlob) {
   model.blobs.resize(2);
   model.tiles = zt::example_application().tiles;
   model.tiles[0].segments.push_back(Segment{0x4d000, 0, 99, 0, 0, 0});  // no such blob
+  // One that names blob 0 but takes no bytes from it.
+  model.tiles[0].segments.push_back(Segment{0x4d100, 0x10, 0, 0, 0, 0});
   EXPECT_EQ(segments_per_blob(model), (std::vector<std::size_t>{1, 2}));
   RegionSlice slice{7, 0xffffffff, 0, 0xffffffffffffffff};
   EXPECT_EQ(slice_end(slice), std::nullopt);
@@ -71,10 +73,11 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
 
   std::vector<std::string> keys;
   for (const auto& [key, value] : document.items()) keys.push_back(key);
-  EXPECT_EQ(keys, (std::vector<std::string>{"format", "package", "valid", "checks", "error",
-                                            "failures", "compiler", "blobs", "tiles", "bindings",
-                                            "hostExchange", "entryPoints", "deviceConfigWrites",
-                                            "buildDigest", "notes"}));
+  EXPECT_EQ(keys,
+            (std::vector<std::string>{"format", "package", "valid", "checks", "error", "failures",
+                                      "unlistedBlobFailures", "hints", "compiler", "blobs", "tiles",
+                                      "bindings", "hostExchange", "entryPoints",
+                                      "deviceConfigWrites", "buildDigest", "notes"}));
   EXPECT_EQ(document["format"], 3);
   EXPECT_EQ(document["valid"], true);
   EXPECT_TRUE(document["error"].is_null());
@@ -164,7 +167,7 @@ TEST(InspectTest, JsonOfAPackageWhoseBlobFailsShowsWhatWasRead) {
   std::vector<std::string> keys;
   for (const auto& [key, value] : unreadable.items()) keys.push_back(key);
   EXPECT_EQ(keys, (std::vector<std::string>{"format", "package", "valid", "checks", "error",
-                                            "failures"}));
+                                            "failures", "unlistedBlobFailures", "hints"}));
   EXPECT_TRUE(unreadable["error"]["element"].is_null());
 }
 

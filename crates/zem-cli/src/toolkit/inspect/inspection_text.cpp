@@ -123,6 +123,10 @@ std::string summary(const Inspection& inspection) {
   for (std::size_t i = 0; i < failures.size(); ++i) {
     out += row(i == 0 ? "check" : "", failure_line(failures[i]));
   }
+  if (const std::uint64_t more = inspection.check.unlisted_blob_failures; more > 0) {
+    out += row("", fmt::format("and {} more failing blob{}", more, more == 1 ? "" : "s"));
+  }
+  for (const std::string& hint : inspection.check.hints) out += row("hint", hint);
   for (const Note& note : inspection.notes) out += row("note", note.message);
   return out;
 }

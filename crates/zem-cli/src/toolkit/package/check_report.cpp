@@ -40,6 +40,7 @@ CheckReport check_package(const ReadResult<PackageReading>& survey) {
     return report;
   }
   report.failures.assign(survey->failures().begin(), survey->failures().end());
+  report.unlisted_blob_failures = survey->unlisted_failures(PackagePart::blobs);
   for (const ReadStage stage : all_read_stages) {
     report.stages[static_cast<std::size_t>(stage)] = survey->stage_state(stage);
   }
@@ -75,7 +76,13 @@ std::string check_lines(const CheckReport& report, const PackageModel* model,
       lines += context_lines(failure, model);
       first = false;
     }
+    if (stage == ReadStage::blobs && report.unlisted_blob_failures > 0) {
+      lines +=
+          fmt::format("{:<{}}and {} more failing blob{}\n", "", status_column,
+                      report.unlisted_blob_failures, report.unlisted_blob_failures == 1 ? "" : "s");
+    }
   }
+  for (const std::string& hint : report.hints) lines += fmt::format("hint: {}\n", hint);
   return lines + notes_text(notes);
 }
 

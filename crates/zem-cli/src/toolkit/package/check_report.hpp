@@ -21,6 +21,11 @@ struct CheckReport {
   std::vector<ReadFailure> failures;
   // Each stage's state, in the order of `all_read_stages`.
   std::array<StageState, all_read_stages.size()> stages{};
+  // Failing blobs the survey counted past those it lists.
+  std::uint64_t unlisted_blob_failures = 0;
+  // What may help when the file is no package at all: "looks like a gzip
+  // file: decompress it first".
+  std::vector<std::string> hints;
 
   [[nodiscard]] bool valid() const noexcept { return failures.empty(); }
   [[nodiscard]] StageState state(ReadStage stage) const noexcept {
@@ -38,8 +43,9 @@ struct CheckReport {
 
 // `check`'s text: one line per stage, "framing       ok", "blobs         failed
 // at blobs[1].digest: Invalid(\"blob digest mismatch\")" with the failure's
-// context indented under it, "validation    skipped"; then the notes, one
-// "note: ..." line each. Every line ends in a newline. `model` is the
+// context indented under it (and "and 3 more failing blobs" past those
+// listed), "validation    skipped"; then the hints, one "hint: ..." line
+// each, and the notes, one "note: ..." line each. Every line ends in a newline. `model` is the
 // surveyed package's, when its message could be read.
 [[nodiscard]] std::string check_lines(const CheckReport& report, const PackageModel* model,
                                       const std::vector<Note>& notes);

@@ -65,11 +65,13 @@ INSTANTIATE_TEST_SUITE_P(Packages, DamagedPackageTest, ::testing::ValuesIn(zt::d
                          case_name);
 
 // The failing blob's row holds where it failed; its context every detail in
-// full and the segments that take their bytes from it. A survey reads the
-// structure past it and goes on to report a second failure there.
+// full, the digest its contents have, and the segments that take bytes from
+// it (not one of no data that names it). A survey reads the structure past
+// it and goes on to report a second failure there.
 TEST(CheckTest, LinesLocateEveryFailureWithItsContext) {
   const std::vector<std::uint8_t> bytes = zt::tweaked([](auto root) {
     root.getBlobs()[1].getDigest()[0] ^= 1U;
+    root.getTiles()[1].getSegments()[1].setDataSize(0);
     root.getEntryPoints()[1].setName(capnp::Text::Reader("\xff", 1));
   });
   const auto surveyed = survey(bytes);
@@ -84,13 +86,14 @@ TEST(CheckTest, LinesLocateEveryFailureWithItsContext) {
       "framing       ok\n"
       "header        ok\n"
       "blobs         failed at blobs[1].digest: Invalid(\"blob digest mismatch\")\n"
-      "                compression    none\n"
-      "                stored size    256\n"
-      "                stored digest  " +
-          hex_bytes(stored) + "\n" + "                file offset    " +
+      "                compression      none\n"
+      "                stored size      256\n"
+      "                stored digest    " +
+          hex_bytes(stored) + "\n" + "                computed digest  " +
+          hex_bytes(zt::example_application().blobs[1].digest) + "\n" +
+          "                file offset      " +
           detail_text(report.failures[0].details.back().value) + "\n" +
-          "                used by        tile 3 (tiles[0].segments[0]), tile 7 "
-          "(tiles[1].segments[1])\n"
+          "                used by          tile 3 (tiles[0].segments[0])\n"
           "structure     failed at entryPoints[1].name: Utf8(invalid utf-8 sequence of 1 bytes "
           "from index 0)\n"
           "validation    skipped\n"

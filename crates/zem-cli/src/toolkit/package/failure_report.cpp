@@ -23,14 +23,15 @@ constexpr std::size_t users_shown = 8;
   return text;
 }
 
-// "tile 3 (tiles[0].segments[0]), ..., and 4 more segments".
+// "tile 3 (tiles[0].segments[0]), ..., and 4 more segments": the segments
+// that take bytes from the blob; one of no data names it but takes nothing.
 [[nodiscard]] std::optional<std::string> blob_users(const PackageModel& model, std::size_t blob) {
   std::vector<std::string> users;
   std::size_t count = 0;
   for (std::size_t t = 0; t < model.tiles.size(); ++t) {
     const TileImage& tile = model.tiles[t];
     for (std::size_t s = 0; s < tile.segments.size(); ++s) {
-      if (tile.segments[s].blob != blob) continue;
+      if (tile.segments[s].blob != blob || tile.segments[s].data_size == 0) continue;
       if (++count <= users_shown) {
         const ElementPath segment{{PackageField::tiles, t}, {PackageField::segments, s}};
         users.push_back(fmt::format("tile {} ({})", tile.physical_tile, segment.to_string()));

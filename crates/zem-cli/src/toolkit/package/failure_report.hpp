@@ -30,8 +30,8 @@ struct ContextLine {
 };
 
 // The context `check` prints under a failure: every detail in full, and for
-// a blob the segments of `model` (when there is one) that take their bytes
-// from it: {"used by", "tile 3 (tiles[0].segments[0]), tile 7 (...)"}.
+// a blob the segments of `model` (when there is one) that take bytes from it
+// (a segment of no data does not): {"used by", "tile 3 (tiles[0].segments[0]), tile 7 (...)"}.
 [[nodiscard]] std::vector<ContextLine> failure_context(const ReadFailure& failure,
                                                        const PackageModel* model);
 

@@ -53,7 +53,49 @@ Outcome<std::uint64_t> count_rest(int fd) {
   }
 }
 
+// What the library makes of the first bytes of a regular file, read without
+// moving its position, so that the read that follows starts where it would.
+FileLook look_of(const io::RegularFile& file) {
+  std::array<std::uint8_t, file_look_bytes> head{};
+  const ssize_t got = ::pread(file.fd.get(), head.data(), head.size(), 0);
+  if (got < 0) return FileLook::unknown;
+  return file_look(std::span(head).first(static_cast<std::size_t>(got)), file.size);
+}
+
+// Hints for a regular file whose package could not be framed.
+std::vector<std::string> hints_for(const ReadResult<PackageReading>& reading, FileLook look,
+                                   std::uint64_t size, std::string_view swapped_usage) {
+  if (reading || reading.error().stage != ReadStage::framing) return {};
+  return framing_hints(look, size, swapped_usage);
+}
+
 }  // namespace
+
+std::vector<std::string> framing_hints(FileLook look, std::uint64_t file_size,
+                                       std::string_view swapped_usage) {
+  switch (look) {
+    case FileLook::unknown:
+      return {};
+    case FileLook::empty:
+      return {"the file is empty"};
+    case FileLook::gzip:
+      return {"looks like a gzip file: decompress it first"};
+    case FileLook::xz:
+      return {"looks like an xz file: decompress it first"};
+    case FileLook::zstd:
+      return {"looks like a Zstandard file: decompress it first"};
+    case FileLook::device_record: {
+      const std::uint64_t words = file_size / 4;
+      std::vector<std::string> hints{fmt::format(
+          "looks like a device record ({} word{}), not a package", words, words == 1 ? "" : "s")};
+      if (!swapped_usage.empty()) {
+        hints.push_back(fmt::format("the arguments may be swapped: zem-package {}", swapped_usage));
+      }
+      return hints;
+    }
+  }
+  return {};
+}
 
 std::string package_name(std::string_view argument) {
   return argument == standard_input_argument ? std::string(standard_input_name)
@@ -63,14 +105,18 @@ std::string package_name(std::string_view argument) {
 Outcome<PackageInput> read_package(const std::string& argument, const ReadOptions& options) {
   if (argument == standard_input_argument) {
     ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, standard_input());
-    PackageInput input{PackageReading::read(std::move(fd), options), std::nullopt};
+    // Standard input is read as it arrives: its first bytes are gone by
+    // the time a framing fails, so it gets no hints.
+    PackageInput input{PackageReading::read(std::move(fd), options), std::nullopt, {}};
     if (input.reading) {
       ZEM_ASSIGN_OR_RETURN(input.trailing_bytes, count_rest(STDIN_FILENO));
     }
     return input;
   }
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(argument));
-  PackageInput input{PackageReading::read(std::move(file.fd), options), std::nullopt};
+  const FileLook look = look_of(file);
+  PackageInput input{PackageReading::read(std::move(file.fd), options), std::nullopt, {}};
+  input.hints = hints_for(input.reading, look, file.size, {});
   if (input.reading) {
     // The size is the one the file had when it was opened; a file that
     // shrank since holds nothing after the message.
@@ -80,10 +126,17 @@ Outcome<PackageInput> read_package(const std::string& argument, const ReadOption
   return input;
 }
 
-Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads) {
+Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
+                                           std::string_view swapped_usage) {
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(path));
+  const FileLook look = look_of(file);
+  const std::uint64_t size = file.size;
   auto reading = PackageReading::read(std::move(file.fd), {.threads = threads});
-  if (!reading) return std::unexpected(invalid_package(path, reading.error()));
+  if (!reading) {
+    Failure failure = invalid_package(path, reading.error());
+    failure.hints = hints_for(reading, look, size, swapped_usage);
+    return std::unexpected(std::move(failure));
+  }
   auto package = CheckedPackage::complete(std::move(*reading));
   if (!package) return std::unexpected(invalid_package(path, package.error()));
   return std::move(*package);

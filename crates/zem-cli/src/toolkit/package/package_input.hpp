@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "toolkit/tool_error.hpp"
+#include "zem_package/file_look.hpp"
 #include "zem_package/package_reading.hpp"
 
 namespace zem::toolkit {
@@ -22,7 +24,17 @@ struct PackageInput {
   ReadResult<PackageReading> reading;
   // How many bytes follow the message in the file, once the message was read.
   std::optional<std::uint64_t> trailing_bytes;
+  // What may help when the file is no package at all: see `framing_hints`.
+  std::vector<std::string> hints;
 };
+
+// What to tell the user of a file whose framing could not be read, from what
+// the library says it looks like: "looks like a gzip file: decompress it
+// first", "the file is empty", "looks like a device record (10 words), not a
+// package". `swapped_usage`, when given, is the subcommand's operands in
+// order ("diff PACKAGE TILE RECORD"), named for a record given as the package.
+[[nodiscard]] std::vector<std::string> framing_hints(FileLook look, std::uint64_t file_size,
+                                                     std::string_view swapped_usage = {});
 
 // Reads the package that `argument` names, as `options` say (a survey, to
 // show all it can; or strictly): a regular file, or standard input for "-"
@@ -33,8 +45,10 @@ struct PackageInput {
                                                  const ReadOptions& options);
 
 // Reads the package file at `path` strictly and completes it: only a valid
-// package is kept. One that fails a check gives `invalid_package`.
-[[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads);
+// package is kept. One that fails a check gives `invalid_package`, with the
+// `framing_hints` for a file that is no package (`swapped_usage` as there).
+[[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
+                                                         std::string_view swapped_usage = {});
 
 // "<package>: invalid package: <the failure, located>".
 [[nodiscard]] Failure invalid_package(std::string_view argument, const ReadFailure& failure);

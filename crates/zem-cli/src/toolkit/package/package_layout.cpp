@@ -29,7 +29,9 @@ std::vector<std::size_t> segments_per_blob(const PackageModel& model) {
   std::vector<std::size_t> counts(model.blobs.size(), 0);
   for (const TileImage& tile : model.tiles) {
     for (const Segment& segment : tile.segments) {
-      if (segment.blob < counts.size()) ++counts[static_cast<std::size_t>(segment.blob)];
+      if (segment.data_size > 0 && segment.blob < counts.size()) {
+        ++counts[static_cast<std::size_t>(segment.blob)];
+      }
     }
   }
   return counts;

@@ -24,7 +24,8 @@ struct TileLayout {
 [[nodiscard]] std::optional<std::uint64_t> slice_end(const RegionSlice& slice) noexcept;
 
 // How many segments, over all tiles, take their bytes from each blob.
-// Segments naming a blob that does not exist are not counted.
+// Segments naming a blob that does not exist, and segments of no data (which
+// name a blob but take nothing from it), are not counted.
 [[nodiscard]] std::vector<std::size_t> segments_per_blob(const PackageModel& model);
 
 // Whether the reading holds every part of the package: its blobs and its

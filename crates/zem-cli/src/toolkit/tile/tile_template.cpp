@@ -7,6 +7,7 @@
 #include "toolkit/output/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/package_input.hpp"
+#include "toolkit/tile/tile_list.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -23,19 +24,53 @@ Failure stage_error(std::string_view package_argument, std::uint32_t tile,
 }
 
 Failure package_error(std::string_view package_argument, const Failure& failure) {
-  return {fmt::format("{}: {}", package_name(package_argument), failure.message)};
+  return {fmt::format("{}: {}", package_name(package_argument), failure.message), failure.hints};
+}
+
+std::string image_context(std::uint32_t physical_tile) {
+  return fmt::format("cannot rebuild the image of tile {}", physical_tile);
+}
+
+// "tiles 7-9 have a template setup", or that none has: what to ask for
+// instead of a tile without one.
+std::string setup_hint(std::span<const TileSetup> setups) {
+  std::vector<std::uint32_t> tiles;
+  for (const TileSetup& setup : setups) tiles.push_back(setup.physical_tile);
+  if (tiles.empty()) return "no tile of the package has a template setup";
+  return fmt::format("tile{} {} {} a template setup", tiles.size() == 1 ? "" : "s",
+                     tile_ranges(tiles), tiles.size() == 1 ? "has" : "have");
 }
 
 }  // namespace
 
+Outcome<TileMemory> find_tile_memory(const CheckedPackage& package, std::uint32_t physical_tile) {
+  auto memory = package.tile_memory(physical_tile);
+  if (memory) return std::move(*memory);
+  Failure failure =
+      cli::tile_memory_failure(memory.error(), physical_tile, image_context(physical_tile));
+  if (memory.error().kind == TileMemoryError::Kind::unknown_tile) {
+    std::vector<std::uint32_t> tiles;
+    for (const TileImage& tile : package.model().tiles) tiles.push_back(tile.physical_tile);
+    failure.hints.push_back(
+        fmt::format("the package has tile{} {}", tiles.size() == 1 ? "" : "s", tile_ranges(tiles)));
+  }
+  return std::unexpected(std::move(failure));
+}
+
 Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
                                          std::string_view package_argument,
                                          std::uint32_t physical_tile) {
-  auto memory = cli::find_tile_memory(
-      package, physical_tile, fmt::format("cannot rebuild the image of tile {}", physical_tile));
+  auto memory = find_tile_memory(package, physical_tile);
   if (!memory) return std::unexpected(package_error(package_argument, memory.error()));
   auto setup = tr::locate_template_setup(memory->bytes);
-  if (!setup) return std::unexpected(stage_error(package_argument, physical_tile, setup.error()));
+  if (!setup) {
+    Failure failure = stage_error(package_argument, physical_tile, setup.error());
+    // Only the search for a setup fails here, so the other tiles are looked at.
+    if (auto setups = all_tile_setups(package, package_argument)) {
+      failure.hints.push_back(setup_hint(*setups));
+    }
+    return std::unexpected(std::move(failure));
+  }
   return TileTemplate{std::move(*memory), *setup};
 }
 
@@ -45,9 +80,8 @@ Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
   std::vector<TileSetup> found;
   for (const TileImage& tile : package.model().tiles) {
     if (tile.segments.empty()) continue;
-    auto memory = cli::find_tile_memory(
-        package, tile.physical_tile,
-        fmt::format("cannot rebuild the image of tile {}", tile.physical_tile));
+    auto memory =
+        cli::find_tile_memory(package, tile.physical_tile, image_context(tile.physical_tile));
     if (!memory) return std::unexpected(package_error(package_argument, memory.error()));
     if (auto setup = tr::locate_template_setup(memory->bytes)) {
       found.push_back(TileSetup{tile.physical_tile, *setup});

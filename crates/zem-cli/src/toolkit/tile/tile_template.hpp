@@ -19,10 +19,17 @@ struct TileTemplate {
   template_record::TemplateSetup setup;
 };
 
+// The memory of tile `physical_tile`, or the failure the verifier gives for
+// it, with a hint that names the tiles there are when there is no such tile:
+// "the package has tiles 3, 7".
+[[nodiscard]] Outcome<TileMemory> find_tile_memory(const CheckedPackage& package,
+                                                   std::uint32_t physical_tile);
+
 // The memory of tile `physical_tile` and its template setup, as the verifier
 // finds them. Failures are said of the package `package_argument` names:
 // "<package>: no tile has physical tile number 9", "<package>: tile 3:
-// template setup was not found".
+// template setup was not found", each with a hint that names the tiles there
+// are, or those that hold a template setup ("tile 7 has a template setup").
 [[nodiscard]] Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
                                                        std::string_view package_argument,
                                                        std::uint32_t physical_tile);
