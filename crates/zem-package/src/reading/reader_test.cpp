@@ -271,13 +271,16 @@ TEST(ReaderTest, ManyBlobsReadBackExactlyAndOutliveTheModel) {
   ASSERT_TRUE(read.has_value()) << read.error().to_string();
   EXPECT_EQ(*read, model);
 
-  // A blob moved out of the model, and a copy of one, stay intact after the
+  // A blob moved out of the model, and copies of one, stay intact after the
   // model is gone.
   Blob moved = std::move(read->blobs[40]);
   const Blob copied = read->blobs[41];
+  Blob assigned = model.blobs[0];
+  assigned = read->blobs[42];
   read = std::unexpected(PackageError::invalid("released"));
   EXPECT_EQ(moved, model.blobs[40]);
   EXPECT_EQ(copied, model.blobs[41]);
+  EXPECT_EQ(assigned, model.blobs[42]);
 }
 
 TEST(ReaderTest, DuplicateBlobsAreRefusedWhateverTheirEncoding) {
@@ -445,6 +448,28 @@ TEST(ReaderTest, EmptyListsBehindFarPointersAreBoundsChecked) {
     holder.at(c.pad) = testing::RawPackage::list_pointer(c.pad, holder.size() + c.distance, 6, 0);
     raw.set(raw.root_pointer(6), testing::RawPackage::far_pointer(c.segment, c.pad));
     EXPECT_EQ(read_result(raw.with_later_segments(later)), c.result) << c.name;
+  }
+
+  // A far pointer to a pad outside every segment fails in the reader itself,
+  // though the word just past the pad's segment holds a wild empty list.
+  // Four segments, so that reading the bounds of a fifth would run past the
+  // storage of theirs.
+  const std::vector<std::vector<std::uint64_t>> later{
+      {0}, {testing::RawPackage::list_pointer(0, 5, 6, 0)}, {0}};
+  const struct {
+    std::uint32_t segment;
+    std::size_t pad;
+    std::string description;
+  } outside[] = {
+      {1, 1, "Message contains out-of-bounds far pointer."},
+      {4, 0, "Message contains far pointer to unknown segment."},
+  };
+  for (const auto& c : outside) {
+    testing::RawPackage raw(package);
+    raw.set(raw.root_pointer(6), testing::RawPackage::far_pointer(c.segment, c.pad));
+    const std::string result = read_result(raw.with_later_segments(later));
+    EXPECT_EQ(result.rfind("Capnp(failed: ", 0), 0U) << result;
+    EXPECT_NE(result.find(c.description), std::string::npos) << result;
   }
 }
 
