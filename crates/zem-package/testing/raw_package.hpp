@@ -52,6 +52,31 @@ class RawPackage {
     return index;
   }
 
+  // The message of this segment followed by the segments `later`, in order.
+  [[nodiscard]] std::vector<std::uint8_t> with_later_segments(
+      std::span<const std::vector<std::uint64_t>> later) const {
+    std::vector<std::uint32_t> table{static_cast<std::uint32_t>(later.size())};
+    table.push_back(static_cast<std::uint32_t>((bytes_.size() - header_bytes) / 8));
+    for (const std::vector<std::uint64_t>& segment : later) {
+      table.push_back(static_cast<std::uint32_t>(segment.size()));
+    }
+    if (table.size() % 2 == 1) table.push_back(0);  // the table fills whole words
+    std::vector<std::uint8_t> message(4 * table.size());
+    std::memcpy(message.data(), table.data(), message.size());
+    message.insert(message.end(), bytes_.begin() + header_bytes, bytes_.end());
+    for (const std::vector<std::uint64_t>& segment : later) {
+      const std::size_t at = message.size();
+      message.resize(at + 8 * segment.size());
+      std::memcpy(message.data() + at, segment.data(), 8 * segment.size());
+    }
+    return message;
+  }
+
+  // A single-far pointer to the landing pad at word `pad` of segment `segment`.
+  [[nodiscard]] static std::uint64_t far_pointer(std::uint32_t segment, std::size_t pad) {
+    return 2 | std::uint64_t{pad} << 3 | std::uint64_t{segment} << 32;
+  }
+
   // A list pointer at word `at` to the list starting at word `target`.
   [[nodiscard]] static std::uint64_t list_pointer(std::size_t at, std::size_t target,
                                                   unsigned element_size, std::uint64_t count) {

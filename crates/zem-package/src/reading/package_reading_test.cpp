@@ -236,6 +236,26 @@ TEST(PackageReadingTest, RuleFailuresNameTheValuesThatBrokeThem) {
        [](Application& m) { m.bindings_2[0].name = m.bindings_1[0].name; },
        "bindings2[0]",
        {{"earlier binding", ElementPath{{F::bindings1, 0}}}}},
+      {"binding name of the second list repeated in the third",
+       [](Application& m) { m.bindings_3.push_back(m.bindings_2[0]); },
+       "bindings3[0]",
+       {{"earlier binding", ElementPath{{F::bindings2, 0}}}}},
+      {"binding name repeated within the second list",
+       [](Application& m) {
+         Binding first = m.bindings_2[0];
+         first.name = "first";
+         m.bindings_2 = {first, m.bindings_2[0], m.bindings_2[0]};
+       },
+       "bindings2[2]",
+       {{"earlier binding", ElementPath{{F::bindings2, 1}}}}},
+      {"binding name repeated within the third list",
+       [](Application& m) {
+         m.bindings_3 = {m.bindings_1[0], m.bindings_1[0]};
+         m.bindings_3[0].name = "third";
+         m.bindings_3[1].name = "third";
+       },
+       "bindings3[1]",
+       {{"earlier binding", ElementPath{{F::bindings3, 0}}}}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -284,6 +304,42 @@ TEST(PackageReadingTest, KeepsTheMessageInsteadOfTheContents) {
     EXPECT_EQ(package->tile_memory(tile.physical_tile), full.tile_memory(tile.physical_tile));
   }
   EXPECT_EQ(package->tile_memory(9).error().kind, TileMemoryError::Kind::unknown_tile);
+}
+
+// The memory of a surveyed tile copies blob by blob, which is the list order
+// only where no two segments overlap: overlapping segments are refused, and
+// segments that only touch (one ends where the next begins) are not.
+TEST(PackageReadingTest, SurveyedTileMemoryRefusesOverlapsButNotTouchingSegments) {
+  const struct {
+    const char* name;
+    std::uint32_t first;  // tile 7's segments, 0x1000 and 0x200 bytes long
+    std::uint32_t second;
+    std::string error;  // empty when the memory is the full model's
+  } cases[] = {
+      {"touching", 0x4c000, 0x4d000, ""},
+      {"touching, the later listed first", 0x4c200, 0x4c000, ""},
+      {"one byte in common", 0x4c000, 0x4cfff,
+       R"(Invalid("segments at 0x4c000 and 0x4cfff on tile 7 overlap"))"},
+      {"one byte in common, the later listed first", 0x4c1ff, 0x4c000,
+       R"(Invalid("segments at 0x4c000 and 0x4c1ff on tile 7 overlap"))"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Application model = zt::example_application();
+    model.tiles[1].segments[0].address = c.first;
+    model.tiles[1].segments[1].address = c.second;
+    const ReadResult<PackageReading> survey =
+        zt::read_survey(zt::build_package(model, zt::example_options()));
+    ASSERT_TRUE(survey);
+    const TileMemoryResult memory = survey->tile_memory(7);
+    if (c.error.empty()) {
+      ASSERT_TRUE(memory) << memory.error().error.to_string();
+      EXPECT_EQ(*memory, model.tile_memory(7));
+    } else {
+      ASSERT_FALSE(memory);
+      EXPECT_EQ(memory.error().error.to_string(), c.error);
+    }
+  }
 }
 
 // Thousands of blobs, several of them broken: whatever the threads, the first

@@ -271,13 +271,16 @@ TEST(ReaderTest, ManyBlobsReadBackExactlyAndOutliveTheModel) {
   ASSERT_TRUE(read.has_value()) << read.error().to_string();
   EXPECT_EQ(*read, model);
 
-  // A blob moved out of the model, and a copy of one, stay intact after the
+  // A blob moved out of the model, and copies of one, stay intact after the
   // model is gone.
   Blob moved = std::move(read->blobs[40]);
   const Blob copied = read->blobs[41];
+  Blob assigned = model.blobs[0];
+  assigned = read->blobs[42];
   read = std::unexpected(PackageError::invalid("released"));
   EXPECT_EQ(moved, model.blobs[40]);
   EXPECT_EQ(copied, model.blobs[41]);
+  EXPECT_EQ(assigned, model.blobs[42]);
 }
 
 TEST(ReaderTest, DuplicateBlobsAreRefusedWhateverTheirEncoding) {
@@ -364,9 +367,10 @@ TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
     return 1 | (static_cast<std::uint64_t>(offset) & 0x3fffffff) << 2 |
            std::uint64_t{element_size} << 32 | count << 35;
   };
+  constexpr std::size_t root = ~std::size_t{0};  // the message's root pointer
   const struct {
     const char* name;
-    std::size_t field;      // root pointer
+    std::size_t field;      // root pointer, or `root`
     bool as_struct;         // else a list
     unsigned element_size;  // of a list
     std::uint64_t count;    // of a list
@@ -383,13 +387,17 @@ TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
        "Capnp(failed: Message contains out-of-bounds list pointer.)"},
       {"no build digest bytes", 9, false, 2, 0, 20,
        "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      {"a root of no size", root, true, 0, 0, 2,
+       "Capnp(failed: Message contains out-of-bounds struct pointer.)"},
       // At the very end: in bounds, and read as empty.
       {"no bindings at the end", 6, false, 6, 0, 0, "success"},
       {"no build digest at the end", 9, false, 2, 0, 0, R"(Invalid("build digest mismatch"))"},
+      {"a root of no size at the end", root, true, 0, 0, 0,
+       R"(Invalid("incompatible package header"))"},
   };
   for (const auto& c : cases) {
     testing::RawPackage raw(package);
-    const std::size_t at = raw.root_pointer(c.field);
+    const std::size_t at = c.field == root ? 0 : raw.root_pointer(c.field);
     const std::int64_t offset = past_end(raw, at, c.distance);
     raw.set(at,
             c.as_struct ? struct_pointer(offset) : list_pointer(offset, c.element_size, c.count));
@@ -406,6 +414,63 @@ TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
   raw.set(values, list_pointer(past_end(raw, values, 50), 4, 0));
   EXPECT_EQ(read_result(raw.bytes()),
             "Capnp(failed: Message contains out-of-bounds list pointer.)");
+}
+
+// A far pointer's landing pad is checked against the segment that holds it:
+// at that segment's first word, in a last segment that ends exactly where
+// the message ends, and past empty segments. Root pointer 6 (bindings3) is
+// made a far pointer to a pad that points to an empty list `distance` words
+// past the end of the pad's segment.
+TEST(ReaderTest, EmptyListsBehindFarPointersAreBoundsChecked) {
+  const std::vector<std::uint8_t> package = build_package(example_application(), example_options());
+  const std::string refused = "Capnp(failed: Message contains out-of-bounds list pointer.)";
+  const struct {
+    const char* name;
+    std::vector<std::size_t> sizes;  // in words, of the segments after the first
+    std::uint32_t segment;           // that holds the pad
+    std::size_t pad;                 // the pad's word in it
+    std::size_t distance;
+    std::string result;
+  } cases[] = {
+      {"first word of the last segment", {1}, 1, 0, 4, refused},
+      {"first word of a segment, ending in the next", {1, 2}, 1, 0, 1, refused},
+      {"last word of a middle segment", {2, 1}, 1, 1, 3, refused},
+      {"after an empty segment", {0, 1}, 2, 0, 1, refused},
+      {"before an empty last segment", {1, 0}, 1, 0, 2, refused},
+      {"at the end of the last segment", {1}, 1, 0, 0, "success"},
+      {"at the end of a segment before an empty one", {2, 0}, 1, 1, 0, "success"},
+  };
+  for (const auto& c : cases) {
+    testing::RawPackage raw(package);
+    std::vector<std::vector<std::uint64_t>> later;
+    for (const std::size_t size : c.sizes) later.emplace_back(size, 0);
+    std::vector<std::uint64_t>& holder = later.at(c.segment - 1);
+    holder.at(c.pad) = testing::RawPackage::list_pointer(c.pad, holder.size() + c.distance, 6, 0);
+    raw.set(raw.root_pointer(6), testing::RawPackage::far_pointer(c.segment, c.pad));
+    EXPECT_EQ(read_result(raw.with_later_segments(later)), c.result) << c.name;
+  }
+
+  // A far pointer to a pad outside every segment fails in the reader itself,
+  // though the word just past the pad's segment holds a wild empty list.
+  // Four segments, so that reading the bounds of a fifth would run past the
+  // storage of theirs.
+  const std::vector<std::vector<std::uint64_t>> later{
+      {0}, {testing::RawPackage::list_pointer(0, 5, 6, 0)}, {0}};
+  const struct {
+    std::uint32_t segment;
+    std::size_t pad;
+    std::string description;
+  } outside[] = {
+      {1, 1, "Message contains out-of-bounds far pointer."},
+      {4, 0, "Message contains far pointer to unknown segment."},
+  };
+  for (const auto& c : outside) {
+    testing::RawPackage raw(package);
+    raw.set(raw.root_pointer(6), testing::RawPackage::far_pointer(c.segment, c.pad));
+    const std::string result = read_result(raw.with_later_segments(later));
+    EXPECT_EQ(result.rfind("Capnp(failed: ", 0), 0U) << result;
+    EXPECT_NE(result.find(c.description), std::string::npos) << result;
+  }
 }
 
 // Keeps every event it receives, with its fields rendered as text.

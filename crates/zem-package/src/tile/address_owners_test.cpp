@@ -34,6 +34,8 @@ TEST(AddressOwnersTest, SegmentBlobByteAndSlices) {
        {SegmentOwner{1, 0, 0x4c000, 0x4d000, BlobByte{0, 0x404, std::nullopt}},
         {SliceOwner{F::bindings1, 0, 0, "weights"}}}},
       {7, 0x4e010, {SegmentOwner{1, 1, 0x4e000, 0x4e200, BlobByte{1, 0x90, plain + 0x90}}, {}}},
+      {7, 0x4e07f, {SegmentOwner{1, 1, 0x4e000, 0x4e200, BlobByte{1, 0xff, plain + 0xff}}, {}}},
+      {7, 0x4e080, {SegmentOwner{1, 1, 0x4e000, 0x4e200, std::nullopt}, {}}},  // past the data
       {7, 0x4e100, {SegmentOwner{1, 1, 0x4e000, 0x4e200, std::nullopt}, {}}},  // zero-filled
       {7, 0x4d800, {std::nullopt, {}}},                                        // a gap
       {3,
@@ -88,6 +90,20 @@ TEST(TileMemorySourceTest, GivesWhatEachTileGivesAloneFromSeveralThreads) {
     }
     EXPECT_EQ(source.tile_memory(99).error().kind, TileMemoryError::Kind::unknown_tile);
   }
+}
+
+// A segment that names no blob (in a survey, which reads past the failed
+// validation) is refused for its tile's memory and counts for no blob.
+TEST(TileMemorySourceTest, SegmentNamingNoBlobIsRefused) {
+  Application model = zt::example_application();
+  model.tiles[1].segments[1].blob = model.blobs.size();
+  const auto survey = zt::read_survey(zt::build_package(model, zt::example_options()));
+  ASSERT_TRUE(survey);
+  const TileMemorySource source(*survey);
+  EXPECT_EQ(source.tile_memory(7).error().error.to_string(),
+            R"(Invalid("segment at 0x4e000 on tile 7 takes data from outside its blob"))");
+  EXPECT_EQ(source.tile_memory(3), survey->tile_memory(3));
+  EXPECT_TRUE(source.tile_memory(3));
 }
 
 }  // namespace

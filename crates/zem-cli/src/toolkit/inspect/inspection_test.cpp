@@ -207,6 +207,9 @@ TEST(InspectTest, TextMarksTheFailingElement) {
        "Invalid(\"host call host_print has no invocations\")\n"},
       {"tile list", [] { return zt::out_of_bounds_pointer(3); }, "! tiles: not read\n",
        "! structure failed at tiles: Capnp(failed: "},
+      // Read, and empty: its count is 0, though the failure is the list's.
+      {"empty tile list", [] { return zt::with_model([](Application& m) { m.tiles.clear(); }); },
+       "! tiles: 0\n", "! validation failed at tiles: Invalid(\"application has no tiles\")\n"},
   };
   for (const auto& c : cases) {
     const std::string text = inspection_text(inspect(c.bytes())->inspection);

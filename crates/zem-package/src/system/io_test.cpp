@@ -1,0 +1,56 @@
+#include "zem_package/io.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace zem::io {
+namespace {
+
+// What opening each kind of path gives: a regular file with its size, or the
+// step, the error number and the kind of file that refused it.
+TEST(OpenRegularFileTest, OnlyARegularFileOpens) {
+  std::string dir = ::testing::TempDir() + "zem-io-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir.data()), nullptr);
+  const std::string file = dir + "/file";
+  const std::string fifo = dir + "/fifo";
+  {
+    const FileDescriptor fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600));
+    ASSERT_EQ(::write(fd.get(), "12345", 5), 5);
+  }
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  const auto opened = open_regular_file(file.c_str());
+  ASSERT_TRUE(opened);
+  EXPECT_EQ(opened->size, 5U);
+
+  const struct {
+    std::string path;
+    FileError::Step step;
+    int os_error;
+    FileType type;
+  } refused[] = {
+      {dir + "/missing", FileError::Step::open, ENOENT, FileType::regular},
+      {dir, FileError::Step::read, EISDIR, FileType::directory},
+      {fifo, FileError::Step::read, 0, FileType::fifo},  // refused without waiting for a writer
+  };
+  for (const auto& c : refused) {
+    const auto result = open_regular_file(c.path.c_str());
+    ASSERT_FALSE(result) << c.path;
+    EXPECT_EQ(result.error().step, c.step) << c.path;
+    EXPECT_EQ(result.error().os_error, c.os_error) << c.path;
+    EXPECT_EQ(result.error().type, c.type) << c.path;
+  }
+  ::unlink(file.c_str());
+  ::unlink(fifo.c_str());
+  ::rmdir(dir.c_str());
+}
+
+}  // namespace
+}  // namespace zem::io
