@@ -18,6 +18,7 @@
 #include "toolkit/pages/device_grid.hpp"
 #include "toolkit/pages/verify_page.hpp"
 #include "toolkit/tile/record_diff.hpp"
+#include "toolkit/tile/record_pattern.hpp"
 #include "toolkit/tile/tile_list.hpp"
 
 namespace zem::toolkit {
@@ -27,8 +28,6 @@ namespace rc = record_check;
 
 // Version of the JSON document that `verify --json` writes.
 constexpr int verify_json_format = 1;
-
-constexpr std::string_view tile_placeholder = "{tile}";
 
 struct VerifyOptions {
   std::string package;
@@ -84,17 +83,6 @@ constexpr std::string_view exit_statuses =
     "Exit status: 0 every verified tile of every device matches; 1 one differs,\n"
     "is missing, unreadable or failed; 2 any other failure (bad usage, a package\n"
     "that cannot be read or is invalid, an unknown tile).\n";
-
-// The record of `tile` that `pattern` names.
-std::string record_path(std::string_view pattern, std::uint32_t tile) {
-  std::string path(pattern);
-  const std::string number = fmt::format("{}", tile);
-  for (std::size_t at = path.find(tile_placeholder); at != std::string::npos;
-       at = path.find(tile_placeholder, at + number.size())) {
-    path.replace(at, tile_placeholder.size(), number);
-  }
-  return path;
-}
 
 rc::RecordSource source_of(const std::string& pattern) {
   if (pattern == standard_input_argument) {
@@ -283,8 +271,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
       return std::unexpected(
           Failure{"--records - reads standard input: --tiles must name exactly one tile"});
     }
-    if (pattern.find(tile_placeholder) == std::string::npos && pattern != standard_input_argument &&
-        !one_tile) {
+    if (!names_each_tile(pattern) && pattern != standard_input_argument && !one_tile) {
       return std::unexpected(Failure{fmt::format(
           "--records {} has no {{tile}}: every tile would read the same file (or give --tiles "
           "with one tile)",
