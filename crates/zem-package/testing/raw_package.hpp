@@ -65,6 +65,7 @@ class RawPackage {
     std::memcpy(message.data(), table.data(), message.size());
     message.insert(message.end(), bytes_.begin() + header_bytes, bytes_.end());
     for (const std::vector<std::uint64_t>& segment : later) {
+      if (segment.empty()) continue;  // an empty segment adds no bytes (and has no data)
       const std::size_t at = message.size();
       message.resize(at + 8 * segment.size());
       std::memcpy(message.data() + at, segment.data(), 8 * segment.size());
