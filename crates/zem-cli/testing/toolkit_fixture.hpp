@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -26,14 +30,96 @@ inline constexpr int tool_failure = 2;
 
 using ToolJson = nlohmann::ordered_json;
 
+// A JSON document of a subcommand: "inspect" and its text.
+struct SubcommandDocument {
+  std::string subcommand;
+  std::string text;
+};
+
+// Checks each document against the schema of its subcommand, in one run of
+// the schema checker; the failure names each document's value that breaks
+// its schema, and the document.
+inline ::testing::AssertionResult match_schemas(const std::vector<SubcommandDocument>& documents) {
+  if (documents.empty()) return ::testing::AssertionSuccess();
+  const ScratchDirectory scratch;
+  std::vector<std::string> args{ZEM_JSON_SCHEMA_CHECKER};
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    const std::string name = "document" + std::to_string(i) + ".json";
+    scratch.write(name, std::span(reinterpret_cast<const std::uint8_t*>(documents[i].text.data()),
+                                  documents[i].text.size()));
+    args.push_back(std::string(ZEM_JSON_SCHEMA_DIR) + "/" + documents[i].subcommand +
+                   ".schema.json");
+    args.push_back(name);
+  }
+  const ProgramRun check =
+      run_program(ZEM_PYTHON3_PATH, args, RunSettings{scratch.path(), {}, std::nullopt, {}});
+  if (check.status == 0) return ::testing::AssertionSuccess();
+  ::testing::AssertionResult failure = ::testing::AssertionFailure();
+  failure << "schema check (status " << check.status << "):\n" << check.out << check.err;
+  for (std::size_t i = 0; i < documents.size(); ++i) {
+    if (check.out.find("document" + std::to_string(i) + ".json:") == std::string::npos) continue;
+    failure << "document" << i << ".json (" << documents[i].subcommand << " --json):\n"
+            << documents[i].text;
+  }
+  return failure;
+}
+
+// The JSON documents runs of this test process wrote, until they are checked
+// against their schemas: all at once, since one checker run costs what
+// dozens of documents do. Each test's documents are checked as it ends; a
+// document left unchecked ends the process in failure.
+class PendingDocuments {
+ public:
+  static PendingDocuments& instance() {
+    static PendingDocuments pending;
+    return pending;
+  }
+  PendingDocuments(const PendingDocuments&) = delete;
+  PendingDocuments& operator=(const PendingDocuments&) = delete;
+  ~PendingDocuments() {
+    if (documents_.empty()) return;
+    std::fprintf(stderr, "%zu JSON documents were never checked against their schemas\n",
+                 documents_.size());
+    std::abort();
+  }
+
+  // Keeps the output of a run that asked for JSON: the subcommand is the
+  // first argument that names one writing JSON; help is no document, nor is
+  // the nothing a failed run writes.
+  void add(const std::vector<std::string>& args, const std::string& out) {
+    static constexpr std::array<std::string_view, 6> writing_json = {"inspect",  "check", "compare",
+                                                                     "template", "diff",  "verify"};
+    if (out.empty() || std::ranges::find(args, "--json") == args.end() ||
+        std::ranges::find(args, "--help") != args.end() ||
+        std::ranges::find(args, "-h") != args.end()) {
+      return;
+    }
+    const auto subcommand = std::ranges::find_first_of(args, writing_json);
+    if (subcommand != args.end()) documents_.push_back({*subcommand, out});
+  }
+
+  ::testing::AssertionResult check() {
+    const std::vector<SubcommandDocument> documents = std::move(documents_);
+    documents_.clear();
+    return match_schemas(documents);
+  }
+
+ private:
+  PendingDocuments() = default;
+  std::vector<SubcommandDocument> documents_;
+};
+
 // Runs zem-package in `directory` with the environment given (none by
 // default). Standard output is captured, or goes to the file `stdout_path`
-// when one is named.
+// when one is named. A JSON document it writes is checked against its
+// schema when the test ends.
 inline ProgramRun run_tool(const std::vector<std::string>& args, const std::string& directory,
                            const std::optional<std::string>& stdout_path = std::nullopt,
                            const std::vector<std::string>& environment = {}) {
-  return run_program(ZEM_PACKAGE_TOOL_PATH, args,
-                     RunSettings{directory, environment, stdout_path, {}});
+  ProgramRun run = run_program(ZEM_PACKAGE_TOOL_PATH, args,
+                               RunSettings{directory, environment, stdout_path, {}});
+  PendingDocuments::instance().add(args, run.out);
+  return run;
 }
 
 // The key of a stage in JSON.
@@ -57,9 +143,11 @@ inline std::vector<std::uint8_t> as_bytes(const std::string& text) {
   return {text.begin(), text.end()};
 }
 
-// Each test works in a fresh directory, removed with everything in it.
+// Each test works in a fresh directory, removed with everything in it; the
+// JSON documents its runs wrote must match their schemas.
 class ZemPackageTest : public ::testing::Test {
  public:
+  void TearDown() override { EXPECT_TRUE(PendingDocuments::instance().check()); }
   std::string write(const std::string& name, std::span<const std::uint8_t> bytes) const {
     return dir_.write(name, bytes);
   }

@@ -72,7 +72,7 @@ Json explained_word_json(const ExplainedWord& word, const PackageModel& model) {
                                  ? Json(short_digest(model.blobs[data->blob].digest))
                                  : Json()},
                   {"offset", decimal(data->offset)},
-                  {"fileOffset", data->file_offset ? address(*data->file_offset) : Json()}};
+                  {"fileOffset", data->file_offset ? decimal(*data->file_offset) : Json()}};
     }
   }
   Json bindings = Json::array();

@@ -121,6 +121,70 @@ TEST_F(ZemPackageTest, TerminalsAreRefused) {
                           "or name a file"));
 }
 
+// The schema check rejects a document that breaks its schema, naming the
+// value: each case breaks one key of a real document.
+TEST_F(ZemPackageTest, SchemaCheckRejectsBrokenDocuments) {
+  struct Case {
+    std::string_view subcommand;
+    std::vector<std::string> args;
+    std::string_view pointer;  // the value changed, as a JSON pointer
+    ToolJson value;            // its new value; a discarded one removes the key
+    std::string_view path;     // how the check names it
+  };
+  const std::string example = package();
+  const std::vector<Case> cases = {
+      {"inspect",
+       {"inspect", "--json", example},
+       "/tiles/0/physicalTile",
+       "7",
+       "tiles[0].physicalTile"},
+      {"inspect",
+       {"inspect", "--json", example},
+       "/blobs/0/storedSize",
+       4096,
+       "blobs[0].storedSize"},
+      {"inspect",
+       {"inspect", "--json", example},
+       "/tiles/0/segments/0/address",
+       "4c000",
+       "tiles[0].segments[0].address"},
+      {"inspect", {"inspect", "--json", example}, "/checks/blobs", "passed", "checks.blobs"},
+      {"check",
+       {"check", "--json", example},
+       "/packages/0/readable",
+       ToolJson(ToolJson::value_t::discarded),
+       "packages[0]"},
+      {"check", {"check", "--json", example}, "/format", 2, "format"},
+      {"compare",
+       {"compare", "--json", example, example},
+       "/buildDigest/first",
+       "0x12",
+       "buildDigest.first"},
+      {"template",
+       {"template", "--json", example, "7"},
+       "/words/0/expected",
+       "0x1c8",
+       "words[0].expected"},
+      {"template", {"template", "--json", example, "7"}, "/setup/secondary", 0, "setup.secondary"},
+  };
+  for (const Case& c : cases) {
+    const ProgramRun result = run_tool(c.args, dir());
+    ToolJson document = ToolJson::parse(result.out);
+    const ToolJson::json_pointer pointer{std::string(c.pointer)};
+    if (c.value.is_discarded()) {
+      document[pointer.parent_pointer()].erase(pointer.back());
+    } else {
+      document[pointer] = c.value;
+    }
+    const ::testing::AssertionResult checked =
+        match_schemas({{std::string(c.subcommand), document.dump()}});
+    EXPECT_FALSE(checked) << c.pointer;
+    EXPECT_NE(std::string(checked.message()).find("at $." + std::string(c.path) + ":"),
+              std::string::npos)
+        << c.pointer << ": " << checked.message();
+  }
+}
+
 TEST_P(DamagedRefusedTest, ExtractAndDiffRefuseIt) {
   const DamagedPackage& damaged = GetParam();
   const std::string bad = write("bad.zpkg", damaged.bytes());

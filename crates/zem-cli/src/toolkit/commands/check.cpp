@@ -17,7 +17,7 @@ namespace zem::toolkit {
 namespace {
 
 // Version of the JSON document that `check --json` writes.
-constexpr int check_json_format = 2;
+constexpr int check_json_format = 3;
 // The name in the "package" line that heads each of several packages'
 // blocks starts where the stages' statuses do.
 constexpr std::size_t name_column = 14;

@@ -61,7 +61,7 @@ TEST_F(ZemPackageTest, CheckSeveralPackagesFromFilesAndAPipe) {
   const ProgramRun json = run({"check", "--json", package(), bad});
   EXPECT_EQ(json.status, tool_negative);
   const ToolJson document = ToolJson::parse(json.out);
-  EXPECT_EQ(document["format"], 2);
+  EXPECT_EQ(document["format"], 3);
   EXPECT_EQ(document["valid"], false);
   EXPECT_EQ(document["packages"][0]["valid"], true);
   EXPECT_EQ(document["packages"][1]["checks"]["validation"], "failed");

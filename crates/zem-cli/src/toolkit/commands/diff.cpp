@@ -21,7 +21,7 @@ namespace {
 
 // Version of the JSON document that `diff --json` writes: 2 since its words
 // are explained, and its offsets and words written as everywhere else.
-constexpr int diff_json_format = 2;
+constexpr int diff_json_format = 3;
 
 struct DiffOptions {
   std::string package;

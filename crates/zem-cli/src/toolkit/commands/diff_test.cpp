@@ -71,7 +71,7 @@ TEST_F(ZemPackageTest, DiffJson) {
   const ProgramRun result = run({"diff", "--json", package(), "7", record(words)});
   EXPECT_EQ(result.status, tool_negative) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
-  EXPECT_EQ(document["format"], 2);
+  EXPECT_EQ(document["format"], 3);
   EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
   EXPECT_EQ(document["recordBytes"], 40);
   EXPECT_EQ(document["differences"][0], ToolJson::parse(R"({

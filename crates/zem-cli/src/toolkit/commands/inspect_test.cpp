@@ -36,7 +36,7 @@ TEST_F(ZemPackageTest, InspectJsonRoundTrip) {
   ASSERT_EQ(result.status, tool_success) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
   EXPECT_EQ(ToolJson::parse(document.dump()), document);
-  EXPECT_EQ(document["format"], 3);
+  EXPECT_EQ(document["format"], 4);
   EXPECT_EQ(document["package"], "package.zpkg");
   EXPECT_EQ(document["valid"], true);
   EXPECT_EQ(document["compiler"], example_model().compiler);

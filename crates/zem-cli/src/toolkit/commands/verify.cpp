@@ -27,7 +27,7 @@ namespace {
 namespace rc = record_check;
 
 // Version of the JSON document that `verify --json` writes.
-constexpr int verify_json_format = 1;
+constexpr int verify_json_format = 2;
 
 struct VerifyOptions {
   std::string package;

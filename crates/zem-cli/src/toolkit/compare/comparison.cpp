@@ -289,10 +289,12 @@ class Comparer {
   }
 
   // A segment's blob, by its digest: the same bytes whatever its position.
+  // A segment that names no blob has no digest (null), its text naming the
+  // position it gives.
   [[nodiscard]] Shown segment_blob(const Segment& segment, Side side) const {
     const std::span<const BlobInfo> blobs = blob_infos(side);
     if (segment.blob < blobs.size()) return digest(blobs[segment.blob].digest);
-    return {fmt::format("{} (no such blob)", segment.blob), Json(segment.blob)};
+    return {fmt::format("{} (no such blob)", segment.blob), Json()};
   }
 
   Section tiles() {
@@ -324,7 +326,7 @@ class Comparer {
                        {{"address", address(segment.address)}},
                        {{"memorySize", number(segment.memory_size)},
                         {"dataSize", number(segment.data_size)},
-                        {"blob", segment_blob(segment, side)},
+                        {"blobDigest", segment_blob(segment, side)},
                         {"blobOffset", big(segment.blob_offset)},
                         {"aux", number(segment.aux)}},
                        {}};

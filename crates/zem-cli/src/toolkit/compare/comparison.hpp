@@ -12,12 +12,16 @@
 namespace zem::toolkit {
 
 // One value of a package as a comparison shows it: its text, and its JSON
-// value (a number, or a string for an address, a digest or a 64-bit size).
+// value (a number, or a string for an address, a digest or a 64-bit size;
+// null for a value that is not there, which its text says). Two values are
+// equal when both are: two nulls of different texts differ.
 struct Shown {
   std::string text;
   Json json;
 
-  friend bool operator==(const Shown& a, const Shown& b) { return a.json == b.json; }
+  friend bool operator==(const Shown& a, const Shown& b) {
+    return a.json == b.json && a.text == b.text;
+  }
 };
 
 // Named values: the fields of an element, or what identifies it.

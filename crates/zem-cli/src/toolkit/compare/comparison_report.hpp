@@ -7,7 +7,7 @@
 namespace zem::toolkit {
 
 // Version of the JSON document that `compare --json` writes.
-inline constexpr int compare_json_format = 2;
+inline constexpr int compare_json_format = 3;
 
 // `compare`'s text: the two packages, then one line per section ("blobs: 1
 // changed, 1 added" or "tiles: equal") with a line per change indented under

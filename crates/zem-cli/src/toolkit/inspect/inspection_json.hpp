@@ -7,7 +7,7 @@ namespace zem::toolkit {
 
 // Version of the JSON document that `inspect --json` writes. Raised whenever
 // a key is renamed or removed, or a value changes its type.
-inline constexpr int inspect_json_format = 3;
+inline constexpr int inspect_json_format = 4;
 
 // The JSON document of `inspect --json`. Keys are camelCase, always present
 // for a part that could be read, and in a fixed order; addresses are strings

@@ -78,7 +78,7 @@ TEST(InspectTest, JsonHoldsTheWholeExample) {
                                       "unlistedBlobFailures", "hints", "compiler", "blobs", "tiles",
                                       "bindings", "hostExchange", "entryPoints",
                                       "deviceConfigWrites", "buildDigest", "notes"}));
-  EXPECT_EQ(document["format"], 3);
+  EXPECT_EQ(document["format"], 4);
   EXPECT_EQ(document["valid"], true);
   EXPECT_TRUE(document["error"].is_null());
   EXPECT_EQ(document["checks"]["buildDigest"], "ok");

@@ -21,11 +21,17 @@ Json detail_json(const FailureDetail& detail) {
     const char* operator()(const detail_value::Digest&) const { return "digest"; }
     const char* operator()(const ElementPath&) const { return "element"; }
   };
-  // A text is given as it is: quoting is for lines of text.
-  const auto* text = std::get_if<detail_value::Text>(&detail.value);
-  return Json{{"name", detail.name},
-              {std::visit(Kind{}, detail.value),
-               text != nullptr ? text->value : detail_text(detail.value)}};
+  // A text is given as it is: quoting is for lines of text. A digest is its
+  // hexadecimal digits only: the length that lines of text add is no digit.
+  std::string value;
+  if (const auto* text = std::get_if<detail_value::Text>(&detail.value)) {
+    value = text->value;
+  } else if (const auto* digest = std::get_if<detail_value::Digest>(&detail.value)) {
+    value = hex_bytes(digest->bytes);
+  } else {
+    value = detail_text(detail.value);
+  }
+  return Json{{"name", detail.name}, {std::visit(Kind{}, detail.value), std::move(value)}};
 }
 
 std::string stage_key(ReadStage stage) {
