@@ -41,10 +41,11 @@ struct SubcommandDocument {
 // its schema, and the document.
 inline ::testing::AssertionResult match_schemas(const std::vector<SubcommandDocument>& documents) {
   if (documents.empty()) return ::testing::AssertionSuccess();
+  const auto file_name = [](std::size_t i) { return "document" + std::to_string(i) + ".json"; };
   const ScratchDirectory scratch;
   std::vector<std::string> args{ZEM_JSON_SCHEMA_CHECKER};
   for (std::size_t i = 0; i < documents.size(); ++i) {
-    const std::string name = "document" + std::to_string(i) + ".json";
+    const std::string name = file_name(i);
     scratch.write(name, std::span(reinterpret_cast<const std::uint8_t*>(documents[i].text.data()),
                                   documents[i].text.size()));
     args.push_back(std::string(ZEM_JSON_SCHEMA_DIR) + "/" + documents[i].subcommand +
@@ -57,8 +58,8 @@ inline ::testing::AssertionResult match_schemas(const std::vector<SubcommandDocu
   ::testing::AssertionResult failure = ::testing::AssertionFailure();
   failure << "schema check (status " << check.status << "):\n" << check.out << check.err;
   for (std::size_t i = 0; i < documents.size(); ++i) {
-    if (check.out.find("document" + std::to_string(i) + ".json:") == std::string::npos) continue;
-    failure << "document" << i << ".json (" << documents[i].subcommand << " --json):\n"
+    if (check.out.find(file_name(i) + ":") == std::string::npos) continue;
+    failure << file_name(i) << " (" << documents[i].subcommand << " --json):\n"
             << documents[i].text;
   }
   return failure;

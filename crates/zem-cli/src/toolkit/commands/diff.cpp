@@ -20,7 +20,8 @@ namespace zem::toolkit {
 namespace {
 
 // Version of the JSON document that `diff --json` writes: 2 since its words
-// are explained, and its offsets and words written as everywhere else.
+// are explained, and its offsets and words written as everywhere else; 3
+// since a word's file offset is a decimal string, as every file offset is.
 constexpr int diff_json_format = 3;
 
 struct DiffOptions {
