@@ -11,15 +11,17 @@
 namespace zem::template_record {
 namespace {
 
-[[nodiscard]] std::size_t set_bits(std::span<const std::uint32_t> words) {
+[[nodiscard]] std::size_t set_bits(LeWords words) {
   std::size_t count = 0;
-  for (const std::uint32_t word : words) count += static_cast<std::size_t>(std::popcount(word));
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    count += static_cast<std::size_t>(std::popcount(words[i]));
+  }
   return count;
 }
 
 // Short delta `index`: the low half of its word for even indices, the high
 // half for odd ones, sign-extended and returned as its 32-bit two's complement.
-[[nodiscard]] std::uint32_t short_delta(std::span<const std::uint32_t> shorts, std::size_t index) {
+[[nodiscard]] std::uint32_t short_delta(LeWords shorts, std::size_t index) {
   const std::uint32_t word = shorts[index / 2];
   const auto half = static_cast<std::uint16_t>(index % 2 == 0 ? word : word >> 16U);
   return static_cast<std::uint32_t>(static_cast<std::int32_t>(static_cast<std::int16_t>(half)));
@@ -54,7 +56,7 @@ Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image, std::uint32_
   return io::load_u32_le(image.subspan(offset).first<4>());
 }
 
-Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table,
+Outcome<std::size_t> patch(std::span<std::uint32_t> target, LeWords table,
                            std::vector<AppliedPatch>* applied) {
   if (table.empty()) return std::unexpected(out_of_range_index(0, 0));
   const std::uint32_t header = table[0];
@@ -114,6 +116,18 @@ Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std:
   return shorts_end + longs_used;
 }
 
+Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table,
+                           std::vector<AppliedPatch>* applied) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(4 * table.size());
+  for (const std::uint32_t word : table) {
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+      bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+    }
+  }
+  return patch(target, LeWords(bytes), applied);
+}
+
 Outcome<std::vector<std::uint32_t>> template_words(std::span<const std::uint8_t> image,
                                                    std::uint32_t load_base,
                                                    const TemplateSetup& setup) {
@@ -153,13 +167,21 @@ Outcome<PatchedTemplate> patch_template(std::span<const std::uint8_t> image,
                      fmt::format("load base 0x{:x} plus length {} exceeds 0xffffffff", load_base,
                                  image.size())));
   }
+  // The patch words run from the table start to the end of the image. They
+  // are read in place; reading them one by one would fail at the first word
+  // outside the image, and since their addresses rise without wrapping that
+  // is the first word or the last, so those two are checked.
   const std::uint64_t patch_count =
       *table_start < image_end ? (image_end - *table_start + 3) / 4 : 0;
-  std::vector<std::uint32_t> patch_words;
-  patch_words.reserve(static_cast<std::size_t>(
-      std::min<std::uint64_t>(patch_count, std::uint64_t{image.size()} / 4 + 1)));
-  if (auto r = append_words(patch_words, image, load_base, *table_start, patch_count); !r) {
-    return std::unexpected(r.error());
+  LeWords patch_words;
+  if (patch_count > 0) {
+    for (const std::uint64_t k : {std::uint64_t{0}, patch_count - 1}) {
+      const auto address = static_cast<std::uint32_t>(*table_start + 4 * k);
+      if (auto word = word_at(image, load_base, address); !word) {
+        return std::unexpected(word.error());
+      }
+    }
+    patch_words = LeWords(image.subspan(*table_start - load_base));
   }
 
   const std::span<std::uint32_t> all(words);
@@ -171,7 +193,7 @@ Outcome<PatchedTemplate> patch_template(std::span<const std::uint8_t> image,
   if (*used > patch_words.size()) {
     return std::unexpected(out_of_range_end(*used, patch_words.size()));
   }
-  const std::span<const std::uint32_t> rest = std::span(patch_words).subspan(*used);
+  const LeWords rest = patch_words.subspan(*used);
   const Outcome<std::size_t> second =
       patch(all.subspan(setup.primary_words), rest, &result.secondary_patches);
   if (!second) return std::unexpected(second.error());

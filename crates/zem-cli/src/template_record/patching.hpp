@@ -7,6 +7,7 @@
 
 #include "template_record/failure.hpp"
 #include "template_record/template_setup.hpp"
+#include "zem_package/io.hpp"
 
 namespace zem::template_record {
 
@@ -15,6 +16,33 @@ namespace zem::template_record {
 // below the load base gives a huge offset. All four bytes must lie in the image.
 [[nodiscard]] Outcome<std::uint32_t> word_at(std::span<const std::uint8_t> image,
                                              std::uint32_t load_base, std::uint32_t address);
+
+// Little-endian 32-bit words read in place from bytes: the patch table as
+// it lies in a tile image, looked at without copying the image's tail.
+class LeWords {
+ public:
+  LeWords() = default;
+  // The whole words of `bytes`; a tail of 1 to 3 bytes is not part of them.
+  explicit LeWords(std::span<const std::uint8_t> bytes) noexcept
+      : bytes_(bytes.first(bytes.size() / 4 * 4)) {}
+
+  [[nodiscard]] std::size_t size() const noexcept { return bytes_.size() / 4; }
+  [[nodiscard]] bool empty() const noexcept { return bytes_.empty(); }
+  // Word `i`; the caller keeps `i` below size().
+  [[nodiscard]] std::uint32_t operator[](std::size_t i) const noexcept {
+    return io::load_u32_le(bytes_.subspan(4 * i).first<4>());
+  }
+  // Words `offset` to `offset + count`; the caller keeps them inside.
+  [[nodiscard]] LeWords subspan(std::size_t offset, std::size_t count) const noexcept {
+    return LeWords(bytes_.subspan(4 * offset, 4 * count));
+  }
+  [[nodiscard]] LeWords subspan(std::size_t offset) const noexcept {
+    return LeWords(bytes_.subspan(4 * offset));
+  }
+
+ private:
+  std::span<const std::uint8_t> bytes_;
+};
 
 // One position that a patch group changed.
 struct AppliedPatch {
@@ -33,6 +61,9 @@ struct AppliedPatch {
 // per word) and then the long deltas (one unsigned word each). Every patched
 // word gets its delta added modulo 2^32. On failure `target` may already be
 // partly patched. Each patched position is appended to `applied`, when given.
+[[nodiscard]] Outcome<std::size_t> patch(std::span<std::uint32_t> target, LeWords table,
+                                         std::vector<AppliedPatch>* applied = nullptr);
+// The same for a table held as words.
 [[nodiscard]] Outcome<std::size_t> patch(std::span<std::uint32_t> target,
                                          std::span<const std::uint32_t> table,
                                          std::vector<AppliedPatch>* applied = nullptr);
