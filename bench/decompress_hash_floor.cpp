@@ -30,32 +30,26 @@ Buffer allocate(std::size_t size) {
   return buffer;
 }
 
-// Fresh memory for a whole file, taken the cheapest way there is: straight
-// from the kernel, starting and ending on huge page boundaries and advised
-// for huge pages, so that supplying it costs a fault per 2 MiB rather than
-// per 4 KiB.
+// Fresh memory for a whole file, taken as the package library takes it:
+// straight from the kernel, in ordinary pages (not transparent huge pages,
+// whose supply after a pause costs several times more on a virtual machine
+// that hands free memory back to its host).
 class FileMemory {
  public:
-  explicit FileMemory(std::size_t size)
-      : size_((std::max<std::size_t>(size, 1) + huge_page - 1) / huge_page * huge_page +
-              huge_page) {
+  explicit FileMemory(std::size_t size) : size_(std::max<std::size_t>(size, 1)) {
     void* memory =
         ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) throw std::bad_alloc();
-    mapping_ = static_cast<std::uint8_t*>(memory);
-    const auto start = reinterpret_cast<std::uintptr_t>(memory);
-    data_ = mapping_ + (((start + huge_page - 1) & ~(huge_page - 1)) - start);
-    static_cast<void>(::madvise(data_, size_ - huge_page, MADV_HUGEPAGE));
+    data_ = static_cast<std::uint8_t*>(memory);
+    static_cast<void>(::madvise(data_, size_, MADV_NOHUGEPAGE));
   }
   FileMemory(const FileMemory&) = delete;
   FileMemory& operator=(const FileMemory&) = delete;
-  ~FileMemory() { ::munmap(mapping_, size_); }
+  ~FileMemory() { ::munmap(data_, size_); }
   [[nodiscard]] std::uint8_t* data() const { return data_; }
 
  private:
-  static constexpr std::uintptr_t huge_page = std::uintptr_t{2} << 20U;
   std::size_t size_;
-  std::uint8_t* mapping_ = nullptr;
   std::uint8_t* data_ = nullptr;
 };
 

@@ -1,8 +1,8 @@
 #pragma once
 
 // The floor of a package check: the work that no single-threaded reader can
-// skip. The package file is read into fresh memory (advised for huge pages,
-// the cheapest memory to supply), every compressed payload is decompressed in
+// skip. The package file is read into fresh memory (in ordinary pages, as the
+// library takes it), every compressed payload is decompressed in
 // one call into a buffer of its declared size (taken and freed for each blob)
 // and every blob's contents are hashed with SHA-256 once, with the same
 // libraries the package library uses, on one thread. Nothing else: no model,

@@ -84,7 +84,8 @@ Result<std::span<std::uint8_t>> ScratchBuffer::take(std::size_t capacity) {
     mapped_.reset();
     bytes_ = {};
 #ifndef ZEM_BLOB_MEMORY_SEPARATE
-    // Below this a buffer stays on the heap; above it huge pages pay off.
+    // Below this a buffer stays on the heap; above it, it is mapped, so that
+    // it goes back to the kernel as soon as it is replaced.
     constexpr std::size_t largest_on_heap = std::size_t{512} << 10U;
     if (wanted > largest_on_heap) {
       mapped_ = MappedRegion::map(wanted);

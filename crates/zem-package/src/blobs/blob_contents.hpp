@@ -54,7 +54,7 @@ class Decompressor {
 // Memory for contents that are not kept: one buffer, reused from blob to
 // blob. It grows at least twofold when it must grow, so that blobs of
 // increasing sizes do not each take fresh memory from the system, and a
-// large one is made of huge pages, a fault per 2 MiB instead of per 4 KiB.
+// large one is mapped apart from the heap (see mapped_region.hpp).
 class ScratchBuffer {
  public:
   // The first `capacity` bytes of the buffer, or the failure to get them.

@@ -3,12 +3,12 @@
 // Memory for the contents of one package's blobs.
 //
 // The blobs of a large package add up to more memory than the file itself,
-// come in many buffers that are small next to a huge page, and are all
-// released together with the model. So once a read has taken its first
-// couple of MiB for blobs, further buffers are carved one after the other
-// from a few large mapped regions (see mapped_region.hpp), which the kernel
-// can back with huge pages. A buffer keeps its region mapped for as long as
-// it lives, so a blob moved out of the model stays valid on its own.
+// come in many small buffers, and are all released together with the model.
+// So once a read has taken its first couple of MiB for blobs, further
+// buffers are carved one after the other from a few large mapped regions
+// (see mapped_region.hpp), which go back to the kernel whole. A buffer keeps
+// its region mapped for as long as it lives, so a blob moved out of the
+// model stays valid on its own.
 //
 // Small packages, blobs whose capacity is a large share of a region, and
 // every blob under AddressSanitizer get heap buffers of their own instead:
@@ -41,7 +41,7 @@ class BlobMemory {
 #ifdef ZEM_BLOB_MEMORY_SEPARATE
     return ByteBuffer::allocate(capacity);
 #else
-    if (taken_ < huge_page_size || capacity > largest_carved) {
+    if (taken_ < mapped_buffer_threshold || capacity > largest_carved) {
       taken_ += capacity;
       last_ = nullptr;
       return ByteBuffer::allocate(capacity);

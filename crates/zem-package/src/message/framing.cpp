@@ -60,7 +60,7 @@ PackageError premature_end(std::uint64_t needed, std::uint64_t held) {
 
 WordBuffer WordBuffer::allocate(std::size_t count) {
   WordBuffer buffer;
-  if (count >= huge_page_size / sizeof(capnp::word)) {
+  if (count >= mapped_buffer_threshold / sizeof(capnp::word)) {
     buffer.mapped_ = MappedRegion::map(count * sizeof(capnp::word));
     if (!buffer.mapped_) throw std::bad_alloc();
     buffer.data_ = reinterpret_cast<capnp::word*>(buffer.mapped_->data());
@@ -155,8 +155,9 @@ Result<FramedMessage> read_framed(ReadFully&& read_exactly,
 // file into it, work that spreads over processors as the blob checks do.
 Result<std::size_t> read_in_parallel(int fd, std::uint8_t* out, std::size_t size,
                                      unsigned threads) {
-  // Shares are whole huge pages, so that no two threads fault in the same one.
-  constexpr std::size_t share_unit = huge_page_size;
+  // Shares are whole multiples of 2 MiB: large enough that each thread reads
+  // long runs, and never sharing a page with another thread's share.
+  constexpr std::size_t share_unit = std::size_t{2} << 20U;
   const off_t start = ::lseek(fd, 0, SEEK_CUR);
   if (threads <= 1 || size < 2 * share_unit || start < 0) return read_fully(fd, out, size);
   const std::size_t units = (size + share_unit - 1) / share_unit;

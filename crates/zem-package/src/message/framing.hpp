@@ -13,9 +13,9 @@
 
 namespace zem {
 
-// Memory for a message's words. A large message gets a mapped region with
-// huge pages (see mapped_region.hpp); a small one comes from the allocator,
-// where memory checkers see its bounds.
+// Memory for a message's words. A large message gets a mapped region of its
+// own (see mapped_region.hpp); a small one comes from the allocator, where
+// memory checkers see its bounds.
 class WordBuffer {
  public:
   // `count` words of unspecified contents. Throws std::bad_alloc when the

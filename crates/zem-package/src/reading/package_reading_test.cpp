@@ -394,7 +394,7 @@ TEST(PackageReadingTest, ThreadsReportTheFirstFailingBlobInFileOrder) {
   }
 }
 
-// A file of several huge pages is read in shares on several threads: the
+// A file large enough for several 2 MiB shares is read on several threads: the
 // same bytes as one read, and the file left just past the message.
 TEST(PackageReadingTest, LargeFilesReadInSharesGiveTheSameModel) {
   Application model = zt::example_application();
