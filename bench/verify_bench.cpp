@@ -33,6 +33,7 @@
 #include "package_builder.hpp"
 #include "run_statistics.hpp"
 #include "timed_run.hpp"
+#include "workspace.hpp"
 
 namespace {
 
@@ -48,26 +49,6 @@ constexpr std::string_view option_names[] = {"tiles", "rounds",   "devices",
                                              "seed",  "verifier", "toolkit"};
 
 double mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
-
-// A fresh directory, removed with everything in it.
-class Workspace {
- public:
-  Workspace() {
-    std::string pattern = (fs::temp_directory_path() / "zem-verify-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a directory");
-    path_ = pattern;
-  }
-  Workspace(const Workspace&) = delete;
-  Workspace& operator=(const Workspace&) = delete;
-  ~Workspace() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  [[nodiscard]] std::string file(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  fs::path path_;
-};
 
 struct Device {
   std::string package;
@@ -208,7 +189,7 @@ int run(std::span<char* const> arguments) {
   for (const std::uint32_t tiles : sizes) {
     for (const TileLayout layout :
          {TileLayout::own_blobs_every_template, TileLayout::shared_program}) {
-      const Workspace workspace;
+      const Workspace workspace("zem-verify");
       LargePackageOptions package;
       package.tiles = tiles;
       package.layout = layout;
