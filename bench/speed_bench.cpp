@@ -9,10 +9,12 @@
 // buffer of its declared size and hashing every blob once, in this process,
 // on one thread). The verifier runs with its default thread count and with
 // ZEM_THREADS=1; the three alternate, so that a change in the machine's load
-// touches all of them. `zem-package check` runs too, for its memory. Rounds
-// are apart by a pause, as runs by hand are: memory freed by one run is not
-// always at hand for the next after a while (a virtual machine may have
-// handed it back to its host), and the slowest run shows what that costs.
+// touches all of them. `zem-package check` runs too, for its memory. Each
+// timed run comes after a pause, as runs by hand do: memory freed by one run
+// is not always at hand for the next after a while (a virtual machine may
+// have handed it back to its host), and the slowest run shows what that
+// costs. All three pause alike, so that none is favoured by the memory the
+// one before it freed.
 //
 //   zem_speed_bench [--tiles N] [--compressed-percent P] [--seed S] [--pairs K]
 //                   [--pause SECONDS]
@@ -193,7 +195,9 @@ class Bench {
       std::this_thread::sleep_for(pause_);
       parallel.push_back(verifier_seconds({}));
       const TimedRun parallel_run = last_;
+      std::this_thread::sleep_for(pause_);
       single.push_back(verifier_seconds({"ZEM_THREADS=1"}));
+      std::this_thread::sleep_for(pause_);
       floor.push_back(floor_seconds());
       fmt::print(
           "round {}: verifier {:.1f} ms with {} threads (user {:.1f}, system {:.1f}), {:.1f} ms "
@@ -219,9 +223,11 @@ class Bench {
           "{:.2f}): {}\n",
           what, time * 1e3, ratio, target, met ? "met" : "MISSED");
     };
-    fmt::print("over {} rounds, {} ms apart: verifier with {} threads: {}; with 1: {}; floor: {}\n",
-               pairs_, pause_.count(), threads, spread_text(parallel_spread),
-               spread_text(spread_of(single)), spread_text(spread_of(floor)));
+    fmt::print(
+        "over {} rounds, each run {} ms after the last: verifier with {} threads: {}; with 1: {}; "
+        "floor: {}\n",
+        pairs_, pause_.count(), threads, spread_text(parallel_spread),
+        spread_text(spread_of(single)), spread_text(spread_of(floor)));
     ratio_line(fmt::format("the default threads ({})", threads), measured.parallel,
                parallel_target);
     ratio_line("ZEM_THREADS=1", measured.single, single_thread_target);
