@@ -15,8 +15,10 @@ and '#include <x>' are never touched. Then it draws --count of these places
 with --seed, and for each one in turn: makes the fault, rebuilds, runs ctest
 (stopping at the first failure) and always puts the file back with
 'git checkout'. A fault is "caught" when a test fails, "survived" when all
-pass, and "no compile" when the build fails. It ends with a table and the
-share caught, and rebuilds the restored tree.
+pass, and "no compile" when the build fails. It ends with a table (each
+place as file:line:column of the operator, the failing tests of each caught
+fault) and the share caught, and rebuilds the restored tree. The ctest log of
+the run is left in DIR/mutation_sample.log.
 
 Options:
   --seed N      seed of the draw (default 1)
@@ -132,8 +134,10 @@ def try_fault(root, build, exclude, site, log):
         result = run(ctest, log)
         if result.returncode == 0:
             return "survived", ""
-        failed = re.findall(r"\d+ - (\S+) \(", result.stdout)
-        return "caught", failed[0] if failed else "?"
+        # ctest runs the tests that failed last time first, so more than one
+        # may be listed; all are named.
+        failed = re.findall(r"^\s*\d+ - (.+) \([^()]*\)$", result.stdout, re.MULTILINE)
+        return "caught", ", ".join(failed) if failed else "?"
     finally:
         subprocess.run(["git", "-C", str(root), "checkout", "--", str(rel)], check=True)
 
@@ -152,8 +156,8 @@ def main():
     build = pathlib.Path(args.build).resolve()
     every = sites(root)
     if args.list:
-        for rel, number, _, old, new in every:
-            print(f"{rel}:{number}  '{old.strip()}' -> '{new.strip()}'")
+        for rel, number, col, old, new in every:
+            print(f"{rel}:{number}:{col + 2}  '{old.strip()}' -> '{new.strip()}'")
         print(f"{len(every)} places")
         return 0
     chosen = random.Random(args.seed).sample(every, min(args.count, len(every)))
@@ -169,15 +173,15 @@ def main():
         try:
             for i, site in enumerate(chosen, start=1):
                 outcome, test = try_fault(root, build, args.exclude, site, log)
-                rel, number, _, old, new = site
+                rel, number, col, old, new = site
                 change = f"'{old.strip()}' -> '{new.strip()}'"
-                rows.append((f"{rel}:{number}", change, outcome, test))
-                print(f"[{i}/{len(chosen)}] {rel}:{number} {change}: {outcome} {test}",
+                rows.append((f"{rel}:{number}:{col + 2}", change, outcome, test))
+                print(f"[{i}/{len(chosen)}] {rel}:{number}:{col + 2} {change}: {outcome} {test}",
                       flush=True)
         finally:
             run(["cmake", "--build", str(build)], log)  # back to the restored sources
 
-    print(f"\n{'place':<60} {'change':<16} outcome (first failing test)")
+    print(f"\n{'place':<60} {'change':<16} outcome (failing tests)")
     for place, change, outcome, test in rows:
         print(f"{place:<60} {change:<16} {outcome} {test}")
     caught = sum(r[2] == "caught" for r in rows)
