@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <iterator>
 #include <map>
+#include <mutex>
 
 #include "package_builder.hpp"
 #include "package_reads.hpp"
@@ -83,6 +86,54 @@ TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
   EXPECT_EQ(matching[0].status, TileStatus::match);
   EXPECT_EQ(matching[1].status, TileStatus::match);
   EXPECT_FALSE(DeviceCheck::prepare(package, std::vector<std::uint32_t>{5}, 1));
+}
+
+// Each index is worked on once, on no more threads than asked for, the
+// calling one included: with one (or none), no thread is started. The
+// threads of the process are counted while the work runs.
+TEST(ForEachIndexTest, WorksEachIndexOnceOnAtMostTheThreadsAsked) {
+  const auto threads_now = [] {
+    const std::filesystem::directory_iterator tasks("/proc/self/task");
+    return static_cast<std::size_t>(std::distance(begin(tasks), end(tasks)));
+  };
+  for (const unsigned threads : {0U, 1U, 2U, 4U}) {
+    const std::size_t before = threads_now();
+    std::mutex mutex;
+    std::size_t most = 0;
+    std::vector<int> runs(8, 0);
+    for_each_index(runs.size(), threads, [&](std::size_t i) {
+      const std::size_t now = threads_now();
+      const std::scoped_lock lock(mutex);
+      ++runs[i];
+      most = std::max(most, now);
+    });
+    EXPECT_LE(most, before + std::max(threads, 1U) - 1) << threads;
+    EXPECT_EQ(runs, std::vector<int>(8, 1)) << threads;
+  }
+}
+
+// Where each template word was read from and which patch changed it, on
+// both sides of the edge between the regions: the first secondary word is
+// position 0 of the second group.
+TEST(ExpectedRecordTest, WordsOnEachSideOfTheRegionEdge) {
+  ExpectedRecord record;
+  record.setup = template_record::TemplateSetup{0x4c400, 0x4c800, 2, 2, 0x4cc00};
+  record.words.primary_patches = {{1, 0, 7}};
+  record.words.secondary_patches = {{0, 0, 9}};
+  const struct {
+    std::size_t index;
+    WordPlace place;
+    std::optional<WordPatch> patch;
+  } cases[] = {
+      {0, {Region::primary, 0, 0x4c400}, std::nullopt},
+      {1, {Region::primary, 4, 0x4c404}, WordPatch{0, {1, 0, 7}}},
+      {2, {Region::secondary, 0, 0x4c800}, WordPatch{1, {0, 0, 9}}},
+      {3, {Region::secondary, 4, 0x4c804}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(word_place(record.setup, c.index), c.place) << c.index;
+    EXPECT_EQ(word_patch(record, c.index), c.patch) << c.index;
+  }
 }
 
 }  // namespace

@@ -33,6 +33,7 @@ TEST(AddressOwnersTest, SegmentBlobByteAndSlices) {
        0x4c404,
        {SegmentOwner{1, 0, 0x4c000, 0x4d000, BlobByte{0, 0x404, std::nullopt}},
         {SliceOwner{F::bindings1, 0, 0, "weights"}}}},
+      {7, 0x4c418, {SegmentOwner{1, 0, 0x4c000, 0x4d000, BlobByte{0, 0x418, std::nullopt}}, {}}},
       {7, 0x4e010, {SegmentOwner{1, 1, 0x4e000, 0x4e200, BlobByte{1, 0x90, plain + 0x90}}, {}}},
       {7, 0x4e07f, {SegmentOwner{1, 1, 0x4e000, 0x4e200, BlobByte{1, 0xff, plain + 0xff}}, {}}},
       {7, 0x4e080, {SegmentOwner{1, 1, 0x4e000, 0x4e200, std::nullopt}, {}}},  // past the data

@@ -77,6 +77,12 @@ TEST(ComparisonTest, FindsEachKindOfDifference) {
        },
        {"  changed   binding weights: label f32 -> f16\n",
         "    changed   slices[0]: length 24 -> 28\n"}},
+      {"slice added",
+       [](Application& m) {
+         m.bindings_1[0].slices.push_back(RegionSlice{7, 0x4c800, 0, 8});
+       },
+       {"  changed   binding weights\n",
+        "    added     slices[1]: physicalTile 7, address 0x4c800, offset 0, length 8\n"}},
       {"binding moved to another list",
        [](Application& m) {
          m.bindings_3.push_back(m.bindings_2[0]);
