@@ -1,11 +1,28 @@
 #include "command_options.hpp"
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
+#include <exception>
 #include <limits>
 #include <stdexcept>
 
 namespace zem::bench {
+
+int run_tool(std::string_view name, int argc, char** argv, int (*run)(std::span<char* const>),
+             std::string_view usage, int failed) {
+  try {
+    return run({argv + 1, static_cast<std::size_t>(argc > 1 ? argc - 1 : 0)});
+  } catch (const std::invalid_argument& e) {
+    fmt::print(stderr, "{}: {}\n{}", name, e.what(), usage);
+    return 2;
+  } catch (const std::exception& e) {
+    fmt::print(stderr, "{}: {}\n", name, e.what());
+    return failed;
+  }
+}
 
 CommandOptions CommandOptions::parse(std::span<char* const> arguments,
                                      std::span<const std::string_view> known) {

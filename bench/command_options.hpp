@@ -37,6 +37,15 @@ struct CommandOptions {
   [[nodiscard]] LargePackageOptions package_options() const;
 };
 
+// What a benchmark tool's `main` does: runs `run` on the arguments after the
+// program name and turns what it throws into a line on standard error
+// naming the tool, and an exit status: 2 for bad arguments
+// (std::invalid_argument, followed by `usage` when given), `failed` for any
+// other failure.
+[[nodiscard]] int run_tool(std::string_view name, int argc, char** argv,
+                           int (*run)(std::span<char* const>), std::string_view usage = {},
+                           int failed = 3);
+
 // The generator's option names, for `known`.
 inline constexpr std::string_view package_option_names[] = {"tiles", "compressed-percent", "seed",
                                                             "layout"};

@@ -12,8 +12,6 @@
 
 #include <fmt/format.h>
 
-#include <cstdio>
-#include <exception>
 #include <span>
 #include <string>
 #include <stdexcept>
@@ -62,13 +60,5 @@ int run(std::span<char* const> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run({argv + 1, static_cast<std::size_t>(argc > 1 ? argc - 1 : 0)});
-  } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "zem-make-large-package: %s\n%s", e.what(), usage);
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zem-make-large-package: %s\n", e.what());
-    return 1;
-  }
+  return zem::bench::run_tool("zem-make-large-package", argc, argv, run, usage, 1);
 }

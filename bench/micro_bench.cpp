@@ -99,11 +99,7 @@ PatchCase patch_case(std::uint32_t bits_per_word) {
   for (std::size_t l = 0; l < longs; ++l)
     c.table.push_back(static_cast<std::uint32_t>(l * 2654435761U));
   c.target.assign(static_cast<std::size_t>(mask_words) * 32, 1);
-  for (const std::uint32_t word : c.table) {
-    for (unsigned shift = 0; shift < 32; shift += 8) {
-      c.table_bytes.push_back(static_cast<std::uint8_t>(word >> shift));
-    }
-  }
+  c.table_bytes = tr::le_bytes(c.table);
   return c;
 }
 

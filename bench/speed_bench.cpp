@@ -41,7 +41,6 @@
 #include <chrono>
 #include <thread>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <fstream>
 #include <span>
@@ -71,6 +70,12 @@ constexpr double tail_target = 1.25;
 constexpr double growth_target = 4.4;
 constexpr std::uint64_t memory_allowance = 40ULL << 20U;
 constexpr std::uint64_t min_pairs = 11;
+
+constexpr std::string_view usage =
+    "usage: zem_speed_bench [--tiles N] [--compressed-percent P] [--seed S] [--pairs K] "
+    "[--pause SECONDS] [--verifier PATH] [--toolkit PATH]\n"
+    "       zem_speed_bench --package FILE --tile T --record FILE [--pairs K] "
+    "[--pause SECONDS] [--verifier PATH] [--toolkit PATH]\n";
 
 constexpr std::string_view option_names[] = {
     "tiles",  "compressed-percent", "seed",   "pairs", "pause", "package", "tile",
@@ -367,18 +372,5 @@ int run(std::span<char* const> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run({argv + 1, static_cast<std::size_t>(argc > 1 ? argc - 1 : 0)});
-  } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr,
-                 "zem_speed_bench: %s\nusage: zem_speed_bench [--tiles N] [--compressed-percent P] "
-                 "[--seed S] [--pairs K] [--pause SECONDS] [--verifier PATH] [--toolkit PATH]\n"
-                 "       zem_speed_bench --package FILE --tile T --record FILE [--pairs K] "
-                 "[--pause SECONDS] [--verifier PATH] [--toolkit PATH]\n",
-                 e.what());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zem_speed_bench: %s\n", e.what());
-    return 3;
-  }
+  return zem::bench::run_tool("zem_speed_bench", argc, argv, run, usage);
 }

@@ -208,13 +208,5 @@ int run(std::span<char* const> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  try {
-    return run({argv + 1, static_cast<std::size_t>(argc > 1 ? argc - 1 : 0)});
-  } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "zem_verify_bench: %s\n", e.what());
-    return 2;
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "zem_verify_bench: %s\n", e.what());
-    return 3;
-  }
+  return zem::bench::run_tool("zem_verify_bench", argc, argv, run);
 }

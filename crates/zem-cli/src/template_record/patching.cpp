@@ -116,15 +116,20 @@ Outcome<std::size_t> patch(std::span<std::uint32_t> target, LeWords table,
   return shorts_end + longs_used;
 }
 
-Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table,
-                           std::vector<AppliedPatch>* applied) {
+std::vector<std::uint8_t> le_bytes(std::span<const std::uint32_t> words) {
   std::vector<std::uint8_t> bytes;
-  bytes.reserve(4 * table.size());
-  for (const std::uint32_t word : table) {
+  bytes.reserve(4 * words.size());
+  for (const std::uint32_t word : words) {
     for (unsigned shift = 0; shift < 32; shift += 8) {
       bytes.push_back(static_cast<std::uint8_t>(word >> shift));
     }
   }
+  return bytes;
+}
+
+Outcome<std::size_t> patch(std::span<std::uint32_t> target, std::span<const std::uint32_t> table,
+                           std::vector<AppliedPatch>* applied) {
+  const std::vector<std::uint8_t> bytes = le_bytes(table);
   return patch(target, LeWords(bytes), applied);
 }
 

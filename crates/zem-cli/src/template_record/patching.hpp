@@ -44,6 +44,9 @@ class LeWords {
   std::span<const std::uint8_t> bytes_;
 };
 
+// `words` as little-endian bytes, as a tile image holds them.
+[[nodiscard]] std::vector<std::uint8_t> le_bytes(std::span<const std::uint32_t> words);
+
 // One position that a patch group changed.
 struct AppliedPatch {
   std::size_t position = 0;  // in the part of the template words the group patches
