@@ -17,9 +17,9 @@
 #include "errors.hpp"
 #include "model_lists.hpp"
 #include "record_check/device_check.hpp"
-#include "record_check/record_json.hpp"
+#include "format/record_json.hpp"
 #include "zem_package/io.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::python {
 namespace {
@@ -28,16 +28,16 @@ namespace rc = record_check;
 
 // A package as Python holds it: checked, or surveyed with its failures.
 struct Package {
-  std::optional<CheckedPackage> checked;
-  std::optional<PackageReading> survey;  // a survey that met failures
+  std::optional<Package> checked;
+  std::optional<Package> survey;  // a survey that met failures
 
-  [[nodiscard]] const PackageReading& reading() const {
+  [[nodiscard]] const Package& reading() const {
     return checked ? checked->reading() : *survey;
   }
   [[nodiscard]] const PackageModel& model() const { return reading().model(); }
 
   // The checked package, for what only a valid package can answer.
-  [[nodiscard]] const CheckedPackage& valid() const {
+  [[nodiscard]] const Package& valid() const {
     if (!checked) raise_read_error(survey->failures().front());
     return *checked;
   }
@@ -64,17 +64,17 @@ unsigned threads_of(const py::object& threads) {
   return static_cast<unsigned>(value);
 }
 
-Package finish(ReadResult<PackageReading> reading) {
+Package finish(ReadResult<Package> reading) {
   if (!reading) raise_read_error(reading.error());
   Package package;
   if (!reading->failures().empty()) {
     package.survey = std::move(*reading);
     return package;
   }
-  std::optional<ReadResult<CheckedPackage>> checked;
+  std::optional<ReadResult<Package>> checked;
   {
     py::gil_scoped_release released;
-    checked.emplace(CheckedPackage::complete(std::move(*reading)));
+    checked.emplace(Package::complete(std::move(*reading)));
   }
   if (!*checked) raise_read_error(checked->error());
   package.checked.emplace(std::move(**checked));
@@ -82,10 +82,10 @@ Package finish(ReadResult<PackageReading> reading) {
 }
 
 Package read_file(io::FileDescriptor fd, const ReadOptions& options) {
-  ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
+  ReadResult<Package> reading = std::unexpected(ReadFailure{});
   {
     py::gil_scoped_release released;
-    reading = PackageReading::read(std::move(fd), options);
+    reading = Package::read(std::move(fd), options);
   }
   return finish(std::move(reading));
 }
@@ -139,10 +139,10 @@ Package read_file_object(const py::object& file, const ReadOptions& options) {
     throw py::type_error("the file object must be opened in binary mode");
   }
   const std::vector<std::uint8_t> bytes = bytes_like(data, "the data read");
-  ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
+  ReadResult<Package> reading = std::unexpected(ReadFailure{});
   {
     py::gil_scoped_release released;
-    reading = PackageReading::read(bytes, options);
+    reading = Package::read(bytes, options);
   }
   return finish(std::move(reading));
 }
@@ -155,10 +155,10 @@ Package read(const py::object& source, const py::object& threads, bool survey) {
   }
   if (PyObject_CheckBuffer(source.ptr())) {
     const std::vector<std::uint8_t> bytes = bytes_like(source, "the package");
-    ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
+    ReadResult<Package> reading = std::unexpected(ReadFailure{});
     {
       py::gil_scoped_release released;
-      reading = PackageReading::read(bytes, options);
+      reading = Package::read(bytes, options);
     }
     return finish(std::move(reading));
   }
@@ -175,7 +175,7 @@ Package read(const py::object& source, const py::object& threads, bool survey) {
 }
 
 TileMemory tile_memory_of(const Package& package, std::uint32_t tile) {
-  TileMemoryResult memory = std::unexpected(TileMemoryError{});
+  ReadResult<TileMemory> memory = std::unexpected(TileMemoryError{});
   {
     py::gil_scoped_release released;
     memory = package.reading().tile_memory(tile);
@@ -407,7 +407,7 @@ void bind_package(py::module_& module) {
           "verify",
           [](const Package& p, const py::object& records, const py::object& tiles,
              const py::object& max, const py::object& threads) {
-            const CheckedPackage& checked = p.valid();
+            const Package& checked = p.valid();
             std::vector<std::uint32_t> chosen;
             if (!tiles.is_none()) {
               for (const py::handle tile : tiles) chosen.push_back(tile_number(tile));

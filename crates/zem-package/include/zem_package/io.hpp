@@ -52,12 +52,17 @@ enum class FileType : std::uint8_t {
 
 // Why a file could not be opened or read.
 struct FileError {
-  enum class Step : std::uint8_t { open, read };
+  // Opening it; reading it; or waiting for a pipe's writer, who sent nothing
+  // in the time allowed (no system error then: `os_error` is 0).
+  enum class Step : std::uint8_t { open, read, wait };
   Step step = Step::open;
   int os_error = 0;                   // the system's error number; 0 for `not_regular`
   FileType type = FileType::regular;  // what the path names, when it is not a regular file
 
-  [[nodiscard]] bool not_regular() const noexcept { return os_error == 0; }
+  [[nodiscard]] bool not_regular() const noexcept { return os_error == 0 && step != Step::wait; }
+  [[nodiscard]] bool timed_out() const noexcept { return step == Step::wait; }
+
+  friend bool operator==(const FileError&, const FileError&) = default;
 };
 
 template <class T>

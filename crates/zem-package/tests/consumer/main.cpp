@@ -13,7 +13,7 @@
 
 #include "zem_package/application.hpp"
 #include "zem_package/io.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -37,13 +37,13 @@ int main(int argc, char** argv) {
 
   auto again = zem::io::open_regular_file(argv[1]);
   if (!again) return 1;
-  auto reading = zem::PackageReading::read(std::move(again->fd), zem::ReadOptions{.threads = 2});
+  auto reading = zem::Package::read(std::move(again->fd), zem::ReadOptions{.threads = 2});
   if (!reading) {
     std::printf("%s at %s\n", reading.error().error.to_string().c_str(),
                 reading.error().element.to_string().c_str());
     return 1;
   }
-  const auto package = zem::CheckedPackage::complete(std::move(*reading));
+  const auto package = zem::Package::complete(std::move(*reading));
   if (!package) {
     std::printf("%s\n", package.error().error.to_string().c_str());
     return 1;

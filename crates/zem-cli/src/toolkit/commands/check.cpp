@@ -7,7 +7,7 @@
 
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "toolkit/package/check_report.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {

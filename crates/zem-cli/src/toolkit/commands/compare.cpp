@@ -50,7 +50,7 @@ struct ReadForComparison {
 Outcome<ReadForComparison> read_for_comparison(const std::string& argument, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(PackageInput input, read_package(argument, {threads, ReadMode::survey}));
   if (!input.reading) return std::unexpected(invalid_package(argument, input.reading.error()));
-  const PackageReading& reading = *input.reading;
+  const Package& reading = *input.reading;
   if (reading.failures().empty()) return ReadForComparison{std::move(input), std::nullopt};
   const ReadFailure& first = reading.failures().front();
   if (reading.stage_state(ReadStage::blobs) == StageState::failed ||

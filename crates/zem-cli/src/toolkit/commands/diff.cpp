@@ -10,7 +10,7 @@
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "record_check/device_check.hpp"
-#include "record_check/record_json.hpp"
+#include "format/record_json.hpp"
 #include "toolkit/tile/record_diff.hpp"
 #include "zem_package/address_owners.hpp"
 #include "toolkit/tile/tile_argument.hpp"
@@ -63,7 +63,7 @@ Outcome<ExitStatus> run(const DiffOptions& options, unsigned threads) {
   namespace tr = template_record;
   ZEM_ASSIGN_OR_RETURN(const std::uint32_t tile, physical_tile_argument(options.tile));
   // A record given where the package goes may mean the two were swapped.
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
+  ZEM_ASSIGN_OR_RETURN(const Package package,
                        read_valid_package(options.package, threads, "diff PACKAGE TILE RECORD"));
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,
                        find_tile_template(package, options.package, tile));

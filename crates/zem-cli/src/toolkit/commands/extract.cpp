@@ -9,7 +9,7 @@
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/blob_lookup.hpp"
 #include "toolkit/tile/tile_argument.hpp"
@@ -61,7 +61,7 @@ Outcome<ExitStatus> run(const ExtractOptions& options, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
 
   if (tile) {
     auto memory = find_tile_memory(package, *tile);

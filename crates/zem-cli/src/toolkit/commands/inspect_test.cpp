@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {

@@ -63,7 +63,7 @@ Outcome<ExitStatus> run(const MapOptions& options, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
   const PackageModel& model = package.model();
   const std::string name = package_name(options.package);
 

@@ -63,7 +63,7 @@ constexpr std::string_view exit_statuses =
     "invalid package, an unknown tile, no template setup in the tile).\n";
 
 // Every tile's setup, one line each, or as JSON.
-Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPackage& package) {
+Outcome<ExitStatus> list_setups(const TemplateOptions& options, const Package& package) {
   ZEM_ASSIGN_OR_RETURN(const std::vector<TileSetup> found,
                        all_tile_setups(package, options.package));
   const std::size_t tiles = package.model().tiles.size();
@@ -89,7 +89,7 @@ Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPac
 // Every tile's expected record, to the files of the output pattern: all
 // worked out, and every path looked at, before the first is written, so that
 // a failure leaves no half-primed bench behind.
-Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const CheckedPackage& package,
+Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const Package& package,
                                       unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const record_check::DeviceCheck check,
                        record_check::DeviceCheck::prepare(package, {}, threads));
@@ -127,14 +127,14 @@ Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const Chec
 
 Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
   if (options.all) {
-    ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
+    ZEM_ASSIGN_OR_RETURN(const Package package,
                          read_valid_package(options.package, threads));
     return write_all_records(options, package, threads);
   }
   ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
                        optional_physical_tile_argument(options.tile));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
   if (!tile) return list_setups(options, package);
 
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,

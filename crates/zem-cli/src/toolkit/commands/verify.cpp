@@ -9,11 +9,11 @@
 #include <cstdio>
 
 #include "record_check/device_check.hpp"
-#include "record_check/record_json.hpp"
+#include "format/record_json.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/pages/device_grid.hpp"
 #include "toolkit/pages/verify_page.hpp"
@@ -153,7 +153,7 @@ std::string device_text(const VerifyOptions& options, std::string_view pattern,
 }
 
 // The page of the devices' verdicts, one per pattern, to the --html file.
-Outcome<void> write_page(const VerifyOptions& options, const CheckedPackage& package,
+Outcome<void> write_page(const VerifyOptions& options, const Package& package,
                          const rc::DeviceCheck& check,
                          std::span<const std::vector<rc::TileVerdict>> verdicts) {
   std::vector<pages::DeviceVerdicts> devices;
@@ -178,7 +178,7 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
         Failure{"refusing to read a record from a terminal; redirect standard input"});
   }
   if (options.html) ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
   const PackageModel& model = package.model();
   auto check = rc::DeviceCheck::prepare(package, options.tiles, threads);
   if (!check) {

@@ -1,6 +1,6 @@
 #include "toolkit/inspect/inspection_json.hpp"
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_layout.hpp"
 
@@ -9,7 +9,7 @@ namespace {
 
 // Every blob of the table as far as it could be followed; the digest, size
 // and uses of a blob that was not checked are null.
-Json blobs_json(const PackageReading& reading) {
+Json blobs_json(const Package& reading) {
   const std::vector<std::size_t> uses = segments_per_blob(reading.model());
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
@@ -145,7 +145,7 @@ Json device_config_writes_json(const PackageModel& model) {
 // The digests as far as they are known; whether they match is said only
 // when the build digest was checked, as `checks.buildDigest` says, so that
 // a package whose validation failed does not seem to fail its digest too.
-Json build_digest_json(const PackageReading& reading, StageState stage) {
+Json build_digest_json(const Package& reading, StageState stage) {
   const BuildDigestCheck check = build_digest_check(reading);
   const bool checked = stage != StageState::not_run && check.computed;
   return Json{

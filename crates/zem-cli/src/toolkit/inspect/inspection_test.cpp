@@ -6,7 +6,7 @@
 #include "damaged_packages.hpp"
 #include "toolkit/inspect/inspection_json.hpp"
 #include "toolkit/inspect/inspection_text.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/package_layout.hpp"
 
 namespace zem::toolkit {
@@ -17,13 +17,13 @@ using Json = nlohmann::ordered_json;
 
 // What `inspect` gathers for a package file holding `bytes`.
 struct Inspected {
-  ReadResult<PackageReading> reading;
+  ReadResult<Package> reading;
   Inspection inspection;
 };
 
 std::unique_ptr<Inspected> inspect(std::span<const std::uint8_t> bytes) {
   auto result = std::make_unique<Inspected>(
-      Inspected{PackageReading::read(bytes, {.mode = ReadMode::survey}), Inspection{}});
+      Inspected{Package::read(bytes, {.mode = ReadMode::survey}), Inspection{}});
   result->inspection.path = "package.zpkg";
   result->inspection.check = check_package(result->reading);
   if (result->reading) result->inspection.reading = &*result->reading;

@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -69,7 +69,7 @@ class FailureMarks {
 
 // Whether a part of the package was not read at all: its list as a whole
 // failed, so that it holds nothing.
-bool not_read(const PackageReading& reading, PackagePart part) {
+bool not_read(const Package& reading, PackagePart part) {
   if (reading.part_state(part) != PartState::failed) return false;
   const ElementPath list{{field_of(part)}};
   return std::ranges::any_of(reading.part_failures(part),
@@ -138,7 +138,7 @@ std::string declared_text(const BlobStorage& storage) {
 
 // Every blob of the table as far as it could be followed; those after a
 // failing blob were not checked, so their digests and sizes are not known.
-std::string blobs_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string blobs_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
   const std::string count = checked.size() == stored.size()
@@ -168,7 +168,7 @@ std::string blobs_text(const PackageReading& reading, const FailureMarks& marks)
   return out + marks.lines({F::blobs});
 }
 
-std::string tiles_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string tiles_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<TileImage>& tiles = reading.model().tiles;
   std::string out =
       section("tiles", count_text(tiles.size(), not_read(reading, PackagePart::tiles)),
@@ -325,7 +325,7 @@ std::string host_exchange_text(const HostExchange& host, const FailureMarks& mar
   return out + marks.lines({F::host_exchange});
 }
 
-std::string entry_points_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string entry_points_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<EntryPoint>& entries = reading.model().entry_points;
   std::string out = section(
       "entry points", count_text(entries.size(), not_read(reading, PackagePart::entry_points)),
@@ -343,7 +343,7 @@ std::string entry_points_text(const PackageReading& reading, const FailureMarks&
   return out + marks.lines({F::entry_points});
 }
 
-std::string device_config_writes_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string device_config_writes_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<DeviceConfigWrite>& writes = reading.model().device_config_writes;
   std::string out =
       section("device configuration writes",
@@ -365,7 +365,7 @@ std::string device_config_writes_text(const PackageReading& reading, const Failu
 std::string inspection_text(const Inspection& inspection) {
   std::string out = summary(inspection);
   if (inspection.reading == nullptr) return out;
-  const PackageReading& reading = *inspection.reading;
+  const Package& reading = *inspection.reading;
   const FailureMarks marks(inspection.check.failures);
   out += blobs_text(reading, marks);
   out += tiles_text(reading, marks);

@@ -63,7 +63,7 @@ FileLook look_of(const io::RegularFile& file) {
 }
 
 // Hints for a regular file whose package could not be framed.
-std::vector<std::string> hints_for(const ReadResult<PackageReading>& reading, FileLook look,
+std::vector<std::string> hints_for(const ReadResult<Package>& reading, FileLook look,
                                    std::uint64_t size, std::string_view swapped_usage) {
   if (reading || reading.error().stage != ReadStage::framing) return {};
   return framing_hints(look, size, swapped_usage);
@@ -107,7 +107,7 @@ Outcome<PackageInput> read_package(const std::string& argument, const ReadOption
     ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, standard_input());
     // Standard input is read as it arrives: its first bytes are gone by
     // the time a framing fails, so it gets no hints.
-    PackageInput input{PackageReading::read(std::move(fd), options), std::nullopt, {}};
+    PackageInput input{Package::read(std::move(fd), options), std::nullopt, {}};
     if (input.reading) {
       ZEM_ASSIGN_OR_RETURN(input.trailing_bytes, count_rest(STDIN_FILENO));
     }
@@ -115,7 +115,7 @@ Outcome<PackageInput> read_package(const std::string& argument, const ReadOption
   }
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(argument));
   const FileLook look = look_of(file);
-  PackageInput input{PackageReading::read(std::move(file.fd), options), std::nullopt, {}};
+  PackageInput input{Package::read(std::move(file.fd), options), std::nullopt, {}};
   input.hints = hints_for(input.reading, look, file.size, {});
   if (input.reading) {
     // The size is the one the file had when it was opened; a file that
@@ -126,18 +126,18 @@ Outcome<PackageInput> read_package(const std::string& argument, const ReadOption
   return input;
 }
 
-Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
+Outcome<Package> read_valid_package(const std::string& path, unsigned threads,
                                            std::string_view swapped_usage) {
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(path));
   const FileLook look = look_of(file);
   const std::uint64_t size = file.size;
-  auto reading = PackageReading::read(std::move(file.fd), {.threads = threads});
+  auto reading = Package::read(std::move(file.fd), {.threads = threads});
   if (!reading) {
     Failure failure = invalid_package(path, reading.error());
     failure.hints = hints_for(reading, look, size, swapped_usage);
     return std::unexpected(std::move(failure));
   }
-  auto package = CheckedPackage::complete(std::move(*reading));
+  auto package = Package::complete(std::move(*reading));
   if (!package) return std::unexpected(invalid_package(path, package.error()));
   return std::move(*package);
 }

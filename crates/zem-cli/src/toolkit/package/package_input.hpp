@@ -8,7 +8,7 @@
 
 #include "toolkit/tool_error.hpp"
 #include "zem_package/file_look.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -21,7 +21,7 @@ inline constexpr std::string_view standard_input_argument = "-";
 
 // A package as the library read it from its file.
 struct PackageInput {
-  ReadResult<PackageReading> reading;
+  ReadResult<Package> reading;
   // How many bytes follow the message in the file, once the message was read.
   std::optional<std::uint64_t> trailing_bytes;
   // What may help when the file is no package at all: see `framing_hints`.
@@ -47,7 +47,7 @@ struct PackageInput {
 // Reads the package file at `path` strictly and completes it: only a valid
 // package is kept. One that fails a check gives `invalid_package`, with the
 // `framing_hints` for a file that is no package (`swapped_usage` as there).
-[[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
+[[nodiscard]] Outcome<Package> read_valid_package(const std::string& path, unsigned threads,
                                                          std::string_view swapped_usage = {});
 
 // "<package>: invalid package: <the failure, located>".

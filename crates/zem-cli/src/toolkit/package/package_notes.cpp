@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/package_layout.hpp"
 
 namespace zem::toolkit {
@@ -46,7 +46,7 @@ std::string bytes_text(std::uint64_t count) {
 
 }  // namespace
 
-std::vector<Note> package_notes(const PackageReading& reading,
+std::vector<Note> package_notes(const Package& reading,
                                 std::optional<std::uint64_t> trailing_bytes) {
   std::vector<Note> notes;
   const std::vector<BlobInfo>& blobs = reading.model().blobs;

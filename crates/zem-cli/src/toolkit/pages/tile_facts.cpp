@@ -24,7 +24,7 @@ std::optional<TemplateMarks> template_marks(const TileMemory& memory) {
   return marks;
 }
 
-std::vector<TileFacts> tile_facts(const CheckedPackage& package, unsigned threads) {
+std::vector<TileFacts> tile_facts(const Package& package, unsigned threads) {
   const std::vector<TileImage>& tiles = package.model().tiles;
   std::vector<TileFacts> facts(tiles.size());
   record_check::for_each_index(tiles.size(), threads, [&](std::size_t i) {

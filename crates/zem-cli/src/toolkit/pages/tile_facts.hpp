@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "template_record/template_setup.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit::pages {
 
@@ -35,7 +35,7 @@ struct TileFacts {
 // The facts of every tile of a valid package, in tile number order; each
 // tile's memory is rebuilt to look for its setup, on `threads` threads, one
 // image per thread at a time.
-[[nodiscard]] std::vector<TileFacts> tile_facts(const CheckedPackage& package, unsigned threads);
+[[nodiscard]] std::vector<TileFacts> tile_facts(const Package& package, unsigned threads);
 
 // The share of tile memory that `bytes` fill, from 0 to 1.
 [[nodiscard]] double loaded_share(std::uint64_t bytes) noexcept;

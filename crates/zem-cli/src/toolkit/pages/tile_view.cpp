@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/palette.hpp"
 

@@ -75,7 +75,7 @@ std::string status_legend() {
 // Each tile's template marks, found once for all devices.
 class MarksCache {
  public:
-  explicit MarksCache(const CheckedPackage& package) : package_(&package) {}
+  explicit MarksCache(const Package& package) : package_(&package) {}
   const TemplateMarks* of(std::uint32_t physical_tile) {
     auto [at, added] = marks_.try_emplace(physical_tile);
     if (added) {
@@ -85,13 +85,13 @@ class MarksCache {
   }
 
  private:
-  const CheckedPackage* package_;
+  const Package* package_;
   std::unordered_map<std::uint32_t, std::optional<TemplateMarks>> marks_;
 };
 
 }  // namespace
 
-std::string verify_page(const CheckedPackage& package, std::string_view package_name,
+std::string verify_page(const Package& package, std::string_view package_name,
                         std::span<const std::uint32_t> without_setup,
                         std::span<const DeviceVerdicts> devices, std::size_t max,
                         std::size_t columns) {

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "record_check/device_check.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit::pages {
 
@@ -27,7 +27,7 @@ struct DeviceVerdicts {
 // at their addresses and explained as `verify` explains them (at most `max`
 // of them), with the hints that hold. Views that do not fit the page's
 // bound are left out and counted.
-[[nodiscard]] std::string verify_page(const CheckedPackage& package, std::string_view package_name,
+[[nodiscard]] std::string verify_page(const Package& package, std::string_view package_name,
                                       std::span<const std::uint32_t> without_setup,
                                       std::span<const DeviceVerdicts> devices, std::size_t max,
                                       std::size_t columns);

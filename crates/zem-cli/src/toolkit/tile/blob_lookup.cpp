@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem::toolkit {

@@ -4,7 +4,7 @@
 
 #include "common/tile_lookup.hpp"
 #include "package_builder.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 
 namespace zem::toolkit {
@@ -24,14 +24,14 @@ std::vector<BlobInfo> blobs_with_digests(std::initializer_list<std::uint8_t> fir
   return blobs;
 }
 
-CheckedPackage checked(const Application& model) {
-  return CheckedPackage::complete(
-             PackageReading::read(zt::build_package(model, zt::example_options())).value())
+Package checked(const Application& model) {
+  return Package::complete(
+             Package::read(zt::build_package(model, zt::example_options())).value())
       .value();
 }
 
 // The memory `extract` writes for a tile, or what it says when there is none.
-Outcome<TileMemory> extract_tile(const CheckedPackage& package, std::uint32_t tile) {
+Outcome<TileMemory> extract_tile(const Package& package, std::uint32_t tile) {
   return cli::find_tile_memory(package, tile, "cannot rebuild the image");
 }
 
@@ -80,7 +80,7 @@ TEST(ExtractTest, TileImageStartsAtTheLowestSegment) {
 TEST(ExtractTest, RefusesUnknownAndEmptyTiles) {
   Application application = zt::example_application();
   application.tiles.push_back(TileImage{5, 0, 0, 0, {}});
-  const CheckedPackage package = checked(application);
+  const Package package = checked(application);
   EXPECT_EQ(extract_tile(package, 9).error().message, "no tile has physical tile number 9");
   EXPECT_EQ(extract_tile(package, 5).error().message, "tile 5 has no segments");
 }

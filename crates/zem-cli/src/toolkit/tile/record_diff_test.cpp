@@ -28,7 +28,7 @@ class RecordDiffTextTest : public ::testing::Test {
     return record_diff_text(diff, package_.model(), max, "  ") + record_diff_summary(diff) + "\n";
   }
 
-  CheckedPackage package_;
+  Package package_;
   AddressOwners owners_;
   rc::ExpectedRecord expected_;
 };

@@ -4,7 +4,7 @@
 
 #include "common/tile_lookup.hpp"
 #include "template_record/patching.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/tile_list.hpp"
@@ -43,7 +43,7 @@ std::string setup_hint(std::span<const TileSetup> setups) {
 
 }  // namespace
 
-Outcome<TileMemory> find_tile_memory(const CheckedPackage& package, std::uint32_t physical_tile) {
+Outcome<TileMemory> find_tile_memory(const Package& package, std::uint32_t physical_tile) {
   auto memory = package.tile_memory(physical_tile);
   if (memory) return std::move(*memory);
   Failure failure =
@@ -57,7 +57,7 @@ Outcome<TileMemory> find_tile_memory(const CheckedPackage& package, std::uint32_
   return std::unexpected(std::move(failure));
 }
 
-Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
+Outcome<TileTemplate> find_tile_template(const Package& package,
                                          std::string_view package_argument,
                                          std::uint32_t physical_tile) {
   auto memory = find_tile_memory(package, physical_tile);
@@ -74,7 +74,7 @@ Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
   return TileTemplate{std::move(*memory), *setup};
 }
 
-Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
+Outcome<std::vector<TileSetup>> all_tile_setups(const Package& package,
                                                 std::string_view package_argument) {
   // One image at a time: a package of many tiles never holds them all.
   std::vector<TileSetup> found;

@@ -7,9 +7,9 @@
 
 #include "record_check/expected_record.hpp"
 #include "template_record/template_setup.hpp"
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "toolkit/tool_error.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -22,7 +22,7 @@ struct TileTemplate {
 // The memory of tile `physical_tile`, or the failure the verifier gives for
 // it, with a hint that names the tiles there are when there is no such tile:
 // "the package has tiles 3, 7".
-[[nodiscard]] Outcome<TileMemory> find_tile_memory(const CheckedPackage& package,
+[[nodiscard]] Outcome<TileMemory> find_tile_memory(const Package& package,
                                                    std::uint32_t physical_tile);
 
 // The memory of tile `physical_tile` and its template setup, as the verifier
@@ -30,7 +30,7 @@ struct TileTemplate {
 // "<package>: no tile has physical tile number 9", "<package>: tile 3:
 // template setup was not found", each with a hint that names the tiles there
 // are, or those that hold a template setup ("tile 7 has a template setup").
-[[nodiscard]] Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
+[[nodiscard]] Outcome<TileTemplate> find_tile_template(const Package& package,
                                                        std::string_view package_argument,
                                                        std::uint32_t physical_tile);
 
@@ -42,7 +42,7 @@ struct TileSetup {
 
 // Every tile that holds a template setup, in the package's order of tiles.
 // A tile without segments holds none.
-[[nodiscard]] Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
+[[nodiscard]] Outcome<std::vector<TileSetup>> all_tile_setups(const Package& package,
                                                               std::string_view package_argument);
 
 // The record the tile expects, with its template words as gathered and as
