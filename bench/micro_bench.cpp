@@ -30,7 +30,6 @@
 
 namespace {
 
-
 constexpr std::uint32_t setup_first_word = 0x22bbffe0;
 
 void put_word(std::vector<std::uint8_t>& image, std::size_t word, std::uint32_t value) {

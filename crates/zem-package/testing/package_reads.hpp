@@ -13,7 +13,7 @@ namespace zem::testing {
 
 // The strict read of `bytes`.
 [[nodiscard]] ReadResult<Package> read_checked(std::span<const std::uint8_t> bytes,
-                                                      unsigned threads = 1);
+                                               unsigned threads = 1);
 
 // The full model of `bytes`: the checked package's, every blob's contents
 // decompressed again.
@@ -22,6 +22,6 @@ namespace zem::testing {
 
 // A survey of `bytes`.
 [[nodiscard]] ReadResult<Package> read_survey(std::span<const std::uint8_t> bytes,
-                                                     unsigned threads = 1);
+                                              unsigned threads = 1);
 
 }  // namespace zem::testing

@@ -57,8 +57,7 @@ std::string read_disagreement(std::span<const std::uint8_t> bytes) {
     }
     const ReadResult<Application> model = checked->application();
     if (!model) {
-      return fmt::format("blob contents cannot be had again: {}",
-                         model.error().error.to_string());
+      return fmt::format("blob contents cannot be had again: {}", model.error().error.to_string());
     }
     if (*model != *full) {
       return fmt::format("the checking read on {} threads gives another model", threads);

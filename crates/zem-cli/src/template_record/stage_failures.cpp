@@ -52,9 +52,9 @@ Outcome<DeviceRecord> read_record(const char* path, std::uint64_t expected_lengt
   auto record = read_device_record(path, RecordReadOptions{expected_length, std::nullopt});
   if (!record) {
     const io::FileError& error = record.error();
-    return std::unexpected(file_failure(
-        "device record", error,
-        fmt::format("not a regular file: it is {}", io::describe(error.type))));
+    return std::unexpected(
+        file_failure("device record", error,
+                     fmt::format("not a regular file: it is {}", io::describe(error.type))));
   }
   return std::move(*record);
 }

@@ -174,7 +174,7 @@ struct ZEM_PACKAGE_API Application {
 // The first tile in `tiles` with this physical tile number (a valid package
 // has at most one), or null when there is none.
 [[nodiscard]] ZEM_PACKAGE_API const TileImage* find_tile(std::span<const TileImage> tiles,
-                                                        std::uint32_t physical_tile) noexcept;
+                                                         std::uint32_t physical_tile) noexcept;
 
 // The lowest address among the tile's segments, or nothing for a tile without
 // segments. Byte 0 of the tile's image stands at this address.

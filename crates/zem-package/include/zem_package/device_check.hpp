@@ -92,8 +92,19 @@ using RecordSource =
 
 // The records named by a path pattern (see `record_path`), read with
 // `read_device_record`; FIFOs are waited for at most `pipe_wait`.
-[[nodiscard]] ZEM_PACKAGE_API RecordSource pattern_records(
-    std::string pattern, std::chrono::milliseconds pipe_wait = default_pipe_wait);
+[[nodiscard]] ZEM_PACKAGE_API RecordSource
+pattern_records(std::string pattern, std::chrono::milliseconds pipe_wait = default_pipe_wait);
+
+// A tile that has a template setup: where the setup stands, and the record
+// the tile expects, or why its template cannot be gathered or patched.
+struct CheckedTile {
+  std::uint32_t physical_tile = 0;
+  std::uint32_t load_base = 0;
+  FoundSetup setup;  // its offset is from the load base
+  TemplateResult<ExpectedRecord> expected;
+
+  friend bool operator==(const CheckedTile&, const CheckedTile&) = default;
+};
 
 // The tiles of one package that a device check verifies, with the record
 // each expects: worked out once, then compared with the records of as many
@@ -116,15 +127,15 @@ class ZEM_PACKAGE_API DeviceCheck {
   // What owns each address of the package's tiles, for explanations.
   [[nodiscard]] const AddressOwners& owners() const noexcept { return *owners_; }
 
-  // The tiles that are verified, in tile number order.
-  [[nodiscard]] std::vector<std::uint32_t> verified_tiles() const;
+  // The tiles that are verified, those with a template setup, in tile
+  // number order.
+  [[nodiscard]] std::span<const CheckedTile> tiles() const noexcept { return tiles_; }
   // The tiles without a template setup, in tile number order: not verified.
   [[nodiscard]] std::span<const std::uint32_t> tiles_without_setup() const noexcept {
     return without_setup_;
   }
-  // The record tile `physical_tile` expects, or why its template cannot be
-  // gathered or patched; null when the tile is not verified.
-  [[nodiscard]] const TemplateResult<ExpectedRecord>* expected(std::uint32_t physical_tile) const;
+  // Verified tile `physical_tile`; null when the tile is not verified.
+  [[nodiscard]] const CheckedTile* tile(std::uint32_t physical_tile) const noexcept;
 
   // Compares each verified tile's record, as `records` reads it, with the
   // record the tile expects, on `threads` threads; at most `max` differing
@@ -134,15 +145,11 @@ class ZEM_PACKAGE_API DeviceCheck {
                                     unsigned threads) const;
 
  private:
-  struct Tile {
-    std::uint32_t physical_tile = 0;
-    TemplateResult<ExpectedRecord> expected;
-  };
-  DeviceCheck(const Package& package, std::vector<Tile> tiles,
+  DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
               std::vector<std::uint32_t> without_setup);
 
   const Package* package_;
-  std::vector<Tile> tiles_;  // in tile number order
+  std::vector<CheckedTile> tiles_;  // in tile number order
   std::vector<std::uint32_t> without_setup_;
   std::unique_ptr<AddressOwners> owners_;
   std::unique_ptr<RecordIndex> records_;

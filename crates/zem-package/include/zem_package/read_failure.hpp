@@ -102,10 +102,7 @@ struct ReadFailure {
   ReadFailure() = default;
   ReadFailure(PackageError error_, ReadStage stage_, ElementPath element_ = {},
               std::vector<FailureDetail> details_ = {})
-      : error(std::move(error_)),
-        stage(stage_),
-        element(element_),
-        details(std::move(details_)) {}
+      : error(std::move(error_)), stage(stage_), element(element_), details(std::move(details_)) {}
 
   PackageError error;
   ReadStage stage = ReadStage::framing;

@@ -37,9 +37,9 @@ struct ExplainedWord {
 // hold.
 struct RecordDiff {
   std::size_t expected_words = 0;
-  std::uint64_t record_bytes = 0;       // the record's length, as far as it is known
-  bool record_bytes_at_least = false;   // it holds more, how much more is not known
-  std::size_t differing_words = 0;      // all of them, counted
+  std::uint64_t record_bytes = 0;          // the record's length, as far as it is known
+  bool record_bytes_at_least = false;      // it holds more, how much more is not known
+  std::size_t differing_words = 0;         // all of them, counted
   std::vector<ExplainedWord> differences;  // the first ones, up to the limit asked for
   // Every hint that holds, found from the whole record whatever the limit;
   // none for a record that matches.

@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <vector>
 
-
 namespace zem {
 
 // One tile's memory as a package loads it: its image starts at the load

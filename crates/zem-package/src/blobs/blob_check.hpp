@@ -18,7 +18,7 @@ namespace zem {
 // A blob that passed its checks; or, in a survey, one that did not, kept in
 // its place with what its table entry says.
 struct CheckedBlob {
-  Digest digest{};  // the stored digest, for a blob that did not pass
+  Digest digest{};         // the stored digest, for a blob that did not pass
   std::uint64_t size = 0;  // bytes of its contents; 0 for a blob that did not pass
   BlobStorage storage;
   std::span<const std::uint8_t> payload;  // as stored, in the message

@@ -65,11 +65,11 @@ std::string_view io_kind(const io::FileError& error) noexcept {
 
 // A file that could not be opened or read, as the failure of its read.
 ReadFailure file_failure(const io::FileError& error) {
-  const std::string text = error.not_regular()
-                               ? fmt::format("not a regular file: it is {}", io::describe(error.type))
-                               : io::os_error_text(error.os_error);
-  ReadFailure failure{PackageError::io(std::string(io_kind(error)), text), ReadStage::framing, {},
-                      {}};
+  const std::string text =
+      error.not_regular() ? fmt::format("not a regular file: it is {}", io::describe(error.type))
+                          : io::os_error_text(error.os_error);
+  ReadFailure failure{
+      PackageError::io(std::string(io_kind(error)), text), ReadStage::framing, {}, {}};
   failure.subject = FailureSubject::file;
   failure.file_error = error;
   return failure;
@@ -130,7 +130,9 @@ ReadFailure unchecked_blob(const Package& package, std::size_t blob) {
     if (!steps.empty() && steps.front() == blob_path.steps().front()) return failure;
   }
   return ReadFailure{PackageError::invalid(fmt::format("blob {} did not pass its checks", blob)),
-                     ReadStage::blobs, blob_path, {}};
+                     ReadStage::blobs,
+                     blob_path,
+                     {}};
 }
 
 // Refuses a tile that takes bytes from a blob that failed its checks, before
@@ -194,8 +196,7 @@ ReadResult<Package> Package::read(const std::filesystem::path& path, const ReadO
   return read(std::move(file->fd), options);
 }
 
-ReadResult<Package> Package::read(std::span<const std::uint8_t> bytes,
-                                  const ReadOptions& options) {
+ReadResult<Package> Package::read(std::span<const std::uint8_t> bytes, const ReadOptions& options) {
   return read_package_from([bytes] { return read_framed_message(bytes); }, options);
 }
 
@@ -280,12 +281,14 @@ ReadResult<ByteBuffer> Package::blob_contents(std::size_t blob) const {
   const MessageContents& contents = state_->contents;
   if (blob >= contents.model.blobs.size()) {
     return std::unexpected(ReadFailure{PackageError::invalid(fmt::format("unknown blob {}", blob)),
-                                       ReadStage::blobs, ElementPath{{PackageField::blobs}}, {}});
+                                       ReadStage::blobs,
+                                       ElementPath{{PackageField::blobs}},
+                                       {}});
   }
   if (!contents.model.blobs[blob].checked) return std::unexpected(unchecked_blob(*this, blob));
   const auto failure = [blob](PackageError error) {
-    return ReadFailure{std::move(error), ReadStage::blobs,
-                       ElementPath{{PackageField::blobs, blob}}, {}};
+    return ReadFailure{
+        std::move(error), ReadStage::blobs, ElementPath{{PackageField::blobs, blob}}, {}};
   };
   try {
     ContentsSource source;
@@ -308,8 +311,8 @@ ReadResult<TileMemory> Package::tile_memory(std::uint32_t physical_tile) const {
                                                         contents.model.blobs[blob]);
                                });
   } catch (const std::bad_alloc&) {
-    return std::unexpected(tile_image_failure(contents.model.tiles, physical_tile,
-                                              out_of_memory_error()));
+    return std::unexpected(
+        tile_image_failure(contents.model.tiles, physical_tile, out_of_memory_error()));
   }
 }
 
@@ -403,8 +406,8 @@ ReadResult<TileMemory> TileMemorySource::tile_memory(std::uint32_t physical_tile
           return kept->contents->bytes();
         });
   } catch (const std::bad_alloc&) {
-    return std::unexpected(tile_image_failure(contents.model.tiles, physical_tile,
-                                              out_of_memory_error()));
+    return std::unexpected(
+        tile_image_failure(contents.model.tiles, physical_tile, out_of_memory_error()));
   }
 }
 

@@ -67,14 +67,14 @@ void for_each_index(std::size_t count, unsigned threads,
   drain();
 }  // the jthreads join here
 
-DeviceCheck::DeviceCheck(const Package& package, std::vector<Tile> tiles,
+DeviceCheck::DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
                          std::vector<std::uint32_t> without_setup)
     : package_(&package),
       tiles_(std::move(tiles)),
       without_setup_(std::move(without_setup)),
       owners_(std::make_unique<AddressOwners>(package.model())),
       records_(std::make_unique<RecordIndex>()) {
-  for (const Tile& tile : tiles_) {
+  for (const CheckedTile& tile : tiles_) {
     if (tile.expected) records_->add(tile.physical_tile, tile.expected->words.words);
   }
 }
@@ -101,54 +101,53 @@ ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
 
   // Tiles that take bytes from the same blob decompress it once.
   const TileMemorySource memories(package);
-  // Per tile: its expected record, none for a tile without a setup, or the
-  // failure that ends the preparation.
-  using Found = std::expected<TemplateResult<std::optional<ExpectedRecord>>, ReadFailure>;
-  std::vector<std::optional<Found>> found(chosen.size());
+  // Per tile: the tile, none for a tile without a setup, or the failure
+  // that ends the preparation.
+  using Found = ReadResult<std::optional<CheckedTile>>;
+  std::vector<Found> found(chosen.size());
   for_each_index(chosen.size(), threads, [&](std::size_t i) {
     try {
       ReadResult<TileMemory> memory = memories.tile_memory(chosen[i]);
-      if (memory) {
-        found[i] = expected_record(*memory);
-      } else if (memory.error().subject == FailureSubject::tile_without_segments) {
+      if (!memory) {
         // A tile without segments holds no template setup.
-        found[i] = TemplateResult<std::optional<ExpectedRecord>>(std::nullopt);
-      } else {
-        found[i] = std::unexpected(std::move(memory).error());
+        if (memory.error().subject == FailureSubject::tile_without_segments) {
+          found[i] = std::nullopt;
+        } else {
+          found[i] = std::unexpected(std::move(memory).error());
+        }
+        return;
       }
+      const std::optional<FoundSetup> setup = find_template_setup(memory->bytes);
+      if (!setup) {
+        found[i] = std::nullopt;
+        return;
+      }
+      found[i] =
+          CheckedTile{chosen[i], memory->load_base, *setup, expected_record(*memory, setup->setup)};
     } catch (const std::bad_alloc&) {
-      found[i] = std::unexpected(ReadFailure{PackageError::io("OutOfMemory", "out of memory"),
-                                             ReadStage::structure, ElementPath{{PackageField::tiles}},
-                                             {}});
+      found[i] =
+          std::unexpected(ReadFailure{PackageError::io("OutOfMemory", "out of memory"),
+                                      ReadStage::structure, ElementPath{{PackageField::tiles}}});
     }
   });
 
-  std::vector<Tile> verified;
+  std::vector<CheckedTile> verified;
   std::vector<std::uint32_t> without_setup;
   for (std::size_t i = 0; i < chosen.size(); ++i) {
-    Found& tile = *found[i];
-    if (!tile) return std::unexpected(std::move(tile).error());
-    if (!*tile) {
-      verified.push_back(Tile{chosen[i], std::unexpected(tile->error())});
-    } else if (!**tile) {
-      without_setup.push_back(chosen[i]);
+    if (!found[i]) return std::unexpected(std::move(found[i]).error());
+    if (*found[i]) {
+      verified.push_back(std::move(**found[i]));
     } else {
-      verified.push_back(Tile{chosen[i], std::move(***tile)});
+      without_setup.push_back(chosen[i]);
     }
   }
   return DeviceCheck(package, std::move(verified), std::move(without_setup));
 }
 
-std::vector<std::uint32_t> DeviceCheck::verified_tiles() const {
-  std::vector<std::uint32_t> tiles;
-  tiles.reserve(tiles_.size());
-  for (const Tile& tile : tiles_) tiles.push_back(tile.physical_tile);
-  return tiles;
-}
-
-const TemplateResult<ExpectedRecord>* DeviceCheck::expected(std::uint32_t physical_tile) const {
-  const auto tile = std::ranges::find(tiles_, physical_tile, &Tile::physical_tile);
-  return tile != tiles_.end() ? &tile->expected : nullptr;
+const CheckedTile* DeviceCheck::tile(std::uint32_t physical_tile) const noexcept {
+  const auto found =
+      std::ranges::lower_bound(tiles_, physical_tile, {}, &CheckedTile::physical_tile);
+  return found != tiles_.end() && found->physical_tile == physical_tile ? &*found : nullptr;
 }
 
 DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max,
@@ -157,7 +156,7 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max,
   result.tiles.resize(tiles_.size());
   const DiffOptions options{max, owners_.get(), records_.get()};
   for_each_index(tiles_.size(), threads, [&](std::size_t i) {
-    const Tile& tile = tiles_[i];
+    const CheckedTile& tile = tiles_[i];
     TileVerdict& verdict = result.tiles[i];
     verdict.physical_tile = tile.physical_tile;
     try {
@@ -169,8 +168,8 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max,
       const io::Result<DeviceRecord> record =
           records(tile.physical_tile, tile.expected->size() * 4 + record_slack);
       if (!record) {
-        verdict.status = record_missing(record.error()) ? TileStatus::missing
-                                                        : TileStatus::unreadable;
+        verdict.status =
+            record_missing(record.error()) ? TileStatus::missing : TileStatus::unreadable;
         if (verdict.status == TileStatus::unreadable) {
           verdict.reason = record_error_text(record.error());
         }

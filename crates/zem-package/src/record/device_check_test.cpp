@@ -49,7 +49,11 @@ TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
 
   const auto check = DeviceCheck::prepare(package, {}, 2);
   ASSERT_TRUE(check) << check.error().error.to_string();
-  EXPECT_EQ(check->verified_tiles(), (std::vector<std::uint32_t>{7, 8, 9}));
+  std::vector<std::uint32_t> verified;
+  for (const CheckedTile& tile : check->tiles()) verified.push_back(tile.physical_tile);
+  EXPECT_EQ(verified, (std::vector<std::uint32_t>{7, 8, 9}));
+  EXPECT_EQ(check->tile(8)->setup.setup, check->tile(7)->setup.setup);
+  EXPECT_EQ(check->tile(3), nullptr);
   EXPECT_EQ(std::vector<std::uint32_t>(check->tiles_without_setup().begin(),
                                        check->tiles_without_setup().end()),
             std::vector<std::uint32_t>{3});

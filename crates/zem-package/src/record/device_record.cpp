@@ -83,7 +83,8 @@ io::Result<DeviceRecord> read_device_record(const std::filesystem::path& path,
   do {
     opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (opened < 0 && errno == EINTR);
-  if (opened < 0) return std::unexpected(FileError{FileError::Step::open, errno, FileType::regular});
+  if (opened < 0)
+    return std::unexpected(FileError{FileError::Step::open, errno, FileType::regular});
   const io::FileDescriptor fd(opened);
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return std::unexpected(read_error(errno));
@@ -130,7 +131,8 @@ bool record_missing(const io::FileError& error) noexcept {
 
 std::string record_error_text(const io::FileError& error) {
   if (error.timed_out()) return "no data arrived within the time allowed";
-  if (error.not_regular()) return "is " + std::string(io::describe(error.type)) + ", not a record file";
+  if (error.not_regular())
+    return "is " + std::string(io::describe(error.type)) + ", not a record file";
   return io::os_error_text(error.os_error);
 }
 

@@ -55,7 +55,6 @@ namespace {
   return {};
 }
 
-
 }  // namespace
 
 TemplateResult<std::size_t> patch_group(std::span<std::uint32_t> target, LeWords table,
@@ -121,8 +120,7 @@ TemplateResult<std::size_t> patch_group(std::span<std::uint32_t> target, LeWords
 std::string to_string(const TemplateError& error) {
   switch (error.kind) {
     case TemplateError::Kind::index_out_of_range:
-      return fmt::format("index {} out of range for slice of length {}", error.value,
-                         error.length);
+      return fmt::format("index {} out of range for slice of length {}", error.value, error.length);
     case TemplateError::Kind::end_out_of_range:
       return fmt::format("range end index {} out of range for slice of length {}", error.value,
                          error.length);

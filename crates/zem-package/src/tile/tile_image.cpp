@@ -20,7 +20,9 @@ ReadFailure tile_failure(const std::vector<TileImage>& tiles, std::uint32_t phys
   if (tile != nullptr) {
     element = ElementPath{{PackageField::tiles, static_cast<std::size_t>(tile - tiles.data())}};
   }
-  ReadFailure failure{std::move(error), ReadStage::structure, element,
+  ReadFailure failure{std::move(error),
+                      ReadStage::structure,
+                      element,
                       {{"physical tile", detail_value::Number{physical_tile}}}};
   failure.subject = subject;
   return failure;

@@ -25,16 +25,16 @@ enum class CopyOrder : bool {
 };
 
 // Finds the tile (an unknown tile fails with `FailureSubject::unknown_tile`),
-// takes its load base (one without segments has none: `tile_without_segments`), and rebuilds its image from `tiles`
-// and the blobs, whose sizes `blob_sizes` gives and whose contents `contents`
+// takes its load base (one without segments has none: `tile_without_segments`), and rebuilds its
+// image from `tiles` and the blobs, whose sizes `blob_sizes` gives and whose contents `contents`
 // provides. Segments that lie outside tile memory or outside their blob are
 // refused, so that a model that was never validated cannot make the image
 // read or write out of bounds.
 [[nodiscard]] ReadResult<TileMemory> rebuild_tile_memory(const std::vector<TileImage>& tiles,
-                                                       std::uint32_t physical_tile,
-                                                       std::span<const std::uint64_t> blob_sizes,
-                                                       CopyOrder order,
-                                                       const BlobContentsSource& contents);
+                                                         std::uint32_t physical_tile,
+                                                         std::span<const std::uint64_t> blob_sizes,
+                                                         CopyOrder order,
+                                                         const BlobContentsSource& contents);
 
 // That no tile of `tiles` has the number `physical_tile`.
 [[nodiscard]] ReadFailure unknown_tile_failure(std::uint32_t physical_tile);

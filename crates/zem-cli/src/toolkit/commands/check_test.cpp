@@ -10,7 +10,7 @@
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 class CheckDamagedTest : public DamagedPackageToolTest {};
 

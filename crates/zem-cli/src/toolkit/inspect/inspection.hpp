@@ -14,7 +14,7 @@ struct Inspection {
   std::string path;
   // The package as surveyed, when its framing and header could be read: the
   // parts read before a failure and those read past it are shown.
-  const Package* reading = nullptr;
+  const Package* package = nullptr;
   CheckReport check;
   std::vector<Note> notes;
 };

@@ -8,14 +8,14 @@ namespace zem::toolkit {
 namespace {
 
 // Every blob of the table as far as it could be followed; the digest, size
-// and uses of a blob that was not checked are null.
+// and uses of a blob that did not pass its checks are null.
 Json blobs_json(const Package& reading) {
   const std::vector<std::size_t> uses = segments_per_blob(reading.model());
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
   Json blobs = Json::array();
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    const bool known = i < checked.size();
+    const bool known = i < checked.size() && checked[i].checked;
     blobs.push_back(Json{
         {"index", i},
         {"digest", known ? Json(hex_bytes(checked[i].digest)) : Json()},
@@ -171,18 +171,18 @@ Json inspection_json(const Inspection& inspection) {
   document["failures"] = std::move(all);
   document["unlistedBlobFailures"] = inspection.check.unlisted_blob_failures;
   document["hints"] = inspection.check.hints;
-  if (inspection.reading == nullptr) return document;
+  if (inspection.package == nullptr) return document;
 
-  const PackageModel& model = inspection.reading->model();
+  const PackageModel& model = inspection.package->model();
   document["compiler"] = model.compiler;
-  document["blobs"] = blobs_json(*inspection.reading);
+  document["blobs"] = blobs_json(*inspection.package);
   document["tiles"] = tiles_json(model);
   document["bindings"] = bindings_json(model);
   document["hostExchange"] = host_exchange_json(model.host_exchange);
   document["entryPoints"] = entry_points_json(model);
   document["deviceConfigWrites"] = device_config_writes_json(model);
   document["buildDigest"] =
-      build_digest_json(*inspection.reading, inspection.check.state(ReadStage::build_digest));
+      build_digest_json(*inspection.package, inspection.check.state(ReadStage::build_digest));
   document["notes"] = notes_json(inspection.notes);
   return document;
 }

@@ -1,6 +1,8 @@
 #include "toolkit/inspect/inspection_text.hpp"
 
 #include <fmt/format.h>
+
+#include <algorithm>
 #include <fmt/ranges.h>
 
 #include "format/hex.hpp"
@@ -100,9 +102,9 @@ std::string summary(const Inspection& inspection) {
     return fmt::format("{:<{}}{}\n", name, summary_column, value);
   };
   std::string out = row("package", package_name(inspection.path));
-  if (inspection.reading != nullptr) {
-    out += row("compiler", cell_text(inspection.reading->model().compiler));
-    const BuildDigestCheck digest = build_digest_check(*inspection.reading);
+  if (inspection.package != nullptr) {
+    out += row("compiler", cell_text(inspection.package->model().compiler));
+    const BuildDigestCheck digest = build_digest_check(*inspection.package);
     if (!digest.stored) {
       out += row("build digest", "unreadable");
     } else if (!digest.computed) {
@@ -136,14 +138,16 @@ std::string declared_text(const BlobStorage& storage) {
   return storage.compression == compression_none ? "-" : fmt::format("{}", storage.declared_size);
 }
 
-// Every blob of the table as far as it could be followed; those after a
-// failing blob were not checked, so their digests and sizes are not known.
+// Every blob of the table as far as it could be followed; those that did
+// not pass their checks have no digest or size that is known.
 std::string blobs_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
-  const std::string count = checked.size() == stored.size()
+  const auto passed =
+      static_cast<std::size_t>(std::ranges::count(checked, true, &BlobInfo::checked));
+  const std::string count = passed == stored.size()
                                 ? count_text(stored.size(), not_read(reading, PackagePart::blobs))
-                                : fmt::format("{}, {} checked", stored.size(), checked.size());
+                                : fmt::format("{}, {} checked", stored.size(), passed);
   std::string out = section("blobs", count, marks.marks_exactly({{F::blobs}}));
   if (!stored.empty()) {
     const std::vector<std::size_t> uses = segments_per_blob(reading.model());
@@ -155,7 +159,7 @@ std::string blobs_text(const Package& reading, const FailureMarks& marks) {
                      {"declared", Align::right},
                      {"segments", Align::right}});
     for (std::size_t i = 0; i < stored.size(); ++i) {
-      const bool known = i < checked.size();
+      const bool known = i < checked.size() && checked[i].checked;
       table.add_row(
           {fmt::format("{}", i), known ? hex_bytes(checked[i].digest) : "-",
            compression_name(stored[i].compression), fmt::format("{}", stored[i].stored_size),
@@ -364,8 +368,8 @@ std::string device_config_writes_text(const Package& reading, const FailureMarks
 
 std::string inspection_text(const Inspection& inspection) {
   std::string out = summary(inspection);
-  if (inspection.reading == nullptr) return out;
-  const Package& reading = *inspection.reading;
+  if (inspection.package == nullptr) return out;
+  const Package& reading = *inspection.package;
   const FailureMarks marks(inspection.check.failures);
   out += blobs_text(reading, marks);
   out += tiles_text(reading, marks);

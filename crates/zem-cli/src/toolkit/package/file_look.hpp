@@ -1,16 +1,14 @@
 #pragma once
 
-// What a file that is not a package looks like. A tool that was given the
-// wrong file can say what it seems to be, without reading anything of it
-// itself: the library recognises it from the file's size and first bytes.
+// What a file that is not a package looks like, so that a tool given the
+// wrong file can say what it seems to be: recognised from the file's size
+// and first bytes.
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
-#include "zem_package/api.hpp"
-
-namespace zem {
+namespace zem::toolkit {
 
 enum class FileLook : std::uint8_t {
   unknown,        // nothing recognised: a damaged package, or any other file
@@ -29,7 +27,7 @@ inline constexpr std::size_t file_look_bytes = 8;
 // `file_look_bytes`, or all of it when it is shorter) looks like. Meant for
 // a file whose framing could not be read: a package's own framing never
 // looks like anything but `unknown`.
-[[nodiscard]] ZEM_PACKAGE_API FileLook file_look(std::span<const std::uint8_t> head,
-                                                 std::uint64_t file_size) noexcept;
+[[nodiscard]] FileLook file_look(std::span<const std::uint8_t> head,
+                                 std::uint64_t file_size) noexcept;
 
-}  // namespace zem
+}  // namespace zem::toolkit

@@ -1,11 +1,11 @@
-#include "zem_package/file_look.hpp"
+#include "toolkit/package/file_look.hpp"
 
 #include <algorithm>
 #include <array>
 
 #include "zem_package/package_model.hpp"
 
-namespace zem {
+namespace zem::toolkit {
 namespace {
 
 // The magic numbers that open the compressed files a package may be wrapped in.
@@ -49,4 +49,4 @@ FileLook file_look(std::span<const std::uint8_t> head, std::uint64_t file_size) 
   return FileLook::unknown;
 }
 
-}  // namespace zem
+}  // namespace zem::toolkit
