@@ -11,6 +11,7 @@ PYBIND11_MODULE(zem_package, module) {
   module.doc() =
       "Application packages from Python: read and check a package, look at its model, its "
       "blobs and tiles, and check device records against it.";
+  module.attr("__version__") = ZEM_VERSION;
   zem::python::bind_errors(module);
   zem::python::bind_model(module);
   zem::python::bind_package(module);
