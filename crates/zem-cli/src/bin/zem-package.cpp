@@ -1,12 +1,11 @@
 // zem-package SUBCOMMAND ...
 //
-// A toolkit for application packages: `inspect` shows what a package holds,
-// `check` reads and checks packages stage by stage, `compare` shows what
-// differs between two packages, `extract` writes a tile's memory image or a
-// blob's bytes, `diff` compares a device record with a tile's patched
-// template word by word, and `template` shows template setups and the record
-// a tile expects. `zem-package SUBCOMMAND --help` says more, and what each
-// exit status means; any failure is one line on standard error, status 2.
+// A toolkit for application packages. Its subcommands are the table that
+// CMake makes from ZEM_PACKAGE_SUBCOMMANDS (one file each in
+// toolkit/commands/), from which its help, man page and shell completion
+// come too: `zem-package --help` lists them, `zem-package SUBCOMMAND --help`
+// says more, and what each exit status means; any failure is one line on
+// standard error, status 2.
 
 #include <fmt/format.h>
 
