@@ -70,16 +70,19 @@ if(ZEM_BUILD_TESTS)
       set(ZEM_${upper}_PATH "")
     endif()
   endforeach()
-  add_executable(zem_completion_tests src/toolkit/completion/completion_test.cpp)
-  target_link_libraries(zem_completion_tests PRIVATE zem_cli_testing zem_warnings GTest::gtest_main)
-  target_compile_definitions(zem_completion_tests PRIVATE
+  # The man page's generator is tested in process, in the same program.
+  add_executable(zem_docs_tests
+    src/toolkit/completion/completion_test.cpp src/toolkit/docs/man_page_test.cpp)
+  target_link_libraries(zem_docs_tests PRIVATE
+    zem_toolkit_docs zem_cli_testing zem_warnings GTest::gtest_main)
+  target_compile_definitions(zem_docs_tests PRIVATE
     ZEM_PACKAGE_TOOL_PATH="$<TARGET_FILE:zem-package>"
     ZEM_COMPLETION_DIR="${ZEM_DOCS_DIR}"
     ZEM_COMPLETION_DRIVERS="${CMAKE_CURRENT_SOURCE_DIR}/completion/testing"
     ZEM_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples"
     ZEM_BASH_PATH="${ZEM_BASH_PATH}" ZEM_ZSH_PATH="${ZEM_ZSH_PATH}" ZEM_FISH_PATH="${ZEM_FISH_PATH}")
-  add_dependencies(zem_completion_tests zem-package zem_package_docs)
-  gtest_discover_tests(zem_completion_tests DISCOVERY_TIMEOUT 60)
+  add_dependencies(zem_docs_tests zem-package zem_package_docs)
+  gtest_discover_tests(zem_docs_tests DISCOVERY_TIMEOUT 60)
 
   # The help, the man page and the README's list of subcommands agree.
   add_test(NAME help_man_page_and_readme_agree
