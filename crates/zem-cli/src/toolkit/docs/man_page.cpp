@@ -3,7 +3,6 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <optional>
 #include <vector>
 
 #include "toolkit/docs/argument_kinds.hpp"
