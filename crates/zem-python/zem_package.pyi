@@ -4,7 +4,7 @@ model, its blobs and tiles, and check device records against it."""
 import os
 from typing import Any, BinaryIO, Iterable, Mapping, Optional, Union
 
-__version__: str
+__version__: str  # the project's version, as the tools' --version gives it
 
 class ReadError(ValueError):
     """A package that cannot be read or does not pass its checks."""

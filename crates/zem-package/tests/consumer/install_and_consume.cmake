@@ -49,7 +49,10 @@ foreach(file
     "bin/zem-package"
     "bin/zem-package-template-record"
     "share/man/man1/zem-package.1"
-    "share/man/man1/zem-package-template-record.1")
+    "share/man/man1/zem-package-template-record.1"
+    "share/bash-completion/completions/zem-package"
+    "share/zsh/vendor-completions/_zem-package"
+    "share/fish/vendor_completions.d/zem-package.fish")
   if(NOT EXISTS "${prefix}/${file}")
     message(FATAL_ERROR "not installed: ${file}")
   endif()

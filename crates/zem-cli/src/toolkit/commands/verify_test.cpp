@@ -208,6 +208,14 @@ TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
                              " verify device.zpkg --tiles 7 --records - < stdin.rec"},
                   RunSettings{dir(), {}, std::nullopt, {}});
   EXPECT_EQ(piped.status, tool_success) << piped.out << piped.err;
+  // One device is said as one.
+  record(good, "tile7.one");
+  ASSERT_EQ(run({"verify", "device.zpkg", "--tiles", "7", "--records", "tile{tile}.one", "--html",
+                 "one.html"})
+                .status,
+            tool_success);
+  const std::vector<std::uint8_t> page = read("one.html");
+  EXPECT_NE(std::string(page.begin(), page.end()).find("<p>1 device."), std::string::npos);
 
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--records", "one.rec"}),
                           "verify: --records \"one.rec\" has no {tile}: every tile would read the "
