@@ -2,7 +2,8 @@
 """Measures how many small injected faults the test suite catches.
 
 It lists the places in the product sources (crates/zem-package/src and
-include, crates/zem-cli/src; .cpp and .hpp files, without *_test.cpp, testing/
+include, crates/zem-format/src, crates/zem-cli/src, crates/zem-python/src;
+.cpp and .hpp files, without *_test.cpp, testing/
 folders, comments and string literals) where one of these faults can be made:
 
   relational   '<' <-> '<=', '>' <-> '>=', '==' <-> '!='
@@ -20,18 +21,27 @@ place as file:line:column of the operator, the failing tests of each caught
 fault) and the share caught, and rebuilds the restored tree. The ctest log of
 the run is left in DIR/mutation_sample.log.
 
+With --sanitize, a fault that every test of the normal build survives is
+built and tested once more in the sanitizer build (address and undefined
+behaviour checks), as the test command does: a read past a buffer's end or an
+overflow may change no output and still stop that build. Such a fault is
+"caught (sanitizer)", and the figure is then the test command's.
+
 Options:
   --seed N      seed of the draw (default 1)
   --count N     how many faults to try (default 40)
   --build DIR   a configured build directory (default: build)
   --exclude RE  ctest -E regex of tests left out of the run (default: the
                 formatting check, which would fail on line length alone)
+  --sanitize [DIR]  test the faults the normal build misses in this configured
+                sanitizer build too (default DIR: build-sanitize)
   --list        only print every candidate place and their number
 
 Run it from the root of a clean worktree; it refuses a dirty product file.
 """
 
 import argparse
+import os
 import pathlib
 import random
 import re
@@ -39,7 +49,8 @@ import signal
 import subprocess
 import sys
 
-ROOTS = ["crates/zem-package/src", "crates/zem-package/include", "crates/zem-cli/src"]
+ROOTS = ["crates/zem-package/src", "crates/zem-package/include", "crates/zem-format/src",
+         "crates/zem-cli/src", "crates/zem-python/src"]
 
 # (pattern, replacement, kind); each pattern matches the operator with its
 # surrounding spaces in the masked code text.
@@ -112,13 +123,20 @@ def sites(root):
     return found
 
 
-def run(cmd, log):
-    result = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+# The sanitizer build's tests run as the test command runs them: leaks
+# reported, and the first undefined behaviour ends the test.
+SANITIZER_ENV = {"ASAN_OPTIONS": "detect_leaks=1:abort_on_error=0",
+                 "UBSAN_OPTIONS": "print_stacktrace=1:halt_on_error=1"}
+
+
+def run(cmd, log, env=None):
+    result = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                            env=None if env is None else {**os.environ, **env})
     log.write(f"$ {' '.join(cmd)}\n{result.stdout}\n")
     return result
 
 
-def try_fault(root, build, exclude, site, log):
+def try_fault(root, build, sanitize, exclude, site, log):
     rel, number, col, old, new = site
     path = root / rel
     lines = path.read_text().split("\n")
@@ -129,17 +147,31 @@ def try_fault(root, build, exclude, site, log):
         path.write_text("\n".join(lines))
         if run(["cmake", "--build", str(build)], log).returncode != 0:
             return "no compile", ""
-        ctest = ["ctest", "--test-dir", str(build), "-j2", "--stop-on-failure",
-                 "--timeout", "120", "-E", exclude]
-        result = run(ctest, log)
-        if result.returncode == 0:
-            return "survived", ""
-        # ctest runs the tests that failed last time first, so more than one
-        # may be listed; all are named.
-        failed = re.findall(r"^\s*\d+ - (.+) \([^()]*\)$", result.stdout, re.MULTILINE)
-        return "caught", ", ".join(failed) if failed else "?"
+        failed = failing_tests(build, exclude, log, None)
+        if failed is not None:
+            return "caught", failed
+        # The sanitizer build compiles the same sources; had the fault not
+        # compiled there, it would not have compiled above.
+        if sanitize is not None and run(["cmake", "--build", str(sanitize)], log).returncode == 0:
+            failed = failing_tests(sanitize, exclude, log, SANITIZER_ENV)
+            if failed is not None:
+                return "caught (sanitizer)", failed
+        return "survived", ""
     finally:
         subprocess.run(["git", "-C", str(root), "checkout", "--", str(rel)], check=True)
+
+
+def failing_tests(build, exclude, log, env):
+    """Runs the build's tests up to the first failure; None when all pass."""
+    ctest = ["ctest", "--test-dir", str(build), "-j2", "--stop-on-failure",
+             "--timeout", "300", "-E", exclude]
+    result = run(ctest, log, env)
+    if result.returncode == 0:
+        return None
+    # ctest runs the tests that failed last time first, so more than one may
+    # be listed; all are named.
+    failed = re.findall(r"^\s*\d+ - (.+) \([^()]*\)$", result.stdout, re.MULTILINE)
+    return ", ".join(failed) if failed else "?"
 
 
 def main():
@@ -148,12 +180,14 @@ def main():
     parser.add_argument("--count", type=int, default=40)
     parser.add_argument("--build", default="build")
     parser.add_argument("--exclude", default="^sources_are_formatted$")
+    parser.add_argument("--sanitize", nargs="?", const="build-sanitize", default=None)
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
 
     root = pathlib.Path(subprocess.check_output(
         ["git", "rev-parse", "--show-toplevel"], text=True).strip())
     build = pathlib.Path(args.build).resolve()
+    sanitize = pathlib.Path(args.sanitize).resolve() if args.sanitize else None
     every = sites(root)
     if args.list:
         for rel, number, col, old, new in every:
@@ -172,22 +206,27 @@ def main():
     with open(build / "mutation_sample.log", "w") as log:
         try:
             for i, site in enumerate(chosen, start=1):
-                outcome, test = try_fault(root, build, args.exclude, site, log)
+                outcome, test = try_fault(root, build, sanitize, args.exclude, site, log)
                 rel, number, col, old, new = site
                 change = f"'{old.strip()}' -> '{new.strip()}'"
                 rows.append((f"{rel}:{number}:{col + 2}", change, outcome, test))
                 print(f"[{i}/{len(chosen)}] {rel}:{number}:{col + 2} {change}: {outcome} {test}",
                       flush=True)
         finally:
-            run(["cmake", "--build", str(build)], log)  # back to the restored sources
+            # Back to the restored sources.
+            for tree in [build] + ([sanitize] if sanitize else []):
+                run(["cmake", "--build", str(tree)], log)
 
     print(f"\n{'place':<60} {'change':<16} outcome (failing tests)")
     for place, change, outcome, test in rows:
         print(f"{place:<60} {change:<16} {outcome} {test}")
-    caught = sum(r[2] == "caught" for r in rows)
+    normal = sum(r[2] == "caught" for r in rows)
+    sanitizer = sum(r[2] == "caught (sanitizer)" for r in rows)
+    caught = normal + sanitizer
     built = sum(r[2] != "no compile" for r in rows)
+    only = f", {sanitizer} of them by the sanitizer build alone" if sanitize else ""
     print(f"\nseed {args.seed}: {caught} of {built} compiled faults caught"
-          f" ({100 * caught / max(built, 1):.0f}%), {len(rows) - built} did not compile")
+          f" ({100 * caught / max(built, 1):.0f}%){only}, {len(rows) - built} did not compile")
     return 0
 
 
