@@ -162,7 +162,7 @@ class Bench {
     const auto target = [&](std::string_view what, double ratio, double bound) {
       const bool ok = ratio <= bound;
       met = met && ok;
-      fmt::print("{}: {:.3f} (target at most {:.1f}): {}\n", what, ratio, bound,
+      fmt::print("{}: {:.3f} (target at most {:.2f}): {}\n", what, ratio, bound,
                  ok ? "met" : "MISSED");
     };
     target("one device / verifier", b.median / a.median, device_target);
