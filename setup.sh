@@ -22,8 +22,9 @@ packages=(
 )
 # What only the tests need: the formatter they hold the sources to, pytest
 # for the Python module, the validator of the JSON documents and the browser
-# that loads the pages, and libpng to decode its screenshots.
-test_packages=(clang-format-16 python3-pytest python3-jsonschema chromium libpng-dev)
+# that loads the pages, libpng to decode its screenshots, and the zstd tool
+# that decompresses unpacked blobs as a user would.
+test_packages=(clang-format-16 python3-pytest python3-jsonschema chromium libpng-dev zstd)
 
 # install_missing PACKAGE...: installs those that are not installed yet.
 install_missing() {
@@ -89,7 +90,8 @@ run_fuzzers() {
     -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=OFF
   build-fuzz/fuzz/zem-make-fuzz-seeds build-fuzz/seeds
   mkdir -p build-fuzz/findings
-  for target in package_reader read_agreement template_record record_explanation; do
+  for target in package_reader read_agreement template_record record_explanation \
+    manifest_reader; do
     # The agreement of the reads takes package files, as the reader does;
     # the explanation starts from the template's regressions.
     local inputs=$target regressions=$target
