@@ -6,6 +6,7 @@
 #include "errors.hpp"
 #include "model.hpp"
 #include "package.hpp"
+#include "writing.hpp"
 
 PYBIND11_MODULE(zem_package, module) {
   module.doc() =
@@ -14,4 +15,5 @@ PYBIND11_MODULE(zem_package, module) {
   zem::python::bind_errors(module);
   zem::python::bind_model(module);
   zem::python::bind_package(module);
+  zem::python::bind_writing(module);
 }
