@@ -185,7 +185,7 @@ void write_regressions(const std::filesystem::path& directory) {
 
   // Manifests that would cost far more than they hold, or reach past a
   // field's range: arrays nested twenty thousand deep, an address of
-  // forty digits, a key given twice.
+  // forty digits, a key given twice, a number no double holds.
   const auto manifests = directory / "manifest_reader";
   std::filesystem::create_directories(manifests);
   write_text(manifests / "nested_arrays", std::string(20000, '[') + std::string(20000, ']'));
@@ -194,6 +194,7 @@ void write_regressions(const std::filesystem::path& directory) {
              R"("aux1": 0, "aux2": 0, "aux3": 0, "segments": [{"address": "0x)" +
                  std::string(40, 'f') + R"(", "memorySize": 0, "blob": "0"}]}]})");
   write_text(manifests / "key_twice", R"({"format": 1, "format": 1})");
+  write_text(manifests / "number_past_doubles", "99990000000157727E001390");
   t::write_file(templates / "load_base_above_regions",
                 template_input(0xfffffff0, {}, t::make_template_tile().image));
 }

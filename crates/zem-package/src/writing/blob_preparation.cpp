@@ -18,6 +18,9 @@ template <class... Ts>
 struct Overloaded : Ts... {
   using Ts::operator()...;
 };
+// Written out for clang 16, which does not deduce it from the aggregate.
+template <class... Ts>
+Overloaded(Ts...) -> Overloaded<Ts...>;
 
 // The blob as a read takes it from the table.
 StoredBlob stored_blob(const PreparedBlob& blob, const Digest& digest) {

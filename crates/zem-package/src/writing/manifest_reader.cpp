@@ -567,8 +567,9 @@ WriteResult<PackageManifest> parse_manifest(std::span<const std::uint8_t> text) 
                              });
     } catch (const ParseRefusal& refusal) {
       return std::unexpected(WriteFailure::manifest_error("", refusal.place, refusal.message));
-    } catch (const Json::parse_error& e) {
-      // The library's own words, without its "[json.exception...]" prefix.
+    } catch (const Json::exception& e) {
+      // A syntax error, or a number beyond what a double holds: the
+      // library's own words, without its "[json.exception...]" prefix.
       std::string_view message = e.what();
       if (const std::size_t end = message.find("] "); end != std::string_view::npos) {
         message.remove_prefix(end + 2);
