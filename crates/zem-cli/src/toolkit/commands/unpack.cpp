@@ -67,7 +67,9 @@ Outcome<ExitStatus> run(UnpackCommand command, unsigned threads) {
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
   UnpackCommand command{arguments.operand("PACKAGE"), arguments.operand("DIR"), {}};
-  if (command.directory.empty()) return std::unexpected(Failure{"DIR must not be empty"});
+  if (command.directory.empty()) {
+    return std::unexpected(Failure{"invalid value \"\" for DIR: expected a directory name"});
+  }
   command.options.into_nonempty = arguments.given("--force");
   command.options.ignore_build_digest = arguments.given("--ignore-build-digest");
   return [command = std::move(command)](unsigned threads) { return run(command, threads); };
