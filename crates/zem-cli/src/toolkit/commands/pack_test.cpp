@@ -172,6 +172,13 @@ std::vector<BadDirectory> bad_directories() {
        "dir/manifest.json: blobs[1].file: blobs/1.bin: Is a directory (os error 21)"},
       {"MissingBlobFile", [](const std::string& dir) { fs::remove(dir + "/blobs/1.bin"); },
        "dir/manifest.json: blobs[1].file: blobs/1.bin: No such file or directory (os error 2)"},
+      {"BlobLargerThanAPackageStores",
+       [](const std::string& dir) {
+         // A sparse file: refused by its size, before it is read.
+         fs::resize_file(dir + "/blobs/1.bin", std::uintmax_t{1} << 29U);
+       },
+       "dir/manifest.json: blobs[1]: blobs/1.bin holds 536870912 bytes, more than one blob "
+       "stores (536870911)"},
       {"BlobFileOutsideTheDirectory",
        edit([](ToolJson& m) { m["blobs"][1]["file"] = "../original.zpkg"; }),
        "dir/manifest.json: blobs[1].file: \"../original.zpkg\" is not a file inside the "

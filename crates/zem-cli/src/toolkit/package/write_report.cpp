@@ -37,8 +37,9 @@ Failure write_failure(const WriteFailure& failure, WriteInput input,
       return result;
     }
     case WriteFailure::Kind::unstorable:
-      return Failure{failure.place.empty() ? failure.message
-                                           : failure.place + ": " + failure.message};
+      // What the package could not hold is the input's, read from its path.
+      return file_error(input_path, failure.place.empty() ? failure.message
+                                                          : failure.place + ": " + failure.message);
     case WriteFailure::Kind::file:
       if (failure.os_error == EEXIST && failure.message == "exists") {
         return file_error(failure.path, "exists; give --force to overwrite it");

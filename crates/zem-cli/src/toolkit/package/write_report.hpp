@@ -21,7 +21,8 @@ enum class WriteInput : std::uint8_t { package, manifest };
 //   "dir/manifest.json: refusing to write an invalid package: ...";
 //   "dir/manifest.json: tiles[3].segments[1].blob: no blob 17";
 //   "out.zpkg: exists; give --force to overwrite it";
-//   "blobs[3]: Zstandard level 30 is not one of 1 to 22".
+//   "dir/manifest.json: blobs[1]: blobs/1.bin holds 536870912 bytes, more than
+//     one blob stores (536870911)".
 [[nodiscard]] Failure write_failure(const WriteFailure& failure, WriteInput input,
                                     const std::string& input_path);
 
