@@ -90,7 +90,9 @@ struct PackReport {
 // its stored frame when the frame holds its contents, and is compressed at
 // its level (the default when none) otherwise. A manifest that is not one
 // is refused at the value at fault; a blob file that cannot be read, at its
-// place in the manifest; a package a read would refuse, in the read's words.
+// place in the manifest, and one larger than a package stores (a plain
+// blob's 2^29 - 1 bytes, a compressed blob's contents of 4 GiB) before it is
+// read; a package a read would refuse, in the read's words.
 [[nodiscard]] ZEM_PACKAGE_API WriteResult<PackReport> pack_directory(
     const std::string& directory, const std::string& output, const PackOptions& options = {});
 

@@ -136,11 +136,12 @@ class BlobPacker {
   WriteResult<PreparedBlob> prepare(BlobWorkshop& workshop, std::size_t index) {
     const ManifestBlob& blob = manifest_.blobs[index];
     const std::string place = fmt::format("blobs[{}]", index);
-    // A plain blob's contents are what it stores; a compressed one's may be
-    // larger, up to what memory holds.
+    // A plain blob's contents are what it stores. A compressed one's may be
+    // larger, but are read into memory whole: they are held to the largest
+    // message, so that a sparse file claiming terabytes is refused unread.
     const std::uint64_t most = blob.compression == compression_none
                                    ? max_list_elements
-                                   : std::numeric_limits<std::uint64_t>::max();
+                                   : framing_bytes + 8 * max_message_words;
     auto contents = files_.read(blob.file, place + ".file", most, index);
     if (!contents) return std::unexpected(std::move(contents).error());
     const Digest digest = sha256(contents->bytes());
