@@ -22,13 +22,13 @@
 #include <vector>
 
 #include "synthetic_content.hpp"
-#include "template_record/patching.hpp"
-#include "template_record/template_setup.hpp"
+#include "record/le_words.hpp"
 #include "zem_package/application.hpp"
+#include "zem_package/expected_record.hpp"
+#include "zem_package/template_patching.hpp"
+#include "zem_package/template_setup.hpp"
 
 namespace {
-
-namespace tr = zem::template_record;
 
 constexpr std::uint32_t setup_first_word = 0x22bbffe0;
 
@@ -59,13 +59,13 @@ std::vector<std::uint8_t> scan_image(bool first_word_everywhere) {
 
 void BM_LocateTemplateSetup(benchmark::State& state) {
   const std::vector<std::uint8_t> image = scan_image(state.range(0) == 1);
-  const auto found = tr::locate_template_setup(image);
-  if (!found || found->patch_table != 0x4cc00) {
+  const auto found = zem::find_template_setup(image);
+  if (!found || found->setup.patch_table != 0x4cc00) {
     state.SkipWithError("the planted setup is not the one found");
     return;
   }
   for (auto _ : state) {
-    auto setup = tr::locate_template_setup(image);
+    auto setup = zem::find_template_setup(image);
     benchmark::DoNotOptimize(setup);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
@@ -99,21 +99,21 @@ PatchCase patch_case(std::uint32_t bits_per_word) {
   for (std::size_t l = 0; l < longs; ++l)
     c.table.push_back(static_cast<std::uint32_t>(l * 2654435761U));
   c.target.assign(static_cast<std::size_t>(mask_words) * 32, 1);
-  c.table_bytes = tr::le_bytes(c.table);
+  c.table_bytes = zem::record_bytes(c.table);
   return c;
 }
 
 void BM_Patch(benchmark::State& state) {
   PatchCase c = patch_case(static_cast<std::uint32_t>(state.range(0)));
-  const auto used = tr::patch(c.target, c.table);
+  const auto used = zem::patch(c.target, c.table);
   if (!used || *used != c.table.size()) {
     state.SkipWithError("the generated patch group is not read whole");
     return;
   }
   // Timed as the tools patch: reading the table in place from image bytes.
-  const tr::LeWords table(c.table_bytes);
+  const zem::LeWords table(c.table_bytes);
   for (auto _ : state) {
-    auto count = tr::patch(c.target, table);
+    auto count = zem::patch_group(c.target, table, nullptr);
     benchmark::DoNotOptimize(count);
     benchmark::ClobberMemory();
   }

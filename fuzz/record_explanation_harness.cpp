@@ -2,11 +2,12 @@
 #include <cstddef>
 
 #include "harnesses.hpp"
-#include "record_check/expected_record.hpp"
-#include "record_check/hints.hpp"
-#include "record_check/record_diff.hpp"
-#include "record_check/record_json.hpp"
+#include "format/record_json.hpp"
 #include "zem_package/address_owners.hpp"
+#include "zem_package/device_record.hpp"
+#include "zem_package/expected_record.hpp"
+#include "zem_package/record_diff.hpp"
+#include "zem_package/record_hints.hpp"
 
 namespace zem::fuzz {
 namespace {
@@ -76,11 +77,12 @@ void record_explanation(std::span<const std::uint8_t> bytes) {
   }
 
   const TileMemory memory{tile, load_base, {image.begin(), image.end()}};
-  const auto expected = record_check::expected_record(memory);
-  if (!expected) return;
+  const auto found = expected_record(memory);
+  if (!found || !*found) return;
+  const ExpectedRecord& expected = **found;
   const AddressOwners owners(model);
-  record_check::RecordIndex others;
-  others.add(tile, expected->words.words);
+  RecordIndex others;
+  others.add(tile, expected.words.words);
   std::vector<std::uint32_t> record_words(record.size() / 4);
   for (std::size_t i = 0; i < record_words.size(); ++i) {
     for (std::size_t b = 0; b < 4; ++b) {
@@ -88,15 +90,13 @@ void record_explanation(std::span<const std::uint8_t> bytes) {
     }
   }
   others.add(tile + 1, record_words);
-  const record_check::RecordInput input{record_check::RecordInput::Status::read,
-                                        {record.begin(), record.end()},
-                                        record.size() > 0 && record[0] == 0xff,
-                                        record.size(),
-                                        {}};
+  // A record that holds more than was read, as a cut one does, when its
+  // first byte says so.
+  DeviceRecord input = device_record(record, record.size());
+  input.more_than_size = !record.empty() && record[0] == 0xff;
   for (const std::size_t max : {std::size_t{0}, std::size_t{3}, std::size_t{1000}}) {
-    const record_check::RecordDiff diff =
-        record_check::diff_record(*expected, input, {max, &owners, &others});
-    static_cast<void>(record_check::record_diff_json(diff, model, max).dump());
+    const RecordDiff diff = diff_record(expected, input, {max, &owners, &others});
+    static_cast<void>(tile_diff_json(expected, diff, model, max).dump());
   }
 }
 

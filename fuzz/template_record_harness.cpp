@@ -1,9 +1,9 @@
 #include <algorithm>
 
 #include "harnesses.hpp"
-#include "template_record/patching.hpp"
-#include "template_record/record_comparison.hpp"
-#include "template_record/template_setup.hpp"
+#include "zem_package/device_record.hpp"
+#include "zem_package/expected_record.hpp"
+#include "zem_package/record_diff.hpp"
 
 namespace zem::fuzz {
 
@@ -19,17 +19,14 @@ void template_record(std::span<const std::uint8_t> bytes) {
   const auto record = bytes.subspan(6, record_length);
   const auto image = bytes.subspan(6 + record_length);
 
-  namespace tr = template_record;
-  const auto setup = tr::locate_template_setup(image);
-  if (!setup) {
+  // The verifier's stages, as the library offers them: the setup, the
+  // patched words, the comparison with the record.
+  const TileMemory memory{7, load_base, {image.begin(), image.end()}};
+  const auto expected = expected_record(memory);
+  if (!expected || !*expected) {
     return;
   }
-  static_cast<void>(tr::template_setup_line(load_base, *setup));
-  const auto words = tr::patched_template_words(image, load_base, *setup);
-  if (!words) {
-    return;
-  }
-  static_cast<void>(tr::compare_record(*words, record));
+  static_cast<void>(diff_record(**expected, device_record(record, record.size()), DiffOptions{}));
 }
 
 }  // namespace zem::fuzz

@@ -4,6 +4,8 @@ model, its blobs and tiles, and check device records against it."""
 import os
 from typing import Any, BinaryIO, Iterable, Mapping, Optional, Union
 
+__version__: str  # the project's version, as the tools' --version gives it
+
 class ReadError(ValueError):
     """A package that cannot be read or does not pass its checks."""
 
@@ -28,6 +30,7 @@ class Blob:
     digest: bytes
     hex: str
     size: int
+    checked: bool  # False for a blob a survey kept that did not pass its checks
     compression: str  # 'none' or 'zstd'
     stored_size: int
     declared_size: int
@@ -119,8 +122,111 @@ class TileMemory:
     image: memoryview  # read-only; copies nothing, keeps this object alive
     def __len__(self) -> int: ...
 
+class BlobByte:
+    """A byte of a blob's contents."""
+
+    blob: int
+    offset: int
+    file_offset: Optional[int]  # for a blob stored plain
+
+class SegmentOwner:
+    """The segment whose range holds an address."""
+
+    segment: int
+    start: int
+    end: int
+    data: Optional[BlobByte]  # None in the zero-filled rest
+
+class BindingSlice:
+    """A binding slice that covers an address."""
+
+    name: str
+    list: int  # 1, 2 or 3
+    binding: int
+    slice: int
+
+class Patch:
+    """The patch that changed a template word."""
+
+    group: int  # 0 primary, 1 secondary
+    entry: int
+    delta: int
+
+class Difference:
+    """A word where a record and the record its tile expects differ."""
+
+    word: int
+    region: str  # 'primary' or 'secondary'
+    offset: int
+    address: int
+    actual: int
+    expected: int
+    xor: int
+    unpatched: int
+    patch: Optional[Patch]
+    owner: Optional[SegmentOwner]
+    bindings: list[BindingSlice]
+    def to_dict(self) -> dict[str, Any]: ...
+
+class Hint:
+    """A hint: its kind, and the values of that kind (words, at_least, read,
+    missing, extra, tile, word, bit); another value raises AttributeError."""
+
+    kind: str
+    def __getattr__(self, name: str) -> Any: ...
+    def to_dict(self) -> dict[str, Any]: ...
+
+class Diff:
+    """A record compared with the one its tile expects."""
+
+    physical_tile: int
+    setup: TemplateSetup
+    template_record_words: int
+    record_bytes: int
+    record_words: int
+    differing_words: int
+    differences: list[Difference]  # the first, at most `max`
+    hints: list[Hint]  # every one that holds
+    matches: bool
+    status: str  # 'match' or 'differ'
+    def to_dict(self) -> dict[str, Any]: ...
+
+class TileVerdict:
+    """What became of one tile of a device."""
+
+    physical_tile: int
+    status: str  # 'match', 'differ', 'missing', 'unreadable' or 'failed'
+    reason: Optional[str]
+    words: Optional[int]
+    record_words: Optional[int]
+    differing_words: Optional[int]
+    differences: list[Difference]
+    hints: list[Hint]
+    def to_dict(self) -> dict[str, Any]: ...
+
+class Summary:
+    tiles: int
+    match: int
+    differ: int
+    missing: int
+    unreadable: int
+    failed: int
+    no_template_setup: int
+    def to_dict(self) -> dict[str, Any]: ...
+
+class DeviceResult:
+    """Every verified tile of one device."""
+
+    records: Optional[str]  # the pattern; None for a mapping
+    tiles: list[TileVerdict]
+    summary: Summary
+    no_template_setup: list[int]
+    all_match: bool
+    def to_dict(self) -> dict[str, Any]: ...
+
 class Package:
-    """A package read by `read`: its model and what can be asked of it."""
+    """A package read by `read`: its model and what can be asked of it.
+    It pickles as its message's bytes and how it was read."""
 
     valid: bool
     failures: list[Failure]
@@ -138,15 +244,15 @@ class Package:
     def tile_memory(self, tile: int) -> TileMemory: ...
     def template_setup(self, tile: int) -> Optional[TemplateSetup]: ...
     def expected_record(self, tile: int) -> bytes: ...
-    def diff(self, tile: int, record: bytes, *, max: int = 8) -> dict[str, Any]: ...
+    def diff(self, tile: int, record: bytes, *, max: int = 8) -> Diff: ...
     def verify(
         self,
-        records: Union[Mapping[int, bytes], str],
+        records: Union[Mapping[int, bytes], str, os.PathLike[str]],
         *,
         tiles: Optional[Iterable[int]] = None,
         max: int = 8,
         threads: Optional[int] = None,
-    ) -> dict[str, Any]: ...
+    ) -> DeviceResult: ...
 
 def read(
     source: Union[str, os.PathLike[str], bytes, bytearray, memoryview, BinaryIO],

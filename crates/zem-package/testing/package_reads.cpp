@@ -2,20 +2,20 @@
 
 namespace zem::testing {
 
-ReadResult<CheckedPackage> read_checked(std::span<const std::uint8_t> bytes, unsigned threads) {
-  auto reading = PackageReading::read(bytes, ReadOptions{threads, ReadMode::strict});
-  if (!reading) return std::unexpected(std::move(reading).error());
-  return CheckedPackage::complete(std::move(*reading));
+ReadResult<Package> read_checked(std::span<const std::uint8_t> bytes, unsigned threads) {
+  return Package::read(bytes, ReadOptions{threads, ReadMode::strict});
 }
 
 Result<Application> read_application(std::span<const std::uint8_t> bytes, unsigned threads) {
   auto checked = read_checked(bytes, threads);
   if (!checked) return std::unexpected(std::move(checked).error().error);
-  return checked->application();
+  auto application = checked->application();
+  if (!application) return std::unexpected(std::move(application).error().error);
+  return std::move(*application);
 }
 
-ReadResult<PackageReading> read_survey(std::span<const std::uint8_t> bytes, unsigned threads) {
-  return PackageReading::read(bytes, ReadOptions{threads, ReadMode::survey});
+ReadResult<Package> read_survey(std::span<const std::uint8_t> bytes, unsigned threads) {
+  return Package::read(bytes, ReadOptions{threads, ReadMode::survey});
 }
 
 }  // namespace zem::testing

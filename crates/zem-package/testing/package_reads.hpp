@@ -7,13 +7,13 @@
 #include <span>
 
 #include "zem_package/application.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::testing {
 
-// The strict reading of `bytes`, completed.
-[[nodiscard]] ReadResult<CheckedPackage> read_checked(std::span<const std::uint8_t> bytes,
-                                                      unsigned threads = 1);
+// The strict read of `bytes`.
+[[nodiscard]] ReadResult<Package> read_checked(std::span<const std::uint8_t> bytes,
+                                               unsigned threads = 1);
 
 // The full model of `bytes`: the checked package's, every blob's contents
 // decompressed again.
@@ -21,7 +21,7 @@ namespace zem::testing {
                                                    unsigned threads = 1);
 
 // A survey of `bytes`.
-[[nodiscard]] ReadResult<PackageReading> read_survey(std::span<const std::uint8_t> bytes,
-                                                     unsigned threads = 1);
+[[nodiscard]] ReadResult<Package> read_survey(std::span<const std::uint8_t> bytes,
+                                              unsigned threads = 1);
 
 }  // namespace zem::testing

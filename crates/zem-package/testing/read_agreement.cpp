@@ -5,7 +5,7 @@
 #include "package_builder.hpp"
 #include "package_reads.hpp"
 #include "zem_package/application.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::testing {
 namespace {
@@ -15,7 +15,7 @@ std::string outcome_text(const Result<Application>& read) {
 }
 
 // A survey's verdict: its first failure, its own completion's included.
-std::string survey_text(const ReadResult<PackageReading>& survey) {
+std::string survey_text(const ReadResult<Package>& survey) {
   if (!survey) return survey.error().error.to_string();
   if (!survey->failures().empty()) return survey->failures().front().error.to_string();
   return "success";
@@ -42,7 +42,7 @@ std::string read_disagreement(std::span<const std::uint8_t> bytes) {
                          expected);
     }
     // The strict reading, which keeps the message instead of the contents.
-    const ReadResult<CheckedPackage> checked = read_checked(bytes, threads);
+    const ReadResult<Package> checked = read_checked(bytes, threads);
     if (!checked) {
       const std::string text = checked.error().error.to_string();
       if (text != expected) {
@@ -55,9 +55,9 @@ std::string read_disagreement(std::span<const std::uint8_t> bytes) {
       return fmt::format("the checking read on {} threads succeeds, the full read gives {}",
                          threads, expected);
     }
-    const Result<Application> model = checked->application();
+    const ReadResult<Application> model = checked->application();
     if (!model) {
-      return fmt::format("blob contents cannot be had again: {}", model.error().to_string());
+      return fmt::format("blob contents cannot be had again: {}", model.error().error.to_string());
     }
     if (*model != *full) {
       return fmt::format("the checking read on {} threads gives another model", threads);

@@ -7,7 +7,7 @@
 
 #include "conversions.hpp"
 #include "model_lists.hpp"
-#include "template_record/template_setup.hpp"
+#include "zem_package/template_setup.hpp"
 #include "zem_package/application.hpp"
 #include "zem_package/package_model.hpp"
 
@@ -37,6 +37,9 @@ void bind_model(py::module_& module) {
           "hex", [](const BlobInfo& b) { return digest_hex(b.digest); },
           "The digest in lower-case hex.")
       .def_readonly("size", &BlobInfo::size, "Bytes of the contents.")
+      .def_readonly("checked", &BlobInfo::checked,
+                    "Whether it passed its checks; a survey keeps one that did not in its "
+                    "place, with no contents.")
       .def_property_readonly(
           "compression", [](const BlobInfo& b) { return compression_name(b.storage.compression); },
           "'none' or 'zstd'.")
@@ -189,7 +192,6 @@ void bind_model(py::module_& module) {
                            w.value);
       });
 
-  using template_record::TemplateSetup;
   py::class_<TemplateSetup>(module, "TemplateSetup",
                             "The five parameters of a tile's template setup.")
       .def_readonly("primary", &TemplateSetup::primary, "Address of the primary region.")

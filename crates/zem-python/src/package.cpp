@@ -3,99 +3,72 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <pybind11/stl.h>
+
 #include <fmt/format.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <map>
 #include <memory>
 #include <optional>
 
-#include "common/thread_count.hpp"
-#include "common/tile_lookup.hpp"
 #include "conversions.hpp"
 #include "errors.hpp"
 #include "model_lists.hpp"
-#include "record_check/device_check.hpp"
-#include "record_check/record_json.hpp"
+#include "records.hpp"
+#include "zem_package/device_check.hpp"
 #include "zem_package/io.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
+#include "zem_package/record_pattern.hpp"
 
 namespace zem::python {
 namespace {
 
-namespace rc = record_check;
-
-// A package as Python holds it: checked, or surveyed with its failures.
-struct Package {
-  std::optional<CheckedPackage> checked;
-  std::optional<PackageReading> survey;  // a survey that met failures
-
-  [[nodiscard]] const PackageReading& reading() const {
-    return checked ? checked->reading() : *survey;
-  }
-  [[nodiscard]] const PackageModel& model() const { return reading().model(); }
-
-  // The checked package, for what only a valid package can answer.
-  [[nodiscard]] const CheckedPackage& valid() const {
-    if (!checked) raise_read_error(survey->failures().front());
-    return *checked;
-  }
-};
+using PackagePtr = std::shared_ptr<Package>;
 
 // One tile's memory; its image is lent to Python as a read-only buffer.
 struct PyTileMemory {
   TileMemory memory;
 };
 
+// The most threads a read may be asked for: each keeps a buffer as large as
+// the largest blob, so the count bounds the memory.
+constexpr long long thread_limit = 256;
+
 unsigned threads_of(const py::object& threads) {
-  if (threads.is_none()) {
-    auto count = cli::thread_count(std::getenv("ZEM_THREADS"));
-    if (!count) throw py::value_error("ZEM_THREADS: " + count.error().message);
-    return *count;
-  }
+  if (threads.is_none()) return available_threads();
   if (!py::isinstance<py::int_>(threads) || py::isinstance<py::bool_>(threads)) {
     throw py::type_error("threads must be an int or None");
   }
   const auto value = threads.cast<long long>();
-  if (value < 1 || value > static_cast<long long>(cli::thread_limit)) {
-    throw py::value_error(fmt::format("threads is from 1 to {}, not {}", cli::thread_limit, value));
+  if (value < 1 || value > thread_limit) {
+    throw py::value_error(fmt::format("threads is from 1 to {}, not {}", thread_limit, value));
   }
   return static_cast<unsigned>(value);
 }
 
-Package finish(ReadResult<PackageReading> reading) {
-  if (!reading) raise_read_error(reading.error());
-  Package package;
-  if (!reading->failures().empty()) {
-    package.survey = std::move(*reading);
-    return package;
-  }
-  std::optional<ReadResult<CheckedPackage>> checked;
+// Runs one of the library's reads with the GIL released, and raises what a
+// failing read says.
+PackagePtr finish(const std::function<ReadResult<Package>()>& read) {
+  std::optional<ReadResult<Package>> package;
   {
     py::gil_scoped_release released;
-    checked.emplace(CheckedPackage::complete(std::move(*reading)));
+    package.emplace(read());
   }
-  if (!*checked) raise_read_error(checked->error());
-  package.checked.emplace(std::move(**checked));
-  return package;
+  if (!*package) raise_read_error(package->error());
+  return std::make_shared<Package>(std::move(**package));
 }
 
-Package read_file(io::FileDescriptor fd, const ReadOptions& options) {
-  ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
-  {
-    py::gil_scoped_release released;
-    reading = PackageReading::read(std::move(fd), options);
-  }
-  return finish(std::move(reading));
-}
-
-Package read_path(const py::object& source, const ReadOptions& options) {
+PackagePtr read_path(const py::object& source, const ReadOptions& options) {
   const py::object path = py::module_::import("os").attr("fsencode")(source);
   const std::string bytes = path.cast<std::string>();
-  auto file = io::open_regular_file(bytes.c_str());
-  if (!file) {
-    const io::FileError& error = file.error();
+  std::optional<ReadResult<Package>> package;
+  {
+    py::gil_scoped_release released;
+    package.emplace(Package::read(std::filesystem::path(bytes), options));
+  }
+  if (!*package && (*package).error().subject == FailureSubject::file) {
+    const io::FileError& error = *(*package).error().file_error;
     if (error.not_regular()) {
       throw py::value_error(fmt::format("{} is {}, not a package file",
                                         py::repr(source).cast<std::string>(),
@@ -103,13 +76,14 @@ Package read_path(const py::object& source, const ReadOptions& options) {
     }
     raise_os_error(error.os_error, source);
   }
-  return read_file(std::move(file->fd), options);
+  if (!*package) raise_read_error(package->error());
+  return std::make_shared<Package>(std::move(**package));
 }
 
 // A binary file object: read from its descriptor where it has one, from the
 // position it stands at, and left just past the message; otherwise through
 // its `read`.
-Package read_file_object(const py::object& file, const ReadOptions& options) {
+PackagePtr read_file_object(const py::object& file, const ReadOptions& options) {
   if (py::hasattr(file, "closed") && file.attr("closed").cast<bool>()) {
     throw py::value_error("the file object is closed");
   }
@@ -130,8 +104,9 @@ Package read_file_object(const py::object& file, const ReadOptions& options) {
       ::close(fd);
       raise_os_error(errnum, py::none());
     }
-    Package package = read_file(io::FileDescriptor(fd), options);
-    file.attr("seek")(position + static_cast<long long>(package.reading().message_size()));
+    PackagePtr package =
+        finish([fd, &options] { return Package::read(io::FileDescriptor(fd), options); });
+    file.attr("seek")(position + static_cast<long long>(package->message_size()));
     return package;
   }
   const py::object data = file.attr("read")();
@@ -139,28 +114,17 @@ Package read_file_object(const py::object& file, const ReadOptions& options) {
     throw py::type_error("the file object must be opened in binary mode");
   }
   const std::vector<std::uint8_t> bytes = bytes_like(data, "the data read");
-  ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
-  {
-    py::gil_scoped_release released;
-    reading = PackageReading::read(bytes, options);
-  }
-  return finish(std::move(reading));
+  return finish([&] { return Package::read(bytes, options); });
 }
 
-Package read(const py::object& source, const py::object& threads, bool survey) {
-  const ReadOptions options{threads_of(threads), survey ? ReadMode::survey : ReadMode::strict};
+PackagePtr read(const py::object& source, const ReadOptions& options) {
   const py::object path_like = py::module_::import("os").attr("PathLike");
   if (py::isinstance<py::str>(source) || py::isinstance(source, path_like)) {
     return read_path(source, options);
   }
   if (PyObject_CheckBuffer(source.ptr())) {
     const std::vector<std::uint8_t> bytes = bytes_like(source, "the package");
-    ReadResult<PackageReading> reading = std::unexpected(ReadFailure{});
-    {
-      py::gil_scoped_release released;
-      reading = PackageReading::read(bytes, options);
-    }
-    return finish(std::move(reading));
+    return finish([&] { return Package::read(bytes, options); });
   }
   if (py::hasattr(source, "read")) return read_file_object(source, options);
   throw py::type_error(fmt::format(
@@ -168,80 +132,90 @@ Package read(const py::object& source, const py::object& threads, bool survey) {
       py::str(py::type::handle_of(source).attr("__name__")).cast<std::string>()));
 }
 
-// What the tools say when a tile cannot be had, as a Python LookupError.
+// A LookupError with `message`.
 [[noreturn]] void raise_lookup(const std::string& message) {
   PyErr_SetString(PyExc_LookupError, message.c_str());
   throw py::error_already_set();
 }
 
+// What a tile that cannot be looked at raises: LookupError for a tile the
+// package does not have (or one without segments), ValueError otherwise.
+[[noreturn]] void raise_tile_failure(const ReadFailure& failure, std::uint32_t tile) {
+  switch (failure.subject) {
+    case FailureSubject::unknown_tile:
+      raise_lookup(fmt::format("no tile has physical tile number {}", tile));
+    case FailureSubject::tile_without_segments:
+      raise_lookup(fmt::format("tile {} has no segments", tile));
+    case FailureSubject::package:
+    case FailureSubject::file:
+      break;
+  }
+  throw py::value_error(failure.error.to_string());
+}
+
+// Whatever is asked of a package beyond its model needs it valid.
+const Package& valid(const Package& package) {
+  if (!package.valid()) raise_read_error(package.failures().front());
+  return package;
+}
+
 TileMemory tile_memory_of(const Package& package, std::uint32_t tile) {
-  TileMemoryResult memory = std::unexpected(TileMemoryError{});
+  std::optional<ReadResult<TileMemory>> memory;
   {
     py::gil_scoped_release released;
-    memory = package.reading().tile_memory(tile);
+    memory.emplace(package.tile_memory(tile));
   }
-  if (!memory) {
-    const cli::Failure failure =
-        cli::tile_memory_failure(memory.error(), tile, "cannot rebuild the tile image");
-    if (memory.error().kind == TileMemoryError::Kind::image) throw py::value_error(failure.message);
-    raise_lookup(failure.message);
-  }
-  return std::move(*memory);
+  if (!*memory) raise_tile_failure(memory->error(), tile);
+  return std::move(**memory);
 }
 
 // The record a tile expects, or none for a tile without a template setup;
-// any other failure of the verifier's stages is a ValueError.
-std::optional<rc::ExpectedRecord> expected_of(const Package& package, std::uint32_t tile) {
-  static_cast<void>(package.valid());
-  const TileMemory memory = tile_memory_of(package, tile);
-  auto expected = rc::expected_record(memory);
-  if (!expected) {
-    if (expected.error().message == "template setup was not found") return std::nullopt;
-    throw py::value_error(expected.error().message);
-  }
+// a template that cannot be gathered or patched is a ValueError.
+std::optional<ExpectedRecord> expected_of(const Package& package, std::uint32_t tile) {
+  const TileMemory memory = tile_memory_of(valid(package), tile);
+  auto expected = expected_record(memory);
+  if (!expected) throw py::value_error(to_string(expected.error()));
+  return std::move(*expected);
+}
+
+ExpectedRecord expected_or_raise(const Package& package, std::uint32_t tile) {
+  std::optional<ExpectedRecord> expected = expected_of(package, tile);
+  if (!expected) throw py::value_error("template setup was not found");
   return std::move(*expected);
 }
 
 // The records of a device: read from a pattern's paths, or taken from a
-// mapping of tile numbers to bytes.
-rc::RecordSource record_source(const py::object& records,
-                               std::map<std::uint32_t, std::vector<std::uint8_t>>& held) {
-  if (py::isinstance<py::str>(records)) {
-    const std::string pattern = records.cast<std::string>();
-    if (pattern.find("{tile}") == std::string::npos) {
+// mapping of tile numbers to bytes, every one of which the package has.
+RecordSource record_source(const Package& package, const py::object& records,
+                           std::map<std::uint32_t, std::vector<std::uint8_t>>& held,
+                           std::optional<std::string>& pattern) {
+  const py::object path_like = py::module_::import("os").attr("PathLike");
+  if (py::isinstance<py::str>(records) || py::isinstance(records, path_like)) {
+    pattern = py::module_::import("os").attr("fsencode")(records).cast<std::string>();
+    if (!names_each_tile(*pattern)) {
       throw py::value_error("a record pattern names each tile with {tile}");
     }
-    return [pattern](std::uint32_t tile, std::uint64_t limit) {
-      std::string path = pattern;
-      const std::string number = fmt::format("{}", tile);
-      for (std::size_t at = path.find("{tile}"); at != std::string::npos;
-           at = path.find("{tile}", at + number.size())) {
-        path.replace(at, 6, number);
-      }
-      return rc::read_record(path, limit);
-    };
+    return pattern_records(*pattern);
   }
   if (!py::isinstance<py::dict>(records) && !py::hasattr(records, "items")) {
-    throw py::type_error("records are a mapping from tile numbers to bytes, or a pattern str");
+    throw py::type_error(
+        "records are a mapping from tile numbers to bytes, or a path pattern with {tile}");
   }
   for (const py::handle item : records.attr("items")()) {
     const auto pair = item.cast<py::tuple>();
-    held[tile_number(pair[0])] = bytes_like(pair[1], "a record");
+    const std::uint32_t tile = tile_number(pair[0]);
+    if (find_tile(package.model().tiles, tile) == nullptr) {
+      raise_lookup(fmt::format("records name tile {}, which the package does not have", tile));
+    }
+    held[tile] = bytes_like(pair[1], "a record");
   }
-  return [&held](std::uint32_t tile, std::uint64_t limit) {
-    rc::RecordInput input;
+  return [&held](std::uint32_t tile, std::uint64_t limit) -> io::Result<DeviceRecord> {
     const auto found = held.find(tile);
     if (found == held.end()) {
-      input.status = rc::RecordInput::Status::missing;
-      return input;
+      return std::unexpected(
+          io::FileError{io::FileError::Step::open, ENOENT, io::FileType::regular});
     }
-    const std::vector<std::uint8_t>& bytes = found->second;
-    input.size = bytes.size();
-    input.longer = bytes.size() > limit;
-    input.bytes.assign(
-        bytes.begin(),
-        bytes.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(limit, bytes.size())));
-    return input;
+    return device_record(found->second, limit);
   };
 }
 
@@ -249,6 +223,20 @@ std::size_t max_of(const py::object& max) {
   const auto value = max.cast<long long>();
   if (value < 0) throw py::value_error("max is a count, 0 or more");
   return static_cast<std::size_t>(value);
+}
+
+// What a package pickles as: its message's bytes and how it was read.
+py::tuple package_state(const Package& package) {
+  return py::make_tuple(to_bytes(package.message_bytes()), package.options().threads,
+                        package.options().mode == ReadMode::survey);
+}
+
+PackagePtr package_from_state(const py::tuple& state) {
+  if (state.size() != 3) throw py::value_error("not the state of a pickled Package");
+  const std::vector<std::uint8_t> bytes = bytes_like(state[0], "the pickled package");
+  const ReadOptions options{threads_of(state[1]),
+                            state[2].cast<bool>() ? ReadMode::survey : ReadMode::strict};
+  return finish([&] { return Package::read(bytes, options); });
 }
 
 }  // namespace
@@ -274,21 +262,23 @@ void bind_package(py::module_& module) {
                            m.memory.physical_tile, m.memory.load_base, m.memory.bytes.size());
       });
 
-  py::class_<Package, std::shared_ptr<Package>>(
+  const auto model_list = [](auto member) {
+    return [member](const py::object& self) {
+      return reference_list(self.cast<const Package&>().model().*member, self);
+    };
+  };
+  py::class_<Package, PackagePtr>(
       module, "Package",
       "A package read by zem_package.read: its model, as read-only objects, and what can be "
       "asked of it. It holds the package's message, not its blobs' contents, which are "
-      "decompressed again when asked for.")
-      .def_property_readonly(
-          "valid", [](const Package& p) { return p.checked.has_value(); },
-          "Whether the package passed every check.")
+      "decompressed again when asked for. It pickles as its message's bytes and how it was "
+      "read; unpickling reads and checks it again.")
+      .def_property_readonly("valid", &Package::valid, "Whether the package passed every check.")
       .def_property_readonly(
           "failures",
           [](const Package& p) {
             py::list list;
-            for (const ReadFailure& failure : p.reading().failures()) {
-              list.append(failure_object(failure));
-            }
+            for (const ReadFailure& failure : p.failures()) list.append(failure_object(failure));
             return list;
           },
           "What a survey met, in read order; empty for a valid package.")
@@ -296,46 +286,19 @@ void bind_package(py::module_& module) {
       .def_property_readonly(
           "build_digest", [](const Package& p) { return to_bytes(p.model().build_digest()); },
           "The build digest of the model, 32 bytes; a valid package stores this one.")
-      .def_property_readonly("blobs",
-                             [](const py::object& self) {
-                               return reference_list(self.cast<const Package&>().model().blobs,
-                                                     self);
-                             })
-      .def_property_readonly("tiles",
-                             [](const py::object& self) {
-                               return reference_list(self.cast<const Package&>().model().tiles,
-                                                     self);
-                             })
-      .def_property_readonly("bindings_1",
-                             [](const py::object& self) {
-                               return reference_list(self.cast<const Package&>().model().bindings_1,
-                                                     self);
-                             })
-      .def_property_readonly("bindings_2",
-                             [](const py::object& self) {
-                               return reference_list(self.cast<const Package&>().model().bindings_2,
-                                                     self);
-                             })
-      .def_property_readonly("bindings_3",
-                             [](const py::object& self) {
-                               return reference_list(self.cast<const Package&>().model().bindings_3,
-                                                     self);
-                             })
+      .def_property_readonly("blobs", model_list(&PackageModel::blobs))
+      .def_property_readonly("tiles", model_list(&PackageModel::tiles))
+      .def_property_readonly("bindings_1", model_list(&PackageModel::bindings_1))
+      .def_property_readonly("bindings_2", model_list(&PackageModel::bindings_2))
+      .def_property_readonly("bindings_3", model_list(&PackageModel::bindings_3))
       .def_property_readonly("host_exchange",
                              [](const py::object& self) {
                                return py::cast(&self.cast<const Package&>().model().host_exchange,
                                                py::return_value_policy::reference_internal, self);
                              })
-      .def_property_readonly("entry_points",
-                             [](const py::object& self) {
-                               return reference_list(
-                                   self.cast<const Package&>().model().entry_points, self);
-                             })
+      .def_property_readonly("entry_points", model_list(&PackageModel::entry_points))
       .def_property_readonly("device_config_writes",
-                             [](const py::object& self) {
-                               return reference_list(
-                                   self.cast<const Package&>().model().device_config_writes, self);
-                             })
+                             model_list(&PackageModel::device_config_writes))
       .def(
           "blob_contents",
           [](const Package& p, const py::handle& blob) {
@@ -347,13 +310,13 @@ void bind_package(py::module_& module) {
                                                     .c_str());
               throw py::error_already_set();
             }
-            Result<ByteBuffer> contents = std::unexpected(PackageError{});
+            std::optional<ReadResult<ByteBuffer>> contents;
             {
               py::gil_scoped_release released;
-              contents = p.reading().blob_contents(static_cast<std::size_t>(index));
+              contents.emplace(p.blob_contents(static_cast<std::size_t>(index)));
             }
-            if (!contents) throw py::value_error(contents.error().to_string());
-            return to_bytes(contents->bytes());
+            if (!*contents) throw py::value_error(contents->error().error.to_string());
+            return to_bytes((*contents)->bytes());
           },
           py::arg("blob"), "The contents of the blob at this position of `blobs`, as bytes.")
       .def(
@@ -366,95 +329,96 @@ void bind_package(py::module_& module) {
           "template_setup",
           [](const Package& p, const py::handle& tile) -> py::object {
             const TileMemory memory = tile_memory_of(p, tile_number(tile));
-            auto setup = template_record::locate_template_setup(memory.bytes);
-            return setup ? py::cast(*setup) : py::none();
+            const std::optional<FoundSetup> found = find_template_setup(memory.bytes);
+            return found ? py::cast(found->setup) : py::none();
           },
           py::arg("tile"), "The tile's template setup, or None when it has none.")
       .def(
           "expected_record",
-          [](const Package& p, const py::handle& tile) -> py::object {
-            const std::optional<rc::ExpectedRecord> expected = expected_of(p, tile_number(tile));
-            if (!expected) throw py::value_error("template setup was not found");
-            return to_bytes(rc::record_bytes(expected->words.words));
+          [](const Package& p, const py::handle& tile) {
+            return to_bytes(record_bytes(expected_or_raise(p, tile_number(tile)).words.words));
           },
           py::arg("tile"),
           "The record a device loaded with this tile holds: little-endian 32-bit words.")
       .def(
           "diff",
-          [](const Package& p, const py::handle& tile, const py::handle& record,
+          [](const py::object& self, const py::handle& tile, const py::handle& record,
              const py::object& max) {
-            const std::uint32_t number = tile_number(tile);
-            rc::RecordInput input;
-            input.bytes = bytes_like(record, "a record");
-            input.size = input.bytes.size();
-            const std::optional<rc::ExpectedRecord> expected = expected_of(p, number);
-            if (!expected) throw py::value_error("template setup was not found");
+            const PackagePtr package = self.cast<PackagePtr>();
+            const std::vector<std::uint8_t> bytes = bytes_like(record, "a record");
+            ExpectedRecord expected = expected_or_raise(*package, tile_number(tile));
             const std::size_t limit = max_of(max);
-            const AddressOwners owners(p.model());
-            rc::RecordDiff diff;
+            RecordDiff diff;
             {
               py::gil_scoped_release released;
-              diff = rc::diff_record(*expected, input, {limit, &owners, nullptr});
+              const AddressOwners owners(package->model());
+              diff = diff_record(expected, device_record(bytes, bytes.size()),
+                                 {limit, &owners, nullptr});
             }
-            rc::Json document{{"physicalTile", number}};
-            document.update(rc::record_diff_json(diff, p.model(), limit));
-            return from_json(document);
+            return PyDiff{package, std::move(expected), std::move(diff), limit};
           },
           py::arg("tile"), py::arg("record"), py::kw_only(), py::arg("max") = 8,
-          "The record compared with the one the tile expects, as `zem-package diff --json` "
-          "explains it: a dict.")
+          "The record compared with the one the tile expects, as `zem-package diff` explains "
+          "it: a Diff, at most `max` of its differing words explained.")
       .def(
           "verify",
-          [](const Package& p, const py::object& records, const py::object& tiles,
+          [](const py::object& self, const py::object& records, const py::object& tiles,
              const py::object& max, const py::object& threads) {
-            const CheckedPackage& checked = p.valid();
+            const PackagePtr package = self.cast<PackagePtr>();
+            valid(*package);
             std::vector<std::uint32_t> chosen;
             if (!tiles.is_none()) {
               for (const py::handle tile : tiles) chosen.push_back(tile_number(tile));
             }
             std::map<std::uint32_t, std::vector<std::uint8_t>> held;
-            const rc::RecordSource source = record_source(records, held);
+            std::optional<std::string> pattern;
+            const RecordSource source = record_source(*package, records, held, pattern);
             const std::size_t limit = max_of(max);
             const unsigned count = threads_of(threads);
-            std::optional<cli::Outcome<rc::DeviceCheck>> check;
-            std::vector<rc::TileVerdict> verdicts;
+            std::optional<ReadResult<DeviceCheck>> check;
+            DeviceResult result;
             {
               py::gil_scoped_release released;
-              check = rc::DeviceCheck::prepare(checked, chosen, count);
-              if (*check) verdicts = (*check)->verify(source, limit, count);
+              check.emplace(DeviceCheck::prepare(*package, chosen, count));
+              if (*check) result = (*check)->verify(source, limit, count);
             }
-            if (!*check) raise_lookup(check->error().message);
-            const rc::Json label = py::isinstance<py::str>(records)
-                                       ? rc::Json(records.cast<std::string>())
-                                       : rc::Json();
-            rc::Json device = rc::device_json(**check, verdicts, label, checked.model(), limit);
-            device["noTemplateSetup"] = rc::tiles_json((*check)->tiles_without_setup());
-            return from_json(device);
+            if (!*check) {
+              const ReadFailure& failure = check->error();
+              const auto at = std::ranges::find_if(chosen, [&](std::uint32_t tile) {
+                return find_tile(package->model().tiles, tile) == nullptr;
+              });
+              raise_tile_failure(failure, at != chosen.end() ? *at : 0);
+            }
+            const std::span<const std::uint32_t> without = (*check)->tiles_without_setup();
+            return PyDevice{
+                package, std::move(result), pattern, {without.begin(), without.end()}, limit};
           },
           py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
           py::arg("threads") = py::none(),
           "Every tile with a template setup (or those of `tiles`) against a device's records: "
-          "a mapping from tile numbers to bytes, or a path pattern with {tile}. Returns the "
-          "device's entry of `zem-package verify --json`: a dict.")
+          "a mapping from tile numbers to bytes, or a path pattern (str or os.PathLike) with "
+          "{tile}. Returns a DeviceResult.")
+      .def(py::pickle([](const Package& p) { return package_state(p); },
+                      [](const py::tuple& state) { return package_from_state(state); }))
       .def("__repr__", [](const Package& p) {
-        return fmt::format(
-            "<zem_package.Package compiler={} tiles={} blobs={}{}>",
-            py::repr(py::str(p.model().compiler)).cast<std::string>(), p.model().tiles.size(),
-            p.model().blobs.size(),
-            p.checked ? "" : fmt::format(" failures={}", p.reading().failures().size()));
+        return fmt::format("<zem_package.Package compiler={} tiles={} blobs={}{}>",
+                           py::repr(py::str(p.model().compiler)).cast<std::string>(),
+                           p.model().tiles.size(), p.model().blobs.size(),
+                           p.valid() ? "" : fmt::format(" failures={}", p.failures().size()));
       });
 
   module.def(
       "read",
       [](const py::object& source, const py::object& threads, bool survey) {
-        return std::make_shared<Package>(read(source, threads, survey));
+        return read(source,
+                    ReadOptions{threads_of(threads), survey ? ReadMode::survey : ReadMode::strict});
       },
       py::arg("source"), py::kw_only(), py::arg("threads") = py::none(), py::arg("survey") = false,
       "Reads and checks a package from a path (str or os.PathLike), a bytes-like object or a "
       "binary file object. A package that fails raises ReadError; an operating-system failure, "
       "OSError. With survey=True a broken package is read as far as it can be, and its "
-      "failures are listed. threads=None uses what the tools use: ZEM_THREADS, or the "
-      "processors this process may run on, at most 16.");
+      "failures are listed. threads=None uses the processors this process may run on, at "
+      "most 16.");
 }
 
 }  // namespace zem::python

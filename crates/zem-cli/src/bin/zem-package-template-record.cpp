@@ -17,15 +17,13 @@
 
 #include <fmt/format.h>
 
+#include "common/setup_line.hpp"
 #include "common/thread_count.hpp"
-#include "common/tile_lookup.hpp"
 #include "template_record/failure.hpp"
-#include "template_record/patching.hpp"
-#include "template_record/record_comparison.hpp"
-#include "template_record/template_setup.hpp"
+#include "template_record/stage_failures.hpp"
 #include "template_record/tile_number.hpp"
-#include "zem_package/io.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/expected_record.hpp"
+#include "zem_package/package.hpp"
 
 namespace {
 
@@ -81,35 +79,6 @@ Outcome<Arguments> parse_arguments(std::span<char*> arguments) {
   return Arguments{package, *physical_tile, record};
 }
 
-// Opens the package read-only and hands it to the library, which takes it
-// over. Only a regular file is read: a FIFO or device would block the run or
-// never end, and a directory has no bytes.
-Outcome<zem::CheckedPackage> read_package(const char* path, unsigned threads) {
-  auto file = zem::io::open_regular_file(path);
-  if (!file) {
-    const zem::io::FileError& error = file.error();
-    if (error.not_regular()) {
-      return std::unexpected(tr::error_result("cannot read package", "not a regular file"));
-    }
-    return std::unexpected(tr::os_error(error.step == zem::io::FileError::Step::open
-                                            ? "cannot open package"
-                                            : "cannot read package",
-                                        error.os_error));
-  }
-  auto reading =
-      zem::PackageReading::read(std::move(file->fd), zem::ReadOptions{.threads = threads});
-  if (!reading) {
-    return std::unexpected(
-        tr::error_result("cannot read package", reading.error().error.to_string()));
-  }
-  auto package = zem::CheckedPackage::complete(std::move(*reading));
-  if (!package) {
-    return std::unexpected(
-        tr::error_result("cannot read package", package.error().error.to_string()));
-  }
-  return std::move(*package);
-}
-
 // Prints the success line; a line that cannot be written is no success.
 Outcome<int> report_match(const std::string& line) {
   fmt::print(stdout, "{}\n", line);
@@ -122,18 +91,16 @@ Outcome<int> report_match(const std::string& line) {
 int run(std::span<char*> argv) {
   const Arguments arguments = take(parse_arguments(argv));
   const unsigned threads = take(zem::cli::thread_count(std::getenv("ZEM_THREADS")));
-  const zem::CheckedPackage package = take(read_package(arguments.package, threads));
-  const zem::TileMemory tile = take(zem::cli::find_tile_memory(package, arguments.physical_tile,
-                                                               "cannot rebuild the tile image"));
+  const zem::Package package = take(tr::read_package(arguments.package, threads));
+  const zem::TileMemory tile = take(tr::tile_memory(package, arguments.physical_tile));
 
-  const tr::TemplateSetup setup = take(tr::locate_template_setup(tile.bytes));
-  fmt::print(stderr, "{}\n", tr::template_setup_line(arguments.physical_tile, setup));
+  const zem::TemplateSetup setup = take(tr::template_setup(tile));
+  fmt::print(stderr, "{}\n", zem::cli::template_setup_line(arguments.physical_tile, setup));
 
-  const std::vector<std::uint32_t> words =
-      take(tr::patched_template_words(tile.bytes, tile.load_base, setup));
-  const std::vector<std::uint8_t> record =
-      take(tr::read_device_record(arguments.record, words.size() * sizeof(std::uint32_t)));
-  return take(report_match(take(tr::compare_record(words, record))));
+  const zem::ExpectedRecord expected = take(tr::expected_record(tile, setup));
+  const zem::DeviceRecord record =
+      take(tr::read_record(arguments.record, std::uint64_t{expected.size()} * 4));
+  return take(report_match(take(tr::compare_record(expected, record))));
 }
 
 }  // namespace

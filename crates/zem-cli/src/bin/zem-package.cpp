@@ -1,12 +1,25 @@
 // zem-package SUBCOMMAND ...
 //
-// A toolkit for application packages: `inspect` shows what a package holds,
-// `check` reads and checks packages stage by stage, `compare` shows what
-// differs between two packages, `extract` writes a tile's memory image or a
-// blob's bytes, `diff` compares a device record with a tile's patched
-// template word by word, and `template` shows template setups and the record
-// a tile expects. `zem-package SUBCOMMAND --help` says more, and what each
-// exit status means; any failure is one line on standard error, status 2.
+// A toolkit for application packages, which reads and writes them. Its
+// subcommands:
+//
+//   inspect   what a package holds, as far as it can be read
+//   check     packages read and checked, one line per stage
+//   compare   what differs between two packages
+//   extract   a tile's memory image or a blob's bytes
+//   diff      a device record against a tile's patched template, explained
+//   template  template setups, or the record a tile expects
+//   verify    every tile of devices against a package
+//   map       pictures of a package's tiles and a tile's memory
+//   unpack    a package as a manifest and a file per blob
+//   pack      a package built from such a directory
+//   repack    a package with its blobs stored another way
+//
+// They are the table that CMake makes from ZEM_PACKAGE_SUBCOMMANDS (one file
+// each in toolkit/commands/), from which the help, the man page and the
+// shell completion come too; a test holds this list to the table.
+// `zem-package SUBCOMMAND --help` says more, and what each exit status
+// means; any failure is one line on standard error, status 2.
 
 #include <fmt/format.h>
 

@@ -4,10 +4,6 @@
 
 namespace zem::cli {
 
-// The most threads a tool starts unless told otherwise: beyond this many,
-// blob checking is limited by memory bandwidth, not processors.
-inline constexpr unsigned default_thread_limit = 16;
-
 // The most threads that ZEM_THREADS may ask for: each keeps a buffer as large
 // as the largest blob, so the count bounds the tool's memory.
 inline constexpr unsigned thread_limit = 256;

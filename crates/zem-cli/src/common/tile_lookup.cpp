@@ -4,20 +4,21 @@
 
 namespace zem::cli {
 
-Failure tile_memory_failure(const TileMemoryError& error, std::uint32_t physical_tile,
+Failure tile_memory_failure(const ReadFailure& failure, std::uint32_t physical_tile,
                             std::string_view image_context) {
-  switch (error.kind) {
-    case TileMemoryError::Kind::unknown_tile:
+  switch (failure.subject) {
+    case FailureSubject::unknown_tile:
       return Failure{fmt::format("no tile has physical tile number {}", physical_tile)};
-    case TileMemoryError::Kind::no_segments:
+    case FailureSubject::tile_without_segments:
       return Failure{fmt::format("tile {} has no segments", physical_tile)};
-    case TileMemoryError::Kind::image:
+    case FailureSubject::package:
+    case FailureSubject::file:
       break;
   }
-  return Failure{fmt::format("{}: {}", image_context, error.error.to_string())};
+  return Failure{fmt::format("{}: {}", image_context, failure.error.to_string())};
 }
 
-Outcome<TileMemory> find_tile_memory(const CheckedPackage& package, std::uint32_t physical_tile,
+Outcome<TileMemory> find_tile_memory(const Package& package, std::uint32_t physical_tile,
                                      std::string_view image_context) {
   auto memory = package.tile_memory(physical_tile);
   if (memory) return std::move(*memory);

@@ -6,15 +6,7 @@
 
 namespace zem::template_record {
 
-Failure out_of_range_index(std::size_t index, std::size_t length) {
-  return {fmt::format("index {} out of range for slice of length {}", index, length)};
-}
-
-Failure out_of_range_end(std::size_t end, std::size_t length) {
-  return {fmt::format("range end index {} out of range for slice of length {}", end, length)};
-}
-
-Failure length_mismatch(std::string_view subject, std::size_t actual, std::size_t expected) {
+Failure length_mismatch(std::string_view subject, std::uint64_t actual, std::uint64_t expected) {
   return {fmt::format("{} length {} does not match expected length {}", subject, actual, expected)};
 }
 

@@ -13,17 +13,10 @@ namespace zem::template_record {
 using cli::Failure;
 using cli::Outcome;
 
-// An index lies beyond a sequence: "index 5 out of range for slice of length 3".
-[[nodiscard]] Failure out_of_range_index(std::size_t index, std::size_t length);
-
-// A range ends beyond a sequence:
-// "range end index 12 out of range for slice of length 8".
-[[nodiscard]] Failure out_of_range_end(std::size_t end, std::size_t length);
-
 // Two lengths that must agree differ, the actual one first:
 // "device record length 9 does not match expected length 8".
-[[nodiscard]] Failure length_mismatch(std::string_view subject, std::size_t actual,
-                                      std::size_t expected);
+[[nodiscard]] Failure length_mismatch(std::string_view subject, std::uint64_t actual,
+                                      std::uint64_t expected);
 
 // An operation returned an error; `context` says what was being done and
 // `error` is that error's text: "cannot open device record: <error>".

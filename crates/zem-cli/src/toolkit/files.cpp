@@ -38,13 +38,6 @@ Outcome<io::RegularFile> open_input(const std::string& path) {
   return std::move(*file);
 }
 
-Outcome<cli::DeviceRecord> read_record(const std::string& path, std::uint64_t keep) {
-  ZEM_ASSIGN_OR_RETURN(const io::RegularFile file, open_input(path));
-  auto record = cli::read_device_record(file, keep);
-  if (!record) return std::unexpected(file_os_error(path, record.error().os_error));
-  return std::move(*record);
-}
-
 Outcome<void> refuse_overwriting(const std::optional<std::string>& output,
                                  const std::string& input) {
   if (!output || *output == "-") return {};

@@ -6,7 +6,6 @@
 #include <string>
 #include <string_view>
 
-#include "common/device_record.hpp"
 #include "toolkit/tool_error.hpp"
 #include "zem_package/io.hpp"
 
@@ -15,10 +14,6 @@ namespace zem::toolkit {
 // Opens `path` read-only as a regular file (see io::open_regular_file): a
 // FIFO or device is refused, and every failure names the path.
 [[nodiscard]] Outcome<io::RegularFile> open_input(const std::string& path);
-
-// Reads the device record at `path` (see cli::read_device_record), keeping
-// at most `keep` bytes; every failure names the path.
-[[nodiscard]] Outcome<cli::DeviceRecord> read_record(const std::string& path, std::uint64_t keep);
 
 // Refuses an output file that is the input file `input`, which writing
 // would destroy before it was read: checked by what the paths name (the same

@@ -14,6 +14,7 @@
 // Before the fixed values below, whose names the schema fields share.
 #include "zem_package/element_path.hpp"
 #include "zem_package/package_error.hpp"
+#include "zem_package/read_failure.hpp"
 #include "zem_package/read_options.hpp"
 #include "zem_package/tile_memory.hpp"
 
@@ -149,9 +150,8 @@ struct ZEM_PACKAGE_API Application {
 
   // Reads, checks and completes a package from an open file, which it takes
   // over and closes on every path: all or nothing, whatever `options.mode`
-  // says. It is the strict `PackageReading::read` completed by
-  // `CheckedPackage::complete`, with every blob's contents kept as it is
-  // checked; that pair also says where a read failed.
+  // says. It is the strict `Package::read`, with every blob's contents kept
+  // as it is checked; `Package::read` also says where a read failed.
   [[nodiscard]] static Result<Application> read(int fd, const ReadOptions& options = {});
 
   // Checks the model's internal consistency; the first rule that fails is
@@ -165,11 +165,16 @@ struct ZEM_PACKAGE_API Application {
   [[nodiscard]] Result<std::vector<std::uint8_t>> tile_image(std::uint32_t physical_tile) const;
 
   // The tile with this number, its load base and its image, with a failure
-  // that says which of the three could not be had.
-  [[nodiscard]] TileMemoryResult tile_memory(std::uint32_t physical_tile) const;
+  // that says which of the three could not be had (see `FailureSubject`).
+  [[nodiscard]] ReadResult<TileMemory> tile_memory(std::uint32_t physical_tile) const;
 
   friend bool operator==(const Application&, const Application&) = default;
 };
+
+// The first tile in `tiles` with this physical tile number (a valid package
+// has at most one), or null when there is none.
+[[nodiscard]] ZEM_PACKAGE_API const TileImage* find_tile(std::span<const TileImage> tiles,
+                                                         std::uint32_t physical_tile) noexcept;
 
 // The lowest address among the tile's segments, or nothing for a tile without
 // segments. Byte 0 of the tile's image stands at this address.

@@ -52,12 +52,17 @@ enum class FileType : std::uint8_t {
 
 // Why a file could not be opened or read.
 struct FileError {
-  enum class Step : std::uint8_t { open, read };
+  // Opening it; reading it; or waiting for a pipe's writer, who sent nothing
+  // in the time allowed (no system error then: `os_error` is 0).
+  enum class Step : std::uint8_t { open, read, wait };
   Step step = Step::open;
   int os_error = 0;                   // the system's error number; 0 for `not_regular`
   FileType type = FileType::regular;  // what the path names, when it is not a regular file
 
-  [[nodiscard]] bool not_regular() const noexcept { return os_error == 0; }
+  [[nodiscard]] bool not_regular() const noexcept { return os_error == 0 && step != Step::wait; }
+  [[nodiscard]] bool timed_out() const noexcept { return step == Step::wait; }
+
+  friend bool operator==(const FileError&, const FileError&) = default;
 };
 
 template <class T>
@@ -65,6 +70,19 @@ using Result = std::expected<T, FileError>;
 
 // "No such file or directory (os error 2)".
 [[nodiscard]] ZEM_PACKAGE_API std::string os_error_text(int errnum);
+
+// A file opened for reading, whatever its kind, with what it is and, for a
+// regular file, the size it had when opened.
+struct OpenFile {
+  FileDescriptor fd;
+  FileType type = FileType::regular;
+  std::uint64_t size = 0;
+};
+
+// Opens `path` read-only and without blocking, so that a FIFO with no writer
+// opens at once instead of hanging, and says what it names. Only the open
+// itself and the look at what it names can fail (`Step::open`, `Step::read`).
+[[nodiscard]] ZEM_PACKAGE_API Result<OpenFile> open_file(const char* path);
 
 // A regular file opened for reading, with the size it had when opened.
 struct RegularFile {

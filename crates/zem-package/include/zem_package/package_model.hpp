@@ -35,6 +35,10 @@ struct BlobInfo {
   Digest digest{};
   std::uint64_t size = 0;  // bytes of its contents
   BlobStorage storage;
+  // Whether it passed its checks. A survey keeps a blob that did not in its
+  // place, so that every blob after it keeps its position, with its stored
+  // digest (zeros when that could not be read) and no contents.
+  bool checked = true;
 
   friend bool operator==(const BlobInfo&, const BlobInfo&) = default;
 };

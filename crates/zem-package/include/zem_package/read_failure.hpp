@@ -3,13 +3,16 @@
 #include <array>
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "zem_package/api.hpp"
 #include "zem_package/element_path.hpp"
+#include "zem_package/io.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem {
@@ -84,9 +87,23 @@ struct FailureDetail {
   friend bool operator==(const FailureDetail&, const FailureDetail&) = default;
 };
 
+// What a failure is about, for callers that answer each in a way of their
+// own: an operating system error, a lookup, or what the package holds.
+enum class FailureSubject : std::uint8_t {
+  package,                // what the package holds broke a rule, or could not be read
+  file,                   // its file could not be opened or read: see `file_error`
+  unknown_tile,           // a tile was asked for that the package does not have
+  tile_without_segments,  // a tile was asked for that has no segments, and so no memory
+};
+
 // Why and where a read failed. `error` is exactly the error the read
 // reports; the rest says where it happened.
 struct ReadFailure {
+  ReadFailure() = default;
+  ReadFailure(PackageError error_, ReadStage stage_, ElementPath element_ = {},
+              std::vector<FailureDetail> details_ = {})
+      : error(std::move(error_)), stage(stage_), element(element_), details(std::move(details_)) {}
+
   PackageError error;
   ReadStage stage = ReadStage::framing;
   // The element of the package that failed: `blobs[17].digest`,
@@ -97,6 +114,10 @@ struct ReadFailure {
   // blob is stored) and, for a failed rule, the values that broke it where
   // the message does not already give them.
   std::vector<FailureDetail> details;
+  FailureSubject subject = FailureSubject::package;
+  // How the file failed, for `FailureSubject::file`: the step, the system's
+  // error number, what the path names when it is not a regular file.
+  std::optional<io::FileError> file_error;
 
   friend bool operator==(const ReadFailure&, const ReadFailure&) = default;
 };

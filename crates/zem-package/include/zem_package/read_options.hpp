@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "zem_package/api.hpp"
+
 namespace zem {
 
 // How a read meets a failure.
@@ -15,6 +17,14 @@ enum class ReadMode : std::uint8_t {
   // the read too. Only a framing or header that cannot be read stops it.
   survey,
 };
+
+// The most threads `available_threads` gives: beyond this many, checking
+// blobs is limited by memory bandwidth, not processors.
+inline constexpr unsigned available_thread_limit = 16;
+
+// The processors this process may run on (its affinity mask), at most
+// `available_thread_limit`; 1 when the system cannot say.
+[[nodiscard]] ZEM_PACKAGE_API unsigned available_threads() noexcept;
 
 // How a package is read.
 struct ReadOptions {

@@ -15,7 +15,7 @@
 #include "message/capnp_boundary.hpp"
 #include "blobs/ordered_work.hpp"
 #include "blobs/sha256.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem {
 
@@ -234,7 +234,6 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
     // The blobs before the failing one passed: they stay checked.
     for (std::size_t i = 0; i < *failed; ++i) checked_.blobs.push_back(std::move(*results[i]));
     looked_at_ += *failed + 1;
-    failed_ = true;
     std::optional<BlobFault> fault;
     if (!results[*failed]) fault = std::move(results[*failed]).error();
     return std::unexpected(
@@ -272,24 +271,27 @@ void BlobChecker::check_all(std::span<const StoredBlob> batch, std::vector<ReadF
     } else if (const auto seen = checked_.by_digest.find(results[index]->digest);
                seen != checked_.by_digest.end()) {
       duplicate_of = seen->second;
-    } else if (const auto later = later_digests_.find(results[index]->digest);
-               later != later_digests_.end()) {
-      duplicate_of = later->second;
     }
     if (!fault && !duplicate_of) {
-      if (failed_) {
-        later_digests_.emplace(results[index]->digest, position);
-      } else {
-        checked_.by_digest.emplace(results[index]->digest, position);
-        checked_.blobs.push_back(std::move(*results[index]));
-      }
+      checked_.by_digest.emplace(results[index]->digest, position);
+      checked_.blobs.push_back(std::move(*results[index]));
       return true;
     }
-    failed_ = true;
+    // A blob that fails keeps its place, so that the blobs after it keep
+    // theirs, with what its table entry says of it.
+    const StoredBlob& stored = batch[index];
+    CheckedBlob kept;
+    if (stored.digest.size() == kept.digest.size() && !stored.digest_error) {
+      std::ranges::copy(stored.digest, kept.digest.begin());
+    }
+    kept.storage = stored.storage();
+    kept.payload = stored.payload;
+    kept.passed = false;
+    checked_.blobs.push_back(std::move(kept));
     try {
       if (failures.size() < most_listed) {
         failures.push_back(
-            blob_failure(position, batch[index], std::move(fault), duplicate_of.value_or(0)));
+            blob_failure(position, stored, std::move(fault), duplicate_of.value_or(0)));
         return true;
       }
     } catch (const std::bad_alloc&) {

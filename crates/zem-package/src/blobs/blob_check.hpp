@@ -16,13 +16,15 @@
 
 namespace zem {
 
-// A blob that passed its checks.
+// A blob that passed its checks; or, in a survey, one that did not, kept in
+// its place with what its table entry says.
 struct CheckedBlob {
-  Digest digest{};
-  std::uint64_t size = 0;  // bytes of its contents
+  Digest digest{};         // the stored digest, for a blob that did not pass
+  std::uint64_t size = 0;  // bytes of its contents; 0 for a blob that did not pass
   BlobStorage storage;
   std::span<const std::uint8_t> payload;  // as stored, in the message
   ByteBuffer contents;                    // empty unless the contents were kept
+  bool passed = true;
 };
 
 struct CheckedBlobs {
@@ -73,10 +75,10 @@ class BlobChecker {
 
   // Checks every blob of `batch`, the blobs that follow those looked at so
   // far, and adds each failure to `failures`, in file order; the first is
-  // the one `check` would report. Only the blobs before the first failure
-  // are kept as checked; a later blob that passes still counts for the
-  // duplicates after it. Once `failures` holds `most_listed`, further
-  // failures are only counted in `unlisted`.
+  // the one `check` would report. Every blob keeps its place among the
+  // checked ones: one that passes as checked, one that fails marked as not
+  // passed. Once `failures` holds `most_listed`, further failures are only
+  // counted in `unlisted`.
   void check_all(std::span<const StoredBlob> batch, std::vector<ReadFailure>& failures,
                  std::size_t most_listed, std::uint64_t& unlisted);
 
@@ -103,15 +105,15 @@ class BlobChecker {
   CheckedBlobs checked_;
   // Blobs looked at so far, checked or failed.
   std::size_t looked_at_ = 0;
-  bool failed_ = false;
-  // The digests of blobs that passed after the first failure, by position.
-  std::unordered_map<Digest, std::size_t, DigestHash> later_digests_;
   std::size_t batch_size_;
 };
 
 // What could be taken from a blob table that may be broken.
 struct BlobTableSurvey {
-  CheckedBlobs checked;  // the blobs before the first failure, checked
+  // The blobs checked, in file order: up to the first failure, or past it
+  // every blob whose pointers could be followed, each marked as passed or
+  // not.
+  CheckedBlobs checked;
   // How each blob is stored, as far as the table could be followed.
   std::vector<BlobStorage> storage;
   // The failures in file order, the first as a strict read reports it: only

@@ -12,7 +12,7 @@
 #include "blobs/blob_check.hpp"
 #include "message/framing.hpp"
 #include "zem_package/package_model.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem {
 

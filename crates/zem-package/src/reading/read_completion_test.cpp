@@ -93,24 +93,22 @@ TEST(ReadCompletionTest, BuildDigestPointerIsFollowedOnlyAfterValidation) {
             R"(Invalid("duplicate physical tile 3"))");
 }
 
-TEST(ReadCompletionTest, AReadingIsCompletedOnlyWhenAsked) {
+TEST(ReadCompletionTest, AStrictReadCompletesItselfAndASurveySaysHowFarItGot) {
   Application broken = example_application();
   broken.bindings_2[0].name = broken.bindings_1[0].name;
   const std::vector<std::uint8_t> package = build_package(broken, example_options());
-  auto reading = PackageReading::read(io::FileDescriptor(testing::memory_file(package)));
-  ASSERT_TRUE(reading.has_value()) << reading.error().error.to_string();
-  EXPECT_EQ(reading->model().bindings_2[0].name, "weights");
-  ASSERT_TRUE(reading->stored_build_digest().has_value());
-  EXPECT_EQ(reading->stored_build_digest()->size(), 32U);
-  const auto completed = CheckedPackage::complete(std::move(*reading));
+  const auto completed = Package::read(io::FileDescriptor(testing::memory_file(package)));
   ASSERT_FALSE(completed.has_value());
   EXPECT_EQ(completed.error().error.to_string(),
             R"(Invalid("empty or duplicate binding weights"))");
   EXPECT_EQ(completed.error().element.to_string(), "bindings2[0]");
 
-  // A survey completes itself, and says how far its completion got.
+  // A survey keeps what it read, and says how far its completion got.
   const auto survey = testing::read_survey(package);
   ASSERT_TRUE(survey.has_value());
+  EXPECT_EQ(survey->model().bindings_2[0].name, "weights");
+  ASSERT_TRUE(survey->stored_build_digest().has_value());
+  EXPECT_EQ(survey->stored_build_digest()->size(), 32U);
   EXPECT_EQ(survey->stage_state(ReadStage::validation), StageState::failed);
   EXPECT_EQ(survey->stage_state(ReadStage::build_digest), StageState::not_run);
   ASSERT_EQ(survey->failures().size(), 1U);

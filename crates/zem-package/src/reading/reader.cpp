@@ -153,7 +153,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
     contents.payloads.reserve(checked);
     if (keep == KeepContents::yes) contents.kept_contents.reserve(checked);
     for (CheckedBlob& blob : table.checked.blobs) {
-      model.blobs.push_back(BlobInfo{blob.digest, blob.size, blob.storage});
+      model.blobs.push_back(BlobInfo{blob.digest, blob.size, blob.storage, blob.passed});
       contents.payloads.push_back(blob.payload);
       if (keep == KeepContents::yes) contents.kept_contents.push_back(std::move(blob.contents));
     }

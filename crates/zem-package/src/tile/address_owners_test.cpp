@@ -9,6 +9,7 @@
 
 #include "package_builder.hpp"
 #include "package_reads.hpp"
+#include "reading/tile_memory_source.hpp"
 
 namespace zem {
 namespace {
@@ -73,8 +74,8 @@ TEST(TileMemorySourceTest, GivesWhatEachTileGivesAloneFromSeveralThreads) {
   const auto package = zt::read_checked(zt::build_package(model, options));
   ASSERT_TRUE(package) << package.error().error.to_string();
   for (const std::uint64_t budget : {std::uint64_t{0}, TileMemorySource::default_budget}) {
-    const TileMemorySource source(package->reading(), budget);
-    std::vector<TileMemoryResult> results(model.tiles.size() * 2);
+    const TileMemorySource source(*package, budget);
+    std::vector<ReadResult<TileMemory>> results(model.tiles.size() * 2);
     {
       std::jthread other([&] {
         for (std::size_t i = 0; i < model.tiles.size(); ++i) {
@@ -89,7 +90,7 @@ TEST(TileMemorySourceTest, GivesWhatEachTileGivesAloneFromSeveralThreads) {
       const std::uint32_t tile = model.tiles[i % model.tiles.size()].physical_tile;
       EXPECT_EQ(results[i], package->tile_memory(tile)) << tile << " budget " << budget;
     }
-    EXPECT_EQ(source.tile_memory(99).error().kind, TileMemoryError::Kind::unknown_tile);
+    EXPECT_EQ(source.tile_memory(99).error().subject, FailureSubject::unknown_tile);
   }
 }
 

@@ -11,17 +11,33 @@
 namespace zem {
 namespace {
 
-TileMemoryError image_error(std::string message) {
-  return {TileMemoryError::Kind::image, PackageError::invalid(std::move(message))};
+// The path of the tile with this number, with its number as the detail
+// that identifies it.
+ReadFailure tile_failure(const std::vector<TileImage>& tiles, std::uint32_t physical_tile,
+                         PackageError error, FailureSubject subject) {
+  const TileImage* tile = find_tile(tiles, physical_tile);
+  ElementPath element{{PackageField::tiles}};
+  if (tile != nullptr) {
+    element = ElementPath{{PackageField::tiles, static_cast<std::size_t>(tile - tiles.data())}};
+  }
+  ReadFailure failure{std::move(error),
+                      ReadStage::structure,
+                      element,
+                      {{"physical tile", detail_value::Number{physical_tile}}}};
+  failure.subject = subject;
+  return failure;
 }
 
 // Validation guarantees that every segment of a read package lies inside tile
 // memory and takes its bytes from inside its blob. Checking again keeps a
 // hand-built model from reading or writing out of bounds, or from asking for
 // an image of gigabytes.
-std::expected<void, TileMemoryError> check_segment(const Segment& segment,
-                                                   std::span<const std::uint64_t> blob_sizes,
-                                                   std::uint32_t physical_tile) {
+ReadResult<void> check_segment(const std::vector<TileImage>& tiles, const Segment& segment,
+                               std::span<const std::uint64_t> blob_sizes,
+                               std::uint32_t physical_tile) {
+  const auto image_error = [&](std::string message) {
+    return tile_image_failure(tiles, physical_tile, PackageError::invalid(std::move(message)));
+  };
   const std::uint64_t end = std::uint64_t{segment.address} + segment.memory_size;
   if (segment.address < tile_memory_base || end > tile_memory_end) {
     return std::unexpected(image_error(fmt::format(
@@ -79,24 +95,40 @@ std::optional<std::uint32_t> load_base(const TileImage& tile) noexcept {
   return std::ranges::min(tile.segments, {}, &Segment::address).address;
 }
 
-TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
-                                     std::uint32_t physical_tile,
-                                     std::span<const std::uint64_t> blob_sizes, CopyOrder order,
-                                     const BlobContentsSource& contents) {
+ReadFailure unknown_tile_failure(std::uint32_t physical_tile) {
+  return tile_failure({}, physical_tile,
+                      PackageError::invalid(fmt::format("unknown tile {}", physical_tile)),
+                      FailureSubject::unknown_tile);
+}
+
+const TileImage* find_tile(std::span<const TileImage> tiles, std::uint32_t physical_tile) noexcept {
   const auto tile = std::ranges::find(tiles, physical_tile, &TileImage::physical_tile);
-  if (tile == tiles.end()) {
-    return std::unexpected(
-        TileMemoryError{TileMemoryError::Kind::unknown_tile,
-                        PackageError::invalid(fmt::format("unknown tile {}", physical_tile))});
-  }
+  return tile != tiles.end() ? &*tile : nullptr;
+}
+
+ReadFailure tile_image_failure(const std::vector<TileImage>& tiles, std::uint32_t physical_tile,
+                               PackageError error) {
+  return tile_failure(tiles, physical_tile, std::move(error), FailureSubject::package);
+}
+
+ReadResult<TileMemory> rebuild_tile_memory(const std::vector<TileImage>& tiles,
+                                           std::uint32_t physical_tile,
+                                           std::span<const std::uint64_t> blob_sizes,
+                                           CopyOrder order, const BlobContentsSource& contents) {
+  const auto image_error = [&](std::string message) {
+    return tile_image_failure(tiles, physical_tile, PackageError::invalid(std::move(message)));
+  };
+  const TileImage* tile = find_tile(tiles, physical_tile);
+  if (tile == nullptr) return std::unexpected(unknown_tile_failure(physical_tile));
   const std::optional<std::uint32_t> base = load_base(*tile);
   if (!base) {
-    return std::unexpected(TileMemoryError{TileMemoryError::Kind::no_segments,
-                                           PackageError::invalid("tile has no loadable segments")});
+    return std::unexpected(tile_failure(tiles, physical_tile,
+                                        PackageError::invalid("tile has no loadable segments"),
+                                        FailureSubject::tile_without_segments));
   }
 
   for (const Segment& segment : tile->segments) {
-    if (auto checked = check_segment(segment, blob_sizes, physical_tile); !checked) {
+    if (auto checked = check_segment(tiles, segment, blob_sizes, physical_tile); !checked) {
       return std::unexpected(std::move(checked).error());
     }
   }
@@ -129,8 +161,7 @@ TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
     if (segment->blob != current_blob) {
       auto bytes = contents(static_cast<std::size_t>(segment->blob));
       if (!bytes) {
-        return std::unexpected(
-            TileMemoryError{TileMemoryError::Kind::image, std::move(bytes).error()});
+        return std::unexpected(tile_image_failure(tiles, physical_tile, std::move(bytes).error()));
       }
       blob_bytes = *bytes;
       current_blob = segment->blob;
@@ -147,7 +178,7 @@ TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
   return memory;
 }
 
-TileMemoryResult Application::tile_memory(std::uint32_t physical_tile) const {
+ReadResult<TileMemory> Application::tile_memory(std::uint32_t physical_tile) const {
   std::vector<std::uint64_t> blob_sizes;
   blob_sizes.reserve(blobs.size());
   for (const Blob& blob : blobs) blob_sizes.push_back(blob.data.size());

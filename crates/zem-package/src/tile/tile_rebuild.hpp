@@ -24,15 +24,24 @@ enum class CopyOrder : bool {
   by_blob,
 };
 
-// Finds the tile, takes its load base, and rebuilds its image from `tiles`
-// and the blobs, whose sizes `blob_sizes` gives and whose contents `contents`
+// Finds the tile (an unknown tile fails with `FailureSubject::unknown_tile`),
+// takes its load base (one without segments has none: `tile_without_segments`), and rebuilds its
+// image from `tiles` and the blobs, whose sizes `blob_sizes` gives and whose contents `contents`
 // provides. Segments that lie outside tile memory or outside their blob are
 // refused, so that a model that was never validated cannot make the image
 // read or write out of bounds.
-[[nodiscard]] TileMemoryResult rebuild_tile_memory(const std::vector<TileImage>& tiles,
-                                                   std::uint32_t physical_tile,
-                                                   std::span<const std::uint64_t> blob_sizes,
-                                                   CopyOrder order,
-                                                   const BlobContentsSource& contents);
+[[nodiscard]] ReadResult<TileMemory> rebuild_tile_memory(const std::vector<TileImage>& tiles,
+                                                         std::uint32_t physical_tile,
+                                                         std::span<const std::uint64_t> blob_sizes,
+                                                         CopyOrder order,
+                                                         const BlobContentsSource& contents);
+
+// That no tile of `tiles` has the number `physical_tile`.
+[[nodiscard]] ReadFailure unknown_tile_failure(std::uint32_t physical_tile);
+
+// What rebuilding the image of tile `physical_tile` met: `error`, placed at
+// the tile.
+[[nodiscard]] ReadFailure tile_image_failure(const std::vector<TileImage>& tiles,
+                                             std::uint32_t physical_tile, PackageError error);
 
 }  // namespace zem

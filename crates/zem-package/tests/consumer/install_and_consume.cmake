@@ -3,9 +3,11 @@
 # find_package and once with the compiler flags pkg-config gives, and runs
 # both on the example package.
 #
-# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, LIBDIR, SHARED (whether the
-# library is shared), PACKAGE, GENERATOR, CXX_COMPILER, and PYTHON and PYTHON_DIR
-# (the interpreter and where the module is installed) when it is built.
+# Variables: BUILD_DIR, WORK_DIR, CONSUMER_DIR, EXAMPLE (the source of the
+# example that verifies a device), LIBDIR, SHARED (whether the library is
+# shared), PACKAGE and RECORD (the example package and its tile 7's record),
+# GENERATOR, CXX_COMPILER, and PYTHON and PYTHON_DIR (the interpreter and
+# where the module is installed) when it is built.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -38,7 +40,8 @@ else()
 endif()
 foreach(file
     "include/zem_package/application.hpp"
-    "include/zem_package/package_reading.hpp"
+    "include/zem_package/package.hpp"
+    "include/zem_package/device_check.hpp"
     "include/zem_package/application.capnp"
     "${library}"
     "${LIBDIR}/cmake/zem_package/zem_packageConfig.cmake"
@@ -46,7 +49,10 @@ foreach(file
     "bin/zem-package"
     "bin/zem-package-template-record"
     "share/man/man1/zem-package.1"
-    "share/man/man1/zem-package-template-record.1")
+    "share/man/man1/zem-package-template-record.1"
+    "share/bash-completion/completions/zem-package"
+    "share/zsh/vendor-completions/_zem-package"
+    "share/fish/vendor_completions.d/zem-package.fish")
   if(NOT EXISTS "${prefix}/${file}")
     message(FATAL_ERROR "not installed: ${file}")
   endif()
@@ -86,7 +92,8 @@ if(SHARED)
   string(APPEND internals "|framed_message|complete_model|StructureReader|PointerBounds")
   string(APPEND internals "|hash_string|invalid_message|read_blobs|blob_table|read_tiles")
   string(APPEND internals "|read_bindings|read_host_exchange|complete_read|Sha256|Decompressor")
-  string(APPEND internals "|ScratchBuffer|MappedRegion")
+  string(APPEND internals "|ScratchBuffer|MappedRegion|TileMemorySource|for_each_index")
+  string(APPEND internals "|find_hints|patch_group|LeWords")
   list(FILTER symbols INCLUDE REGEX "${internals}")
   if(symbols)
     string(REPLACE ";" "\n" symbols "${symbols}")
@@ -111,10 +118,31 @@ endif()
 
 # Through CMake, with C++ alone, whether the library is shared or static.
 run(${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/cmake-build" -G "${GENERATOR}"
-  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER})
+  -DCMAKE_BUILD_TYPE=Release -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX_COMPILER}
+  -DEXAMPLE_SOURCE=${EXAMPLE})
 run(${CMAKE_COMMAND} --build "${WORK_DIR}/cmake-build")
 run("${WORK_DIR}/cmake-build/consumer" "${PACKAGE}")
 expect_output("the CMake consumer" "${out}")
+
+# The example verifies a device whose records lie in a directory: tile 7's
+# matches, then one cut short to a single word does not.
+function(expect_device program)
+  set(device "${WORK_DIR}/device")
+  file(MAKE_DIRECTORY "${device}")
+  file(COPY_FILE "${RECORD}" "${device}/tile7.rec")
+  execute_process(COMMAND "${program}" "${PACKAGE}" "${device}/tile{tile}.rec"
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 0 OR NOT out STREQUAL "tile 7 match\n")
+    message(FATAL_ERROR "${program} gave ${status}:\n${out}${err}")
+  endif()
+  file(WRITE "${device}/tile7.rec" "word")
+  execute_process(COMMAND "${program}" "${PACKAGE}" "${device}/tile{tile}.rec"
+    RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT status EQUAL 1 OR NOT out STREQUAL "tile 7 differ short\n")
+    message(FATAL_ERROR "${program} on a short record gave ${status}:\n${out}${err}")
+  endif()
+endfunction()
+expect_device("${WORK_DIR}/cmake-build/verify_device")
 
 # Through pkg-config, which finds the prefix from the file's own place.
 find_program(PKG_CONFIG pkg-config REQUIRED)
@@ -142,3 +170,6 @@ run(${CXX_COMPILER} -std=c++23 "${CONSUMER_DIR}/main.cpp" -o "${WORK_DIR}/pkg-co
   ${flags} "-Wl,-rpath,${prefix}/${LIBDIR}")
 run("${WORK_DIR}/pkg-config-consumer" "${PACKAGE}")
 expect_output("the pkg-config consumer" "${out}")
+run(${CXX_COMPILER} -std=c++23 "${EXAMPLE}" -o "${WORK_DIR}/pkg-config-verify-device"
+  ${flags} "-Wl,-rpath,${prefix}/${LIBDIR}")
+expect_device("${WORK_DIR}/pkg-config-verify-device")

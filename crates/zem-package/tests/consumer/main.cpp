@@ -13,7 +13,7 @@
 
 #include "zem_package/application.hpp"
 #include "zem_package/io.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -35,17 +35,10 @@ int main(int argc, char** argv) {
               application->blobs.size(), application->compiler.c_str(),
               image ? image->size() : std::size_t{0});
 
-  auto again = zem::io::open_regular_file(argv[1]);
-  if (!again) return 1;
-  auto reading = zem::PackageReading::read(std::move(again->fd), zem::ReadOptions{.threads = 2});
-  if (!reading) {
-    std::printf("%s at %s\n", reading.error().error.to_string().c_str(),
-                reading.error().element.to_string().c_str());
-    return 1;
-  }
-  const auto package = zem::CheckedPackage::complete(std::move(*reading));
+  const auto package = zem::Package::read(argv[1], zem::ReadOptions{.threads = 2});
   if (!package) {
-    std::printf("%s\n", package.error().error.to_string().c_str());
+    std::printf("%s at %s\n", package.error().error.to_string().c_str(),
+                package.error().element.to_string().c_str());
     return 1;
   }
   const auto memory = package->tile_memory(7);

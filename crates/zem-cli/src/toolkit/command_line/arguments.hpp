@@ -33,6 +33,10 @@ struct OperandSyntax {
   std::string_view description;  // its line of help
 };
 
+// -h and --help, which every subcommand takes besides its syntax: the help,
+// the man page and the shells' completion all list it from here.
+inline constexpr OptionSyntax help_option{"--help", "-h", "", "Print this help and exit"};
+
 // The arguments a subcommand takes. Every subcommand has -h and --help too.
 struct Syntax {
   std::span<const OptionSyntax> options;

@@ -6,6 +6,7 @@
 
 #include "toolkit/command_line/help_text.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
+#include "toolkit/completion/tile_completion.hpp"
 #include "zem_package/application.hpp"
 
 #ifndef ZEM_VERSION
@@ -35,7 +36,9 @@ Failure usage_error(const Subcommand& subcommand, std::string_view what) {
       fmt::format("{}: {} (see zem-package {} --help)", subcommand.name, what, subcommand.name)};
 }
 
+// The hidden subcommand of the shells' completion is found by its name too.
 const Subcommand* find_subcommand(std::string_view name) {
+  if (name == tile_completion_subcommand.name) return &tile_completion_subcommand;
   const auto found = std::ranges::find(subcommand_table, name, &Subcommand::name);
   return found == subcommand_table.end() ? nullptr : *found;
 }

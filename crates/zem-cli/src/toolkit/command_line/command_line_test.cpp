@@ -153,9 +153,9 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
        "check: standard input (-) can be read only once (see zem-package check --help)"},
       {{"compare", "-", "-"},
        "compare: standard input (-) can be read only once (see zem-package compare --help)"},
-      {{"extract", "p"}, "extract: give a TILE or --blob DIGEST (see zem-package extract --help)"},
+      {{"extract", "p"}, "extract: give a TILE or --blob BLOB (see zem-package extract --help)"},
       {{"extract", "p", "7", "--blob", "ab"},
-       "extract: TILE and --blob DIGEST exclude each other; give one (see zem-package extract "
+       "extract: TILE and --blob BLOB exclude each other; give one (see zem-package extract "
        "--help)"},
       {{"extract", "p", "--blob"},
        "extract: --blob needs a value (see zem-package extract --help)"},

@@ -8,8 +8,6 @@ namespace {
 // Names stand in the first 24 columns, their descriptions after; a name too
 // long for its column has its description on the next line.
 constexpr std::size_t name_width = 24;
-constexpr std::string_view help_line = "-h, --help";
-constexpr std::string_view help_description = "Print this help and exit";
 
 // "  --json                Write one JSON document\n".
 std::string entry(std::string_view name, std::string_view description) {
@@ -49,7 +47,7 @@ std::string subcommand_help(const Subcommand& subcommand) {
     usage += fmt::format(" {}", usage_operand(operand));
     operands += entry(operand.name, operand.description);
   }
-  std::string options = entry(help_line, help_description);
+  std::string options = entry(option_name(help_option), help_option.description);
   for (const OptionSyntax& option : subcommand.syntax.options) {
     options += entry(option_name(option), option.description);
   }
@@ -80,7 +78,8 @@ std::string tool_help(std::span<const Subcommand* const> subcommands) {
       "\n"
       "Exit status: 0 success; 1 a negative answer (an invalid package, differing\n"
       "packages, a differing record); 2 any other failure, said on standard error.\n",
-      entry(help_line, help_description), entry("--version", "Print the version and exit"), list);
+      entry(option_name(help_option), help_option.description),
+      entry("--version", "Print the version and exit"), list);
 }
 
 }  // namespace zem::toolkit

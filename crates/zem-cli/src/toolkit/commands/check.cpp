@@ -7,7 +7,7 @@
 
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "toolkit/package/check_report.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -90,10 +90,10 @@ Outcome<ExitStatus> run(const CheckOptions& options, unsigned threads) {
       packages.push_back(unreadable_json(package, input.error()));
       continue;
     }
-    CheckReport report = check_package(input->reading);
+    CheckReport report = check_package(input->package);
     report.hints = input->hints;
     std::vector<Note> notes;
-    if (input->reading) notes = package_notes(*input->reading, input->trailing_bytes);
+    if (input->package) notes = package_notes(*input->package, input->trailing_bytes);
     worst = std::max(worst, report.valid() ? ExitStatus::success : ExitStatus::negative);
     if (options.json) {
       packages.push_back(check_json(package, report, notes));
@@ -104,7 +104,7 @@ Outcome<ExitStatus> run(const CheckOptions& options, unsigned threads) {
       if (!first_block) block += '\n';
       block += fmt::format("{:<{}}{}\n", "package", name_column, package_name(package));
     }
-    block += check_lines(report, input->reading ? &input->reading->model() : nullptr, notes);
+    block += check_lines(report, input->package ? &input->package->model() : nullptr, notes);
     fmt::print(stdout, "{}", block);
     first_block = false;
   }

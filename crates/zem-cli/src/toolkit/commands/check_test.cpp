@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 class CheckDamagedTest : public DamagedPackageToolTest {};
 

@@ -49,8 +49,8 @@ struct ReadForComparison {
 // reports; one that fails validation or its build digest is compared as read.
 Outcome<ReadForComparison> read_for_comparison(const std::string& argument, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(PackageInput input, read_package(argument, {threads, ReadMode::survey}));
-  if (!input.reading) return std::unexpected(invalid_package(argument, input.reading.error()));
-  const PackageReading& reading = *input.reading;
+  if (!input.package) return std::unexpected(invalid_package(argument, input.package.error()));
+  const Package& reading = *input.package;
   if (reading.failures().empty()) return ReadForComparison{std::move(input), std::nullopt};
   const ReadFailure& first = reading.failures().front();
   if (reading.stage_state(ReadStage::blobs) == StageState::failed ||
@@ -66,7 +66,7 @@ Outcome<ExitStatus> run(const CompareOptions& options, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const ReadForComparison second,
                        read_for_comparison(options.second, threads));
   const auto compared = [](const std::string& argument, const ReadForComparison& read) {
-    return ComparedPackage{argument, &*read.input.reading, read.completion_failure,
+    return ComparedPackage{argument, &*read.input.package, read.completion_failure,
                            read.input.trailing_bytes};
   };
   const Comparison comparison =

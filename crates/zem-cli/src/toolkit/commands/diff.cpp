@@ -4,29 +4,31 @@
 
 #include <array>
 
-#include "template_record/template_setup.hpp"
+#include "common/setup_line.hpp"
+#include "format/record_json.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
-#include "record_check/device_check.hpp"
-#include "record_check/record_json.hpp"
 #include "toolkit/tile/record_diff.hpp"
-#include "zem_package/address_owners.hpp"
+#include "toolkit/tile/record_input.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 #include "toolkit/tile/tile_template.hpp"
+#include "zem_package/address_owners.hpp"
+#include "zem_package/device_check.hpp"
 
 namespace zem::toolkit {
 namespace {
 
 // Version of the JSON document that `diff --json` writes: 2 since its words
 // are explained, and its offsets and words written as everywhere else; 3
-// since a word's file offset is a decimal string, as every file offset is.
-constexpr int diff_json_format = 3;
+// since a word's file offset is a decimal string, as every file offset is;
+// 4 since a long record's hint says how many of its extra words were read.
+constexpr int diff_json_format = 4;
 
 struct DiffOptions {
   std::string package;
-  std::string tile;
+  std::uint32_t tile = 0;
   std::string record;
   std::size_t max = 20;
   bool json = false;
@@ -60,36 +62,30 @@ constexpr std::string_view exit_statuses =
     "template setup).\n";
 
 Outcome<ExitStatus> run(const DiffOptions& options, unsigned threads) {
-  namespace tr = template_record;
-  ZEM_ASSIGN_OR_RETURN(const std::uint32_t tile, physical_tile_argument(options.tile));
+  if (options.package == standard_input_argument && options.record == standard_input_argument) {
+    return std::unexpected(Failure{"standard input (-) can be read only once"});
+  }
   // A record given where the package goes may mean the two were swapped.
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
+  ZEM_ASSIGN_OR_RETURN(const Package package,
                        read_valid_package(options.package, threads, "diff PACKAGE TILE RECORD"));
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,
-                       find_tile_template(package, options.package, tile));
+                       find_tile_template(package, options.package, options.tile));
   // The setup is shown before the patching, which may fail on it.
-  if (!options.json) fmt::print(stdout, "{}\n", tr::template_setup_line(tile, found.setup));
-  ZEM_ASSIGN_OR_RETURN(const record_check::ExpectedRecord expected,
-                       expected_record_of(found, options.package));
+  if (!options.json) {
+    fmt::print(stdout, "{}\n", cli::template_setup_line(options.tile, found.setup));
+  }
+  ZEM_ASSIGN_OR_RETURN(const ExpectedRecord expected, expected_record_of(found, options.package));
 
   // The words it holds past the expected ones are shown, as far as they go.
   ZEM_ASSIGN_OR_RETURN(
-      const cli::DeviceRecord record,
-      read_record(options.record, std::uint64_t{expected.size()} * 4 + record_check::record_slack));
-  record_check::RecordInput input;
-  input.bytes = record.bytes;
-  input.size = record.size;
-  input.longer = record.size > record.bytes.size();
+      const DeviceRecord record,
+      read_record_argument(options.record, std::uint64_t{expected.size()} * 4 + record_slack));
   const AddressOwners owners(package.model());
-  const record_check::RecordDiff diff =
-      record_check::diff_record(expected, input, {options.max, &owners, nullptr});
+  const RecordDiff diff = diff_record(expected, record, {options.max, &owners, nullptr});
   if (options.json) {
-    Json document{{"format", diff_json_format},
-                  {"package", options.package},
-                  {"physicalTile", tile},
-                  {"record", options.record},
-                  {"setup", setup_json(found.setup)}};
-    document.update(record_check::record_diff_json(diff, package.model(), options.max));
+    Json document{
+        {"format", diff_json_format}, {"package", options.package}, {"record", options.record}};
+    document.update(tile_diff_json(expected, diff, package.model(), options.max));
     fmt::print(stdout, "{}", json_text(document));
   } else {
     fmt::print(stdout, "{}{}\n", record_diff_text(diff, package.model(), options.max),
@@ -99,8 +95,8 @@ Outcome<ExitStatus> run(const DiffOptions& options, unsigned threads) {
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
-  DiffOptions options{arguments.operand("PACKAGE"), arguments.operand("TILE"),
-                      arguments.operand("RECORD")};
+  DiffOptions options{arguments.operand("PACKAGE"), 0, arguments.operand("RECORD")};
+  ZEM_ASSIGN_OR_RETURN(options.tile, physical_tile_argument(arguments.operand("TILE"), "TILE"));
   options.json = arguments.given("--json");
   if (const std::optional<std::string>& max = arguments.value("--max")) {
     ZEM_ASSIGN_OR_RETURN(options.max, count_value(*max, "--max"));
@@ -110,7 +106,8 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
 
 // `diff A B` is most likely meant to compare two packages.
 std::string usage_hint(std::span<const std::string> operands) {
-  if (operands.size() >= 2 && !operands[1].empty() && !physical_tile_argument(operands[1])) {
+  if (operands.size() >= 2 && !operands[1].empty() &&
+      !physical_tile_argument(operands[1], "TILE")) {
     return "; to compare two packages, use zem-package compare";
   }
   return "";

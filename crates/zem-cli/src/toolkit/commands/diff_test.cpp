@@ -71,7 +71,7 @@ TEST_F(ZemPackageTest, DiffJson) {
   const ProgramRun result = run({"diff", "--json", package(), "7", record(words)});
   EXPECT_EQ(result.status, tool_negative) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
-  EXPECT_EQ(document["format"], 3);
+  EXPECT_EQ(document["format"], 4);
   EXPECT_EQ(document["setup"]["secondary"], "0x4c800");
   EXPECT_EQ(document["recordBytes"], 40);
   EXPECT_EQ(document["differences"][0], ToolJson::parse(R"({
@@ -118,7 +118,13 @@ TEST_F(ZemPackageTest, DiffFailures) {
       "zem-package: hint: the arguments may be swapped: zem-package diff PACKAGE TILE RECORD\n"))
       << swapped.err;
   EXPECT_TRUE(failed_with(run({"diff", good, "-7", recorded}),
-                          "invalid physical tile number: InvalidDigit (argument \"-7\")"));
+                          "diff: invalid TILE \"-7\": a physical tile number is a whole number "
+                          "from 0 to 4294967295 (see zem-package diff --help)"));
+  EXPECT_TRUE(failed_with(run({"diff", good, "4294967296", recorded}),
+                          "diff: TILE 4294967296 is too large: a physical tile number is at most "
+                          "4294967295 (see zem-package diff --help)"));
+  EXPECT_TRUE(
+      failed_with(run({"diff", "-", "7", "-"}), "standard input (-) can be read only once"));
   EXPECT_TRUE(failed_with(run({"diff", good, "7", recorded, "--max", "many"}),
                           "diff: invalid value \"many\" for --max: expected a whole number from 0 "
                           "to 4294967295 (see zem-package diff --help)"));
@@ -128,6 +134,24 @@ TEST_F(ZemPackageTest, DiffFailures) {
   EXPECT_EQ(missing.out, example_setup_line);
   EXPECT_EQ(missing.err,
             "zem-package: error: absent.record: No such file or directory (os error 2)\n");
+}
+
+// Standard input holds the package or the record, as `check -` and
+// `verify --records -` read it.
+TEST_F(ZemPackageTest, DiffReadsThePackageOrTheRecordFromStandardInput) {
+  const std::string good = package();
+  const std::string recorded = record(make_template_tile().record);
+  for (const std::string& command : {std::string(" diff - 7 ") + recorded + " < " + good,
+                                     std::string(" diff ") + good + " 7 - < " + recorded}) {
+    const ProgramRun piped =
+        run_program("/bin/sh", {"-c", std::string(ZEM_PACKAGE_TOOL_PATH) + command},
+                    RunSettings{dir(), {}, std::nullopt, {}});
+    EXPECT_EQ(piped.status, tool_success) << command << ": " << piped.err;
+    EXPECT_EQ(piped.out, std::string(example_setup_line) +
+                             "templateRecordWords=10 recordWords=10 differingWords=0 "
+                             "status=match\n")
+        << command;
+  }
 }
 
 }  // namespace

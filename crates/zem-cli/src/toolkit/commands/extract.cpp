@@ -9,7 +9,7 @@
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/blob_lookup.hpp"
 #include "toolkit/tile/tile_argument.hpp"
@@ -21,23 +21,27 @@ namespace {
 // Exactly one of `tile` and `blob` is set.
 struct ExtractOptions {
   std::string package;
-  std::optional<std::string> tile;
-  std::optional<std::string> blob;    // a digest or an unambiguous prefix of one
+  std::optional<std::uint32_t> tile;
+  std::optional<std::string> blob;    // a position, or a digest or an unambiguous prefix of one
   std::optional<std::string> output;  // standard output when unset or "-"
 };
 
 constexpr std::array<OptionSyntax, 2> option_syntax = {{
-    {"--blob", "", "DIGEST", "Write the blob whose digest starts with DIGEST"},
+    {"--blob", "", "BLOB", "Write blob BLOB, by position (7) or digest prefix (d9c7)"},
     {"--output", "-o", "FILE", "Write to FILE (- standard output)"},
 }};
 constexpr std::array<OperandSyntax, 2> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
     {"TILE", Arity::optional, "Physical tile number"},
 }};
-constexpr std::array<std::string_view, 3> help_details = {
+constexpr std::array<std::string_view, 4> help_details = {
     "Give a TILE for its rebuilt memory image, from its load base, or --blob for a\n"
     "blob's uncompressed bytes; standard error gets a line that says what was\n"
     "written. Binary data is never written to a terminal.\n",
+    "--blob takes a blob's position in the table, as every output names it (7),\n"
+    "or its digest or a prefix of it (d9c76f). A number that could be either, a\n"
+    "position and another blob's digest prefix, is refused: write index:N or\n"
+    "digest:HEX to say which.\n",
     valid_package_help,
     threads_help,
 };
@@ -57,11 +61,9 @@ std::string blob_extract_line(const BlobInfo& blob, std::size_t index) {
 }
 
 Outcome<ExitStatus> run(const ExtractOptions& options, unsigned threads) {
-  // The arguments are checked before the package is read.
-  ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
-                       optional_physical_tile_argument(options.tile));
+  const std::optional<std::uint32_t> tile = options.tile;
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
 
   if (tile) {
     auto memory = find_tile_memory(package, *tile);
@@ -80,7 +82,7 @@ Outcome<ExitStatus> run(const ExtractOptions& options, unsigned threads) {
   auto contents = package.blob_contents(*blob);
   if (!contents) {
     return std::unexpected(file_error(
-        options.package, fmt::format("blob {}: {}", *blob, contents.error().to_string())));
+        options.package, fmt::format("blob {}: {}", *blob, contents.error().error.to_string())));
   }
   ZEM_RETURN_IF_ERROR(write_output(options.output, contents->bytes()));
   fmt::print(stderr, "{}\n", blob_extract_line(blobs[*blob], *blob));
@@ -88,13 +90,15 @@ Outcome<ExitStatus> run(const ExtractOptions& options, unsigned threads) {
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
-  ExtractOptions options{arguments.operand("PACKAGE"), arguments.optional_operand("TILE"),
-                         arguments.value("--blob"), std::nullopt};
+  ExtractOptions options{arguments.operand("PACKAGE"), std::nullopt, arguments.value("--blob"),
+                         std::nullopt};
+  ZEM_ASSIGN_OR_RETURN(options.tile,
+                       optional_physical_tile_argument(arguments.optional_operand("TILE"), "TILE"));
   if (options.tile && options.blob) {
-    return std::unexpected(Failure{"TILE and --blob DIGEST exclude each other; give one"});
+    return std::unexpected(Failure{"TILE and --blob BLOB exclude each other; give one"});
   }
   if (!options.tile && !options.blob) {
-    return std::unexpected(Failure{"give a TILE or --blob DIGEST"});
+    return std::unexpected(Failure{"give a TILE or --blob BLOB"});
   }
   ZEM_ASSIGN_OR_RETURN(options.output, output_file_value(arguments, "--output"));
   return [options = std::move(options)](unsigned threads) { return run(options, threads); };

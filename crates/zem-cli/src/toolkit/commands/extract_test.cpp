@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 TEST_F(ZemPackageTest, ExtractWritesTheTileImage) {
   const std::vector<std::uint8_t> image = *example_model().tile_image(7);
@@ -44,16 +44,16 @@ TEST_F(ZemPackageTest, ExtractFailures) {
                           "package.zpkg: no tile has physical tile number 9",
                           {"the package has tiles 3, 7"}));
   EXPECT_TRUE(failed_with(run({"extract", good, "7x"}),
-                          "invalid physical tile number: InvalidDigit (argument \"7x\")"));
+                          "extract: invalid TILE \"7x\": a physical tile number is a whole number "
+                          "from 0 to 4294967295 (see zem-package extract --help)"));
   EXPECT_TRUE(failed_with(run({"extract", good, "--blob", "00ff"}),
                           "package.zpkg: no blob has a digest starting with 00ff"));
   EXPECT_TRUE(failed_with(run({"extract", good, "7", "-o", "missing/image.bin"}),
                           "missing/image.bin: No such file or directory (os error 2)"));
   EXPECT_TRUE(failed_with(run({"extract", good, "7", "-o", "/dev/full"}),
                           "/dev/full: No space left on device (os error 28)"));
-  EXPECT_TRUE(
-      failed_with(run({"extract", good}),
-                  "extract: give a TILE or --blob DIGEST (see zem-package extract --help)"));
+  EXPECT_TRUE(failed_with(run({"extract", good}),
+                          "extract: give a TILE or --blob BLOB (see zem-package extract --help)"));
 }
 
 }  // namespace

@@ -41,11 +41,11 @@ Outcome<ExitStatus> run(const InspectOptions& options, unsigned threads) {
                        read_package(options.package, {threads, ReadMode::survey}));
   Inspection inspection;
   inspection.path = options.package;
-  inspection.check = check_package(input.reading);
+  inspection.check = check_package(input.package);
   inspection.check.hints = input.hints;
-  if (input.reading) {
-    inspection.reading = &*input.reading;
-    inspection.notes = package_notes(*input.reading, input.trailing_bytes);
+  if (input.package) {
+    inspection.package = &*input.package;
+    inspection.notes = package_notes(*input.package, input.trailing_bytes);
   }
   const std::string text =
       options.json ? json_text(inspection_json(inspection)) : inspection_text(inspection);

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 class InspectDamagedTest : public DamagedPackageToolTest {};
 
@@ -110,9 +110,9 @@ TEST_F(ZemPackageTest, InspectShowsABrokenPackageAsFarAsItReads) {
   EXPECT_EQ(broken.status, tool_negative);
   EXPECT_EQ(broken.err, "");
   for (const std::string line : {
-           "blobs: 2, 0 checked\n",
-           "! 0  -       zstd",
-           "  1  -       none",
+           "blobs: 2, 1 checked\n",
+           "! 0  -   ",
+           "  1  d9c76fa34978cb96",
            "! blobs failed at blobs[0].digest (compression zstd, declared size 4096, stored size ",
            "tiles: 2\n",
            "device configuration writes: 2\n",

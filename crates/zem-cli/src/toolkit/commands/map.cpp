@@ -17,13 +17,14 @@
 #include "toolkit/pages/tile_facts.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 #include "toolkit/tile/tile_list.hpp"
+#include "toolkit/tile/tile_template.hpp"
 
 namespace zem::toolkit {
 namespace {
 
 struct MapOptions {
   std::string package;
-  std::optional<std::string> tile;
+  std::optional<std::uint32_t> tile;
   std::optional<std::string> output;  // the text map of TILE when unset
   std::optional<std::size_t> columns;
   bool force = false;
@@ -60,47 +61,49 @@ constexpr std::string_view exit_statuses =
     "then no page is written.\n";
 
 Outcome<ExitStatus> run(const MapOptions& options, unsigned threads) {
-  ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
-                       optional_physical_tile_argument(options.tile));
+  const std::optional<std::uint32_t> tile = options.tile;
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
   const PackageModel& model = package.model();
   const std::string name = package_name(options.package);
 
   if (!tile) {
-    const std::vector<pages::TileFacts> facts = pages::tile_facts(package, threads);
+    ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
+                         prepare_check(package, options.package, {}, threads));
+    const std::vector<pages::TileFacts> facts = pages::tile_facts(check);
     const std::size_t columns = options.columns.value_or(pages::default_columns(facts.size()));
     ZEM_RETURN_IF_ERROR(write_text_file(
         *options.output, pages::map_device_page(package, name, facts, columns), options.force));
     return ExitStatus::success;
   }
-  const auto found = std::ranges::find(model.tiles, *tile, &TileImage::physical_tile);
-  if (found == model.tiles.end()) {
-    std::vector<std::uint32_t> tiles;
-    for (const TileImage& t : model.tiles) tiles.push_back(t.physical_tile);
+  const TileImage* found = find_tile(model.tiles, *tile);
+  if (found == nullptr) {
     return std::unexpected(
-        Failure{fmt::format("{}: no tile has physical tile number {} (the package has tiles {})",
-                            name, *tile, tile_ranges(tiles))});
+        Failure{fmt::format("{}: no tile has physical tile number {}", name, *tile),
+                {package_tiles(model)}});
   }
   if (!options.output) {
     const pages::TileSlices slices(model);
     fmt::print(stdout, "{}", pages::text_map(*found, slices.of(*tile)));
     return ExitStatus::success;
   }
-  pages::TileFacts facts{static_cast<std::size_t>(found - model.tiles.begin()), *tile,
+  pages::TileFacts facts{static_cast<std::size_t>(found - model.tiles.data()), *tile,
                          found->segments.size(), 0, std::nullopt};
   for (const Segment& s : found->segments) facts.bytes_loaded += s.memory_size;
-  if (!found->segments.empty()) {
-    if (auto memory = package.tile_memory(*tile)) facts.marks = pages::template_marks(*memory);
-  }
+  const std::array one{*tile};
+  ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
+                       prepare_check(package, options.package, one, threads));
+  if (const CheckedTile* checked = check.tile(*tile)) facts.marks = pages::template_marks(*checked);
   ZEM_RETURN_IF_ERROR(
       write_text_file(*options.output, pages::map_tile_page(package, name, facts), options.force));
   return ExitStatus::success;
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
-  MapOptions options{arguments.operand("PACKAGE"), arguments.optional_operand("TILE"), std::nullopt,
-                     std::nullopt, arguments.given("--force")};
+  MapOptions options{arguments.operand("PACKAGE"), std::nullopt, std::nullopt, std::nullopt,
+                     arguments.given("--force")};
+  ZEM_ASSIGN_OR_RETURN(options.tile,
+                       optional_physical_tile_argument(arguments.optional_operand("TILE"), "TILE"));
   ZEM_ASSIGN_OR_RETURN(options.output, output_file_value(arguments, "--output"));
   if (const std::optional<std::string>& columns = arguments.value("--columns")) {
     ZEM_ASSIGN_OR_RETURN(const std::uint32_t n, count_value(*columns, "--columns"));

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_address;
+using zem::hex_address;
 
 std::vector<std::string> lines_of(const std::string& text) {
   std::vector<std::string> lines;
@@ -83,8 +83,8 @@ TEST_F(ZemPackageTest, MapOutputFileRules) {
       << broken.err;
   EXPECT_FALSE(exists("broken.html"));
   EXPECT_TRUE(failed_with(run({"map", good, "9", "-o", "nine.html"}),
-                          "package.zpkg: no tile has physical tile number 9 (the package has "
-                          "tiles 3, 7)"));
+                          "package.zpkg: no tile has physical tile number 9",
+                          {"the package has tiles 3, 7"}));
   EXPECT_FALSE(exists("nine.html"));
   EXPECT_TRUE(failed_with(run({"map", good, "-o", good}),
                           "package.zpkg: refusing to write over the package being read"));

@@ -8,14 +8,14 @@
 #include <fstream>
 
 #include "package_reads.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 struct RoundTrip {
   std::string_view name;

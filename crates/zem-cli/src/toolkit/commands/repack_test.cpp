@@ -3,13 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "package_reads.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 TEST_F(ZemPackageTest, RepackChangesOnlyTheStorage) {
   const std::string original = package();

@@ -7,16 +7,16 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "record_check/device_check.hpp"
-#include "record_check/record_diff.hpp"
-#include "template_record/template_setup.hpp"
+#include "common/setup_line.hpp"
+#include "format/record_json.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
-#include "toolkit/tile/record_pattern.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 #include "toolkit/tile/tile_template.hpp"
+#include "zem_package/device_check.hpp"
+#include "zem_package/record_pattern.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -26,7 +26,7 @@ constexpr int template_json_format = 2;
 
 struct TemplateOptions {
   std::string package;
-  std::optional<std::string> tile;  // every tile's setup when unset
+  std::optional<std::uint32_t> tile;  // every tile's setup when unset
   // The record's bytes, for a tile ("-" is standard output); with --all a
   // pattern in which {tile} stands for the tile number.
   std::optional<std::string> output;
@@ -63,14 +63,16 @@ constexpr std::string_view exit_statuses =
     "invalid package, an unknown tile, no template setup in the tile).\n";
 
 // Every tile's setup, one line each, or as JSON.
-Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPackage& package) {
-  ZEM_ASSIGN_OR_RETURN(const std::vector<TileSetup> found,
-                       all_tile_setups(package, options.package));
+Outcome<ExitStatus> list_setups(const TemplateOptions& options, const Package& package,
+                                unsigned threads) {
+  ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
+                       prepare_check(package, options.package, {}, threads));
   const std::size_t tiles = package.model().tiles.size();
   if (options.json) {
     Json setups = Json::array();
-    for (const TileSetup& t : found) {
-      setups.push_back(Json{{"physicalTile", t.physical_tile}, {"setup", setup_json(t.setup)}});
+    for (const CheckedTile& t : check.tiles()) {
+      setups.push_back(
+          Json{{"physicalTile", t.physical_tile}, {"setup", setup_json(t.setup.setup)}});
     }
     fmt::print(stdout, "{}",
                json_text(Json{{"format", template_json_format},
@@ -78,10 +80,10 @@ Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPac
                               {"tiles", tiles},
                               {"templateSetups", std::move(setups)}}));
   } else {
-    for (const TileSetup& t : found) {
-      fmt::print(stdout, "{}\n", template_record::template_setup_line(t.physical_tile, t.setup));
+    for (const CheckedTile& t : check.tiles()) {
+      fmt::print(stdout, "{}\n", cli::template_setup_line(t.physical_tile, t.setup.setup));
     }
-    fmt::print(stdout, "tilesWithTemplateSetup={} tiles={}\n", found.size(), tiles);
+    fmt::print(stdout, "tilesWithTemplateSetup={} tiles={}\n", check.tiles().size(), tiles);
   }
   return ExitStatus::success;
 }
@@ -89,34 +91,33 @@ Outcome<ExitStatus> list_setups(const TemplateOptions& options, const CheckedPac
 // Every tile's expected record, to the files of the output pattern: all
 // worked out, and every path looked at, before the first is written, so that
 // a failure leaves no half-primed bench behind.
-Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const CheckedPackage& package,
+Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const Package& package,
                                       unsigned threads) {
-  ZEM_ASSIGN_OR_RETURN(const record_check::DeviceCheck check,
-                       record_check::DeviceCheck::prepare(package, {}, threads));
+  ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
+                       prepare_check(package, options.package, {}, threads));
   struct Written {
     std::uint32_t tile;
     std::string path;
-    const record_check::ExpectedRecord* record;
+    const ExpectedRecord* record;
   };
   std::vector<Written> records;
-  for (const std::uint32_t tile : check.verified_tiles()) {
-    const cli::Outcome<record_check::ExpectedRecord>& expected = *check.expected(tile);
-    if (!expected) {
-      return std::unexpected(Failure{fmt::format("{}: tile {}: {}", package_name(options.package),
-                                                 tile, expected.error().message)});
+  for (const CheckedTile& tile : check.tiles()) {
+    if (!tile.expected) {
+      return std::unexpected(
+          Failure{fmt::format("{}: tile {}: {}", package_name(options.package), tile.physical_tile,
+                              to_string(tile.expected.error()))});
     }
-    std::string path = record_path(*options.output, tile);
+    std::string path = record_path(*options.output, tile.physical_tile);
     ZEM_RETURN_IF_ERROR(refuse_overwriting(path, options.package));
     if (!options.force &&
         std::filesystem::symlink_status(path).type() != std::filesystem::file_type::not_found) {
       return std::unexpected(file_error(path, "exists; give --force to overwrite it"));
     }
-    records.push_back({tile, std::move(path), &*expected});
+    records.push_back({tile.physical_tile, std::move(path), &*tile.expected});
   }
   const ExistingFile existing = options.force ? ExistingFile::replace : ExistingFile::refuse;
   for (const Written& w : records) {
-    ZEM_RETURN_IF_ERROR(
-        write_output(w.path, record_check::record_bytes(w.record->words.words), existing));
+    ZEM_RETURN_IF_ERROR(write_output(w.path, record_bytes(w.record->words.words), existing));
     fmt::print(stdout, "tile {} {} templateRecordWords={}\n", w.tile, display_path(w.path),
                w.record->size());
   }
@@ -126,31 +127,23 @@ Outcome<ExitStatus> write_all_records(const TemplateOptions& options, const Chec
 }
 
 Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
-  if (options.all) {
-    ZEM_ASSIGN_OR_RETURN(const CheckedPackage package,
-                         read_valid_package(options.package, threads));
-    return write_all_records(options, package, threads);
-  }
-  ZEM_ASSIGN_OR_RETURN(const std::optional<std::uint32_t> tile,
-                       optional_physical_tile_argument(options.tile));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.output, options.package));
-  ZEM_ASSIGN_OR_RETURN(const CheckedPackage package, read_valid_package(options.package, threads));
-  if (!tile) return list_setups(options, package);
+  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
+  if (options.all) return write_all_records(options, package, threads);
+  if (!options.tile) return list_setups(options, package, threads);
 
   ZEM_ASSIGN_OR_RETURN(const TileTemplate found,
-                       find_tile_template(package, options.package, *tile));
-  ZEM_ASSIGN_OR_RETURN(const record_check::ExpectedRecord expected,
-                       expected_record_of(found, options.package));
-  const std::string setup_line = template_record::template_setup_line(*tile, found.setup);
+                       find_tile_template(package, options.package, *options.tile));
+  ZEM_ASSIGN_OR_RETURN(const ExpectedRecord expected, expected_record_of(found, options.package));
+  const std::string setup_line = cli::template_setup_line(*options.tile, found.setup);
   if (options.output) {
-    ZEM_RETURN_IF_ERROR(
-        write_output(options.output, record_check::record_bytes(expected.words.words)));
+    ZEM_RETURN_IF_ERROR(write_output(options.output, record_bytes(expected.words.words)));
     fmt::print(stderr, "{}\ntemplateRecordWords={}\n", setup_line, expected.size());
   } else if (options.json) {
     fmt::print(stdout, "{}",
                json_text(Json{{"format", template_json_format},
                               {"package", options.package},
-                              {"physicalTile", *tile},
+                              {"physicalTile", *options.tile},
                               {"setup", setup_json(found.setup)},
                               {"templateRecordWords", expected.size()},
                               {"words", template_words_json(expected)}}));
@@ -161,9 +154,14 @@ Outcome<ExitStatus> run(const TemplateOptions& options, unsigned threads) {
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
-  TemplateOptions options{
-      arguments.operand("PACKAGE"), arguments.optional_operand("TILE"), std::nullopt,
-      arguments.given("--json"),    arguments.given("--all"),           arguments.given("--force")};
+  TemplateOptions options{arguments.operand("PACKAGE"),
+                          std::nullopt,
+                          std::nullopt,
+                          arguments.given("--json"),
+                          arguments.given("--all"),
+                          arguments.given("--force")};
+  ZEM_ASSIGN_OR_RETURN(options.tile,
+                       optional_physical_tile_argument(arguments.optional_operand("TILE"), "TILE"));
   ZEM_ASSIGN_OR_RETURN(options.output, output_file_value(arguments, "--output"));
   if (options.all) {
     if (options.tile) return std::unexpected(Failure{"--all and a TILE exclude each other"});

@@ -7,7 +7,7 @@
 
 #include "toolkit/commands/help_paragraphs.hpp"
 #include "toolkit/commands/subcommand_table.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/write_report.hpp"
 #include "zem_package/package_directory.hpp"
 

@@ -6,14 +6,14 @@
 #include <filesystem>
 #include <fstream>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using zem::toolkit::hex_bytes;
+using zem::hex_bytes;
 
 TEST_F(ZemPackageTest, UnpackWritesAWholeDirectoryOrNothing) {
   const std::string good = package();

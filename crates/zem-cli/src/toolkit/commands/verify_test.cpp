@@ -157,7 +157,7 @@ TEST_F(VerifyTest, EachHintWhereItHolds) {
        R"({"kind": "short", "words": 2, "missing": [{"word": 8, "expected": "0x00000009"},
                                                     {"word": 9, "expected": "0x0000000a"}]})"},
       {"long", longer,
-       R"({"kind": "long", "words": 1, "atLeast": false,
+       R"({"kind": "long", "words": 1, "atLeast": false, "read": 1,
            "extra": [{"word": 10, "actual": "0x00000abc"}]})"},
       {"late", late, R"({"kind": "shifted", "words": 1})"},
       {"early", early, R"({"kind": "shifted", "words": -2})"},
@@ -179,6 +179,16 @@ TEST_F(VerifyTest, EachHintWhereItHolds) {
         << c.name << ": " << hints.dump();
   }
   EXPECT_EQ(types.mixed(), "");
+
+  // --max limits the words listed, never the hints: they hold of the whole
+  // record.
+  record(flipped, "tile.rec");
+  const ProgramRun none_listed = run(
+      {"verify", "--json", "device.zpkg", "--tiles", "7", "--records", "tile.rec", "--max", "0"});
+  const ToolJson listed = ToolJson::parse(none_listed.out);
+  const ToolJson& tile = listed["devices"][0]["tiles"][0];
+  EXPECT_TRUE(tile["differences"].empty());
+  EXPECT_EQ(tile["hints"], ToolJson::parse(R"([{"kind": "single-bit", "word": 4, "bit": 9}])"));
 }
 
 TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
@@ -198,6 +208,14 @@ TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
                              " verify device.zpkg --tiles 7 --records - < stdin.rec"},
                   RunSettings{dir(), {}, std::nullopt, {}});
   EXPECT_EQ(piped.status, tool_success) << piped.out << piped.err;
+  // One device is said as one.
+  record(good, "tile7.one");
+  ASSERT_EQ(run({"verify", "device.zpkg", "--tiles", "7", "--records", "tile{tile}.one", "--html",
+                 "one.html"})
+                .status,
+            tool_success);
+  const std::vector<std::uint8_t> page = read("one.html");
+  EXPECT_NE(std::string(page.begin(), page.end()).find("<p>1 device."), std::string::npos);
 
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--records", "one.rec"}),
                           "verify: --records \"one.rec\" has no {tile}: every tile would read the "
@@ -206,9 +224,9 @@ TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg"}),
                           "verify: give at least one --records PATTERN (see zem-package verify "
                           "--help)"));
-  EXPECT_TRUE(failed_with(
-      run({"verify", "device.zpkg", "--tiles", "5", "--records", "t{tile}"}),
-      "device.zpkg: no tile has physical tile number 5 (the package has tiles 3, 7-10)"));
+  EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--tiles", "5", "--records", "t{tile}"}),
+                          "device.zpkg: no tile has physical tile number 5",
+                          {"the package has tiles 3, 7-10"}));
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--tiles", "9-2", "--records", "t{tile}"}),
                           "verify: invalid tile list \"9-2\": the range 9-2 runs backwards (see "
                           "zem-package verify --help)"));

@@ -7,7 +7,7 @@
 #include <functional>
 #include <unordered_map>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -207,7 +207,7 @@ class Comparer {
     return side == Side::first ? first_ : second_;
   }
   [[nodiscard]] const PackageModel& model(Side side) const {
-    return package(side).reading->model();
+    return package(side).package->model();
   }
   [[nodiscard]] std::span<const BlobInfo> blob_infos(Side side) const { return model(side).blobs; }
   [[nodiscard]] std::string name(Side side) const { return package_name(package(side).argument); }
@@ -339,8 +339,8 @@ class Comparer {
 
   [[nodiscard]] ImageComparison images(std::uint32_t physical_tile) const {
     ImageComparison comparison;
-    const TileMemoryResult first = first_.reading->tile_memory(physical_tile);
-    const TileMemoryResult second = second_.reading->tile_memory(physical_tile);
+    const ReadResult<TileMemory> first = first_.package->tile_memory(physical_tile);
+    const ReadResult<TileMemory> second = second_.package->tile_memory(physical_tile);
     for (const auto& [memory, side] : {std::pair{&first, Side::first}, {&second, Side::second}}) {
       if (!*memory) {
         comparison.error = fmt::format("cannot rebuild it in {}: {}", name(side),

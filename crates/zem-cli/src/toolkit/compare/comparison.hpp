@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "toolkit/output/json_values.hpp"
-#include "zem_package/package_reading.hpp"
+#include "format/json_values.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -73,7 +73,7 @@ struct Section {
 // that fails validation or its build digest is compared all the same.
 struct ComparedPackage {
   std::string argument;  // the path as given, "-" for standard input
-  const PackageReading* reading = nullptr;
+  const Package* package = nullptr;
   std::optional<ReadFailure> completion_failure;  // validation's or the build digest's
   std::optional<std::uint64_t> trailing_bytes;
 };

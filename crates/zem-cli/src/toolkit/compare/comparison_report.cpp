@@ -3,7 +3,7 @@
 #include <fmt/format.h>
 #include <fmt/ranges.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/package_input.hpp"
 

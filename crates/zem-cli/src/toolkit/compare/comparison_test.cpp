@@ -6,7 +6,7 @@
 
 #include "damaged_packages.hpp"
 #include "toolkit/compare/comparison_report.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -15,11 +15,11 @@ namespace zt = zem::testing;
 
 // Two packages as `compare` reads them.
 struct Pair {
-  ReadResult<PackageReading> first;
-  ReadResult<PackageReading> second;
+  ReadResult<Package> first;
+  ReadResult<Package> second;
 
   [[nodiscard]] Comparison compare(std::optional<std::uint64_t> second_trailing = 0) const {
-    const auto compared = [](const char* name, const ReadResult<PackageReading>& reading,
+    const auto compared = [](const char* name, const ReadResult<Package>& reading,
                              std::optional<std::uint64_t> trailing) {
       // A survey that read every part has completed itself: its one
       // failure, if any, is its completion's.
@@ -33,8 +33,8 @@ struct Pair {
 };
 
 Pair pair_of(std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) {
-  Pair pair{PackageReading::read(first, {.mode = ReadMode::survey}),
-            PackageReading::read(second, {.mode = ReadMode::survey})};
+  Pair pair{Package::read(first, {.mode = ReadMode::survey}),
+            Package::read(second, {.mode = ReadMode::survey})};
   EXPECT_TRUE(pair.first && pair.second);
   return pair;
 }

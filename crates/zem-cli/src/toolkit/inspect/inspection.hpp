@@ -5,7 +5,7 @@
 
 #include "toolkit/package/check_report.hpp"
 #include "toolkit/package/package_notes.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -14,7 +14,7 @@ struct Inspection {
   std::string path;
   // The package as surveyed, when its framing and header could be read: the
   // parts read before a failure and those read past it are shown.
-  const PackageReading* reading = nullptr;
+  const Package* package = nullptr;
   CheckReport check;
   std::vector<Note> notes;
 };

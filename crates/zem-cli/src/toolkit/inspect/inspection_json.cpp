@@ -1,6 +1,6 @@
 #include "toolkit/inspect/inspection_json.hpp"
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_layout.hpp"
 
@@ -8,14 +8,14 @@ namespace zem::toolkit {
 namespace {
 
 // Every blob of the table as far as it could be followed; the digest, size
-// and uses of a blob that was not checked are null.
-Json blobs_json(const PackageReading& reading) {
+// and uses of a blob that did not pass its checks are null.
+Json blobs_json(const Package& reading) {
   const std::vector<std::size_t> uses = segments_per_blob(reading.model());
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
   Json blobs = Json::array();
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    const bool known = i < checked.size();
+    const bool known = i < checked.size() && checked[i].checked;
     blobs.push_back(Json{
         {"index", i},
         {"digest", known ? Json(hex_bytes(checked[i].digest)) : Json()},
@@ -145,7 +145,7 @@ Json device_config_writes_json(const PackageModel& model) {
 // The digests as far as they are known; whether they match is said only
 // when the build digest was checked, as `checks.buildDigest` says, so that
 // a package whose validation failed does not seem to fail its digest too.
-Json build_digest_json(const PackageReading& reading, StageState stage) {
+Json build_digest_json(const Package& reading, StageState stage) {
   const BuildDigestCheck check = build_digest_check(reading);
   const bool checked = stage != StageState::not_run && check.computed;
   return Json{
@@ -171,18 +171,18 @@ Json inspection_json(const Inspection& inspection) {
   document["failures"] = std::move(all);
   document["unlistedBlobFailures"] = inspection.check.unlisted_blob_failures;
   document["hints"] = inspection.check.hints;
-  if (inspection.reading == nullptr) return document;
+  if (inspection.package == nullptr) return document;
 
-  const PackageModel& model = inspection.reading->model();
+  const PackageModel& model = inspection.package->model();
   document["compiler"] = model.compiler;
-  document["blobs"] = blobs_json(*inspection.reading);
+  document["blobs"] = blobs_json(*inspection.package);
   document["tiles"] = tiles_json(model);
   document["bindings"] = bindings_json(model);
   document["hostExchange"] = host_exchange_json(model.host_exchange);
   document["entryPoints"] = entry_points_json(model);
   document["deviceConfigWrites"] = device_config_writes_json(model);
   document["buildDigest"] =
-      build_digest_json(*inspection.reading, inspection.check.state(ReadStage::build_digest));
+      build_digest_json(*inspection.package, inspection.check.state(ReadStage::build_digest));
   document["notes"] = notes_json(inspection.notes);
   return document;
 }

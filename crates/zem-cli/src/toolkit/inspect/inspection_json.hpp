@@ -1,7 +1,7 @@
 #pragma once
 
 #include "toolkit/inspect/inspection.hpp"
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 
 namespace zem::toolkit {
 

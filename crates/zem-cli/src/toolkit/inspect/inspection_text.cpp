@@ -1,9 +1,11 @@
 #include "toolkit/inspect/inspection_text.hpp"
 
 #include <fmt/format.h>
+
+#include <algorithm>
 #include <fmt/ranges.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -69,7 +71,7 @@ class FailureMarks {
 
 // Whether a part of the package was not read at all: its list as a whole
 // failed, so that it holds nothing.
-bool not_read(const PackageReading& reading, PackagePart part) {
+bool not_read(const Package& reading, PackagePart part) {
   if (reading.part_state(part) != PartState::failed) return false;
   const ElementPath list{{field_of(part)}};
   return std::ranges::any_of(reading.part_failures(part),
@@ -100,9 +102,9 @@ std::string summary(const Inspection& inspection) {
     return fmt::format("{:<{}}{}\n", name, summary_column, value);
   };
   std::string out = row("package", package_name(inspection.path));
-  if (inspection.reading != nullptr) {
-    out += row("compiler", cell_text(inspection.reading->model().compiler));
-    const BuildDigestCheck digest = build_digest_check(*inspection.reading);
+  if (inspection.package != nullptr) {
+    out += row("compiler", cell_text(inspection.package->model().compiler));
+    const BuildDigestCheck digest = build_digest_check(*inspection.package);
     if (!digest.stored) {
       out += row("build digest", "unreadable");
     } else if (!digest.computed) {
@@ -136,14 +138,16 @@ std::string declared_text(const BlobStorage& storage) {
   return storage.compression == compression_none ? "-" : fmt::format("{}", storage.declared_size);
 }
 
-// Every blob of the table as far as it could be followed; those after a
-// failing blob were not checked, so their digests and sizes are not known.
-std::string blobs_text(const PackageReading& reading, const FailureMarks& marks) {
+// Every blob of the table as far as it could be followed; those that did
+// not pass their checks have no digest or size that is known.
+std::string blobs_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<BlobInfo>& checked = reading.model().blobs;
   const std::span<const BlobStorage> stored = reading.stored_blobs();
-  const std::string count = checked.size() == stored.size()
+  const auto passed =
+      static_cast<std::size_t>(std::ranges::count(checked, true, &BlobInfo::checked));
+  const std::string count = passed == stored.size()
                                 ? count_text(stored.size(), not_read(reading, PackagePart::blobs))
-                                : fmt::format("{}, {} checked", stored.size(), checked.size());
+                                : fmt::format("{}, {} checked", stored.size(), passed);
   std::string out = section("blobs", count, marks.marks_exactly({{F::blobs}}));
   if (!stored.empty()) {
     const std::vector<std::size_t> uses = segments_per_blob(reading.model());
@@ -155,7 +159,7 @@ std::string blobs_text(const PackageReading& reading, const FailureMarks& marks)
                      {"declared", Align::right},
                      {"segments", Align::right}});
     for (std::size_t i = 0; i < stored.size(); ++i) {
-      const bool known = i < checked.size();
+      const bool known = i < checked.size() && checked[i].checked;
       table.add_row(
           {fmt::format("{}", i), known ? hex_bytes(checked[i].digest) : "-",
            compression_name(stored[i].compression), fmt::format("{}", stored[i].stored_size),
@@ -168,7 +172,7 @@ std::string blobs_text(const PackageReading& reading, const FailureMarks& marks)
   return out + marks.lines({F::blobs});
 }
 
-std::string tiles_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string tiles_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<TileImage>& tiles = reading.model().tiles;
   std::string out =
       section("tiles", count_text(tiles.size(), not_read(reading, PackagePart::tiles)),
@@ -325,7 +329,7 @@ std::string host_exchange_text(const HostExchange& host, const FailureMarks& mar
   return out + marks.lines({F::host_exchange});
 }
 
-std::string entry_points_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string entry_points_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<EntryPoint>& entries = reading.model().entry_points;
   std::string out = section(
       "entry points", count_text(entries.size(), not_read(reading, PackagePart::entry_points)),
@@ -343,7 +347,7 @@ std::string entry_points_text(const PackageReading& reading, const FailureMarks&
   return out + marks.lines({F::entry_points});
 }
 
-std::string device_config_writes_text(const PackageReading& reading, const FailureMarks& marks) {
+std::string device_config_writes_text(const Package& reading, const FailureMarks& marks) {
   const std::vector<DeviceConfigWrite>& writes = reading.model().device_config_writes;
   std::string out =
       section("device configuration writes",
@@ -364,8 +368,8 @@ std::string device_config_writes_text(const PackageReading& reading, const Failu
 
 std::string inspection_text(const Inspection& inspection) {
   std::string out = summary(inspection);
-  if (inspection.reading == nullptr) return out;
-  const PackageReading& reading = *inspection.reading;
+  if (inspection.package == nullptr) return out;
+  const Package& reading = *inspection.package;
   const FailureMarks marks(inspection.check.failures);
   out += blobs_text(reading, marks);
   out += tiles_text(reading, marks);

@@ -27,7 +27,7 @@ std::string context_lines(const ReadFailure& failure, const PackageModel* model)
 
 }  // namespace
 
-CheckReport check_package(const ReadResult<PackageReading>& survey) {
+CheckReport check_package(const ReadResult<Package>& survey) {
   CheckReport report;
   if (!survey) {
     const ReadStage failed = survey.error().stage;

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "toolkit/package/package_notes.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -36,7 +36,7 @@ struct CheckReport {
 // The check of a package surveyed by the library. A survey that could not
 // read the framing or the header passed the stages before the failing one
 // and ran none after it.
-[[nodiscard]] CheckReport check_package(const ReadResult<PackageReading>& survey);
+[[nodiscard]] CheckReport check_package(const ReadResult<Package>& survey);
 
 // "ok", "failed" or "skipped".
 [[nodiscard]] std::string_view state_text(StageState state) noexcept;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "damaged_packages.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/failure_report.hpp"
 
 namespace zem::toolkit {
@@ -13,8 +13,8 @@ namespace zt = zem::testing;
 namespace dv = detail_value;
 using F = PackageField;
 
-ReadResult<PackageReading> survey(std::span<const std::uint8_t> bytes) {
-  return PackageReading::read(bytes, {.mode = ReadMode::survey});
+ReadResult<Package> survey(std::span<const std::uint8_t> bytes) {
+  return Package::read(bytes, {.mode = ReadMode::survey});
 }
 
 CheckReport check_bytes(std::span<const std::uint8_t> bytes) {

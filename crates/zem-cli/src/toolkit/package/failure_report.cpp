@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 
 namespace zem::toolkit {
 namespace {

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/output/json_values.hpp"
+#include "format/json_values.hpp"
 #include "zem_package/package_model.hpp"
 #include "zem_package/read_failure.hpp"
 

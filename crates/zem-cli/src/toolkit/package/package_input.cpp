@@ -63,9 +63,9 @@ FileLook look_of(const io::RegularFile& file) {
 }
 
 // Hints for a regular file whose package could not be framed.
-std::vector<std::string> hints_for(const ReadResult<PackageReading>& reading, FileLook look,
+std::vector<std::string> hints_for(const ReadResult<Package>& package, FileLook look,
                                    std::uint64_t size, std::string_view swapped_usage) {
-  if (reading || reading.error().stage != ReadStage::framing) return {};
+  if (package || package.error().stage != ReadStage::framing) return {};
   return framing_hints(look, size, swapped_usage);
 }
 
@@ -102,44 +102,39 @@ std::string package_name(std::string_view argument) {
                                              : display_path(argument);
 }
 
-Outcome<PackageInput> read_package(const std::string& argument, const ReadOptions& options) {
+Outcome<PackageInput> read_package(const std::string& argument, const ReadOptions& options,
+                                   std::string_view swapped_usage) {
   if (argument == standard_input_argument) {
     ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, standard_input());
     // Standard input is read as it arrives: its first bytes are gone by
     // the time a framing fails, so it gets no hints.
-    PackageInput input{PackageReading::read(std::move(fd), options), std::nullopt, {}};
-    if (input.reading) {
+    PackageInput input{Package::read(std::move(fd), options), std::nullopt, {}};
+    if (input.package) {
       ZEM_ASSIGN_OR_RETURN(input.trailing_bytes, count_rest(STDIN_FILENO));
     }
     return input;
   }
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(argument));
   const FileLook look = look_of(file);
-  PackageInput input{PackageReading::read(std::move(file.fd), options), std::nullopt, {}};
-  input.hints = hints_for(input.reading, look, file.size, {});
-  if (input.reading) {
+  PackageInput input{Package::read(std::move(file.fd), options), std::nullopt, {}};
+  input.hints = hints_for(input.package, look, file.size, swapped_usage);
+  if (input.package) {
     // The size is the one the file had when it was opened; a file that
     // shrank since holds nothing after the message.
-    const std::uint64_t message = input.reading->message_size();
+    const std::uint64_t message = input.package->message_size();
     input.trailing_bytes = file.size > message ? file.size - message : 0;
   }
   return input;
 }
 
-Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
-                                           std::string_view swapped_usage) {
-  ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(path));
-  const FileLook look = look_of(file);
-  const std::uint64_t size = file.size;
-  auto reading = PackageReading::read(std::move(file.fd), {.threads = threads});
-  if (!reading) {
-    Failure failure = invalid_package(path, reading.error());
-    failure.hints = hints_for(reading, look, size, swapped_usage);
-    return std::unexpected(std::move(failure));
-  }
-  auto package = CheckedPackage::complete(std::move(*reading));
-  if (!package) return std::unexpected(invalid_package(path, package.error()));
-  return std::move(*package);
+Outcome<Package> read_valid_package(const std::string& argument, unsigned threads,
+                                    std::string_view swapped_usage) {
+  ZEM_ASSIGN_OR_RETURN(PackageInput input,
+                       read_package(argument, {.threads = threads}, swapped_usage));
+  if (input.package) return std::move(*input.package);
+  Failure failure = invalid_package(argument, input.package.error());
+  failure.hints = std::move(input.hints);
+  return std::unexpected(std::move(failure));
 }
 
 Failure invalid_package(std::string_view argument, const ReadFailure& failure) {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "toolkit/tool_error.hpp"
-#include "zem_package/file_look.hpp"
-#include "zem_package/package_reading.hpp"
+#include "toolkit/package/file_look.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -21,7 +21,7 @@ inline constexpr std::string_view standard_input_argument = "-";
 
 // A package as the library read it from its file.
 struct PackageInput {
-  ReadResult<PackageReading> reading;
+  ReadResult<Package> package;
   // How many bytes follow the message in the file, once the message was read.
   std::optional<std::uint64_t> trailing_bytes;
   // What may help when the file is no package at all: see `framing_hints`.
@@ -40,15 +40,18 @@ struct PackageInput {
 // show all it can; or strictly): a regular file, or standard input for "-"
 // (read into memory as it arrives; never a terminal), whose bytes after the
 // message are read and counted, not kept. Fails only when the file cannot
-// be opened or read; what is wrong with the package itself is in the reading.
+// be opened or read; what is wrong with the package itself is in `package`.
+// `swapped_usage` is for the hints, as in `framing_hints`.
 [[nodiscard]] Outcome<PackageInput> read_package(const std::string& argument,
-                                                 const ReadOptions& options);
+                                                 const ReadOptions& options,
+                                                 std::string_view swapped_usage = {});
 
-// Reads the package file at `path` strictly and completes it: only a valid
-// package is kept. One that fails a check gives `invalid_package`, with the
-// `framing_hints` for a file that is no package (`swapped_usage` as there).
-[[nodiscard]] Outcome<CheckedPackage> read_valid_package(const std::string& path, unsigned threads,
-                                                         std::string_view swapped_usage = {});
+// Reads the package that `argument` names (a file, or standard input for
+// "-") strictly: only a valid package is kept. One that fails a check gives
+// `invalid_package`, with the `framing_hints` for a file that is no package
+// (`swapped_usage` as there).
+[[nodiscard]] Outcome<Package> read_valid_package(const std::string& argument, unsigned threads,
+                                                  std::string_view swapped_usage = {});
 
 // "<package>: invalid package: <the failure, located>".
 [[nodiscard]] Failure invalid_package(std::string_view argument, const ReadFailure& failure);

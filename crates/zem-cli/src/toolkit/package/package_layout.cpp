@@ -37,12 +37,12 @@ std::vector<std::size_t> segments_per_blob(const PackageModel& model) {
   return counts;
 }
 
-bool read_whole(const PackageReading& reading) noexcept {
+bool read_whole(const Package& reading) noexcept {
   return reading.stage_state(ReadStage::blobs) == StageState::passed &&
          reading.stage_state(ReadStage::structure) == StageState::passed;
 }
 
-BuildDigestCheck build_digest_check(const PackageReading& reading) {
+BuildDigestCheck build_digest_check(const Package& reading) {
   BuildDigestCheck check;
   if (read_whole(reading)) check.computed = reading.model().build_digest();
   if (reading.stored_build_digest()) {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -31,7 +31,7 @@ struct TileLayout {
 // Whether the reading holds every part of the package: its blobs and its
 // whole structure. Only then does the model say what no part holds (a blob
 // that no segment uses), and its build digest mean anything.
-[[nodiscard]] bool read_whole(const PackageReading& reading) noexcept;
+[[nodiscard]] bool read_whole(const Package& reading) noexcept;
 
 // The stored build digest against the one computed from the model.
 struct BuildDigestCheck {
@@ -40,6 +40,6 @@ struct BuildDigestCheck {
   std::optional<Digest> computed;
   bool matches = false;
 };
-[[nodiscard]] BuildDigestCheck build_digest_check(const PackageReading& reading);
+[[nodiscard]] BuildDigestCheck build_digest_check(const Package& reading);
 
 }  // namespace zem::toolkit

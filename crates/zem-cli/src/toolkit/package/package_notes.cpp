@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/package/package_layout.hpp"
 
 namespace zem::toolkit {
@@ -46,14 +46,16 @@ std::string bytes_text(std::uint64_t count) {
 
 }  // namespace
 
-std::vector<Note> package_notes(const PackageReading& reading,
+std::vector<Note> package_notes(const Package& reading,
                                 std::optional<std::uint64_t> trailing_bytes) {
   std::vector<Note> notes;
   const std::vector<BlobInfo>& blobs = reading.model().blobs;
   for (std::size_t i = 0; i < blobs.size(); ++i) {
     const BlobInfo& blob = blobs[i];
-    // A plain blob's declared size means nothing: its payload is its contents.
-    if (blob.storage.compression == compression_zstd && blob.storage.declared_size != blob.size) {
+    // A plain blob's declared size means nothing: its payload is its contents;
+    // a blob that failed its checks holds nothing that is known.
+    if (blob.checked && blob.storage.compression == compression_zstd &&
+        blob.storage.declared_size != blob.size) {
       const ElementPath element{{PackageField::blobs, i}};
       notes.push_back({Note::Kind::declared_size, element,
                        fmt::format("{} declares {} uncompressed but holds {}", element.to_string(),

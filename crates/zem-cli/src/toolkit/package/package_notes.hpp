@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "toolkit/output/json_values.hpp"
-#include "zem_package/package_reading.hpp"
+#include "format/json_values.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit {
 
@@ -28,7 +28,7 @@ struct Note {
 // `trailing_bytes` is how many bytes follow the message, when known. Only
 // blobs that were checked are looked at, and unused blobs and empty tiles
 // only when the package was read whole.
-[[nodiscard]] std::vector<Note> package_notes(const PackageReading& reading,
+[[nodiscard]] std::vector<Note> package_notes(const Package& reading,
                                               std::optional<std::uint64_t> trailing_bytes);
 
 // One "note: ..." line per note, each ending in a newline. Past 10 notes of

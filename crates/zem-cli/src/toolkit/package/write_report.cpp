@@ -7,7 +7,7 @@
 
 #include "toolkit/package/failure_report.hpp"
 #include "toolkit/package/package_input.hpp"
-#include "zem_package/file_look.hpp"
+#include "toolkit/package/file_look.hpp"
 #include "zem_package/io.hpp"
 
 namespace zem::toolkit {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/pages/device_grid.hpp"
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/page_document.hpp"
@@ -68,7 +68,7 @@ std::string loaded_colour(double share) {
   return colour;
 }
 
-std::string map_device_page(const CheckedPackage& package, std::string_view package_name,
+std::string map_device_page(const Package& package, std::string_view package_name,
                             std::span<const TileFacts> facts, std::size_t columns) {
   const PackageModel& model = package.model();
   const TileSlices slices(model);
@@ -115,7 +115,7 @@ std::string map_device_page(const CheckedPackage& package, std::string_view pack
   return page_document(fmt::format("zem-package map: {}", package_name), body);
 }
 
-std::string map_tile_page(const CheckedPackage& package, std::string_view package_name,
+std::string map_tile_page(const Package& package, std::string_view package_name,
                           const TileFacts& facts) {
   const PackageModel& model = package.model();
   const TileSlices slices(model);

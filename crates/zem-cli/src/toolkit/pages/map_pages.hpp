@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "toolkit/pages/tile_facts.hpp"
-#include "zem_package/package_reading.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::toolkit::pages {
 
@@ -15,13 +15,12 @@ namespace zem::toolkit::pages {
 // view further down the same page; the views that do not fit the page's
 // bound are left out and counted. `facts` are the package's, in tile number
 // order; `package_name` names it in the heading (plain text).
-[[nodiscard]] std::string map_device_page(const CheckedPackage& package,
-                                          std::string_view package_name,
+[[nodiscard]] std::string map_device_page(const Package& package, std::string_view package_name,
                                           std::span<const TileFacts> facts, std::size_t columns);
 
 // The page of one tile's view, with the facts of that tile.
-[[nodiscard]] std::string map_tile_page(const CheckedPackage& package,
-                                        std::string_view package_name, const TileFacts& facts);
+[[nodiscard]] std::string map_tile_page(const Package& package, std::string_view package_name,
+                                        const TileFacts& facts);
 
 // The id of a tile's view in a page: "tile-7", or "d1-tile-7" in the
 // section of device 1.

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 
 namespace zem::toolkit::pages {

@@ -2,41 +2,35 @@
 
 #include <algorithm>
 
-#include "record_check/device_check.hpp"
-#include "template_record/patching.hpp"
-
 namespace zem::toolkit::pages {
 
-namespace tr = template_record;
-
-std::optional<TemplateMarks> template_marks(const TileMemory& memory) {
-  auto found = tr::find_template_setup(memory.bytes);
-  if (!found) return std::nullopt;
+TemplateMarks template_marks(const CheckedTile& tile) {
   TemplateMarks marks;
   // An image starts at the load base and is at most tile memory long, so the
   // sum stays far below 2^32.
-  marks.setup_address = memory.load_base + static_cast<std::uint32_t>(found->offset);
-  marks.setup = found->setup;
-  if (auto patched = tr::patch_template(memory.bytes, memory.load_base, found->setup)) {
-    marks.table_start = patched->table_start;
-    marks.table_words = patched->table_words;
+  marks.setup_address = tile.load_base + static_cast<std::uint32_t>(tile.setup.offset);
+  marks.setup = tile.setup.setup;
+  if (tile.expected) {
+    marks.table_start = tile.expected->words.table_start;
+    marks.table_words = tile.expected->words.table_words;
   }
   return marks;
 }
 
-std::vector<TileFacts> tile_facts(const CheckedPackage& package, unsigned threads) {
-  const std::vector<TileImage>& tiles = package.model().tiles;
+std::vector<TileFacts> tile_facts(const DeviceCheck& check) {
+  const std::vector<TileImage>& tiles = check.package().model().tiles;
   std::vector<TileFacts> facts(tiles.size());
-  record_check::for_each_index(tiles.size(), threads, [&](std::size_t i) {
+  for (std::size_t i = 0; i < tiles.size(); ++i) {
     const TileImage& tile = tiles[i];
     TileFacts& f = facts[i];
     f.tile = i;
     f.physical_tile = tile.physical_tile;
     f.segments = tile.segments.size();
     for (const Segment& segment : tile.segments) f.bytes_loaded += segment.memory_size;
-    if (tile.segments.empty()) return;
-    if (auto memory = package.tile_memory(tile.physical_tile)) f.marks = template_marks(*memory);
-  });
+    if (const CheckedTile* checked = check.tile(tile.physical_tile)) {
+      f.marks = template_marks(*checked);
+    }
+  }
   std::ranges::sort(facts, {}, &TileFacts::physical_tile);
   return facts;
 }

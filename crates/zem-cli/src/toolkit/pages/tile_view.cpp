@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/palette.hpp"
 
@@ -46,7 +46,7 @@ std::string block(std::uint64_t start, std::uint64_t end, double top, double h,
 }
 
 void draw_regions(std::string& svg, const TemplateMarks& marks) {
-  const template_record::TemplateSetup& s = marks.setup;
+  const TemplateSetup& s = marks.setup;
   struct Region {
     std::string_view name;
     std::uint64_t start;
@@ -54,7 +54,7 @@ void draw_regions(std::string& svg, const TemplateMarks& marks) {
   };
   std::vector<Region> regions = {
       {"template-setup", marks.setup_address,
-       std::uint64_t{marks.setup_address} + template_record::template_setup_bytes},
+       std::uint64_t{marks.setup_address} + template_setup_bytes},
       {"primary", s.primary, s.primary + 4ULL * s.primary_words},
       {"secondary", s.secondary, s.secondary + 4ULL * s.secondary_words},
       {"patch-table", s.patch_table, s.patch_table + 4ULL},
@@ -254,7 +254,7 @@ std::string tile_view(const TileViewInput& input) {
     }
   }
   if (input.marks) draw_regions(svg, *input.marks);
-  for (const record_check::ExplainedWord& word : input.differences) {
+  for (const ExplainedWord& word : input.differences) {
     const double x = x_of(word.place.address);
     svg += fmt::format(
         R"(<line class="word" data-word="{0}" x1="{1:.1f}" y1="2" x2="{1:.1f}" y2="{2}"><title>word {0} at {3}: {4} expected {5}</title></line>)",

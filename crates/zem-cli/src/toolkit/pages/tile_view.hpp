@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "record_check/record_diff.hpp"
+#include "zem_package/record_diff.hpp"
 #include "toolkit/pages/tile_facts.hpp"
 #include "toolkit/pages/tile_slices.hpp"
 #include "zem_package/package_model.hpp"
@@ -31,7 +31,7 @@ struct TileViewInput {
   // For `verify`: the tile's status, its differing words (marked at their
   // addresses) and, as HTML, what explains them.
   std::string_view status;
-  std::span<const record_check::ExplainedWord> differences;
+  std::span<const ExplainedWord> differences;
   std::string_view notes_html;
 };
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "toolkit/package/package_input.hpp"
 #include "toolkit/pages/device_grid.hpp"
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/map_pages.hpp"
@@ -20,41 +21,39 @@
 namespace zem::toolkit::pages {
 namespace {
 
-namespace rc = record_check;
-
-std::string cell_title(const rc::TileVerdict& v, const DeviceVerdicts& device) {
-  const std::string_view status = rc::status_name(v.status);
+std::string cell_title(const TileVerdict& v, const VerifiedDevice& device) {
+  const std::string_view status = status_name(v.status);
   switch (v.status) {
-    case rc::TileStatus::match:
+    case TileStatus::match:
       return fmt::format("tile {}: match", v.physical_tile);
-    case rc::TileStatus::differ:
+    case TileStatus::differ:
       return fmt::format("tile {}: differ, {} of {} words differ", v.physical_tile,
                          v.diff->differing_words, v.diff->expected_words);
-    case rc::TileStatus::missing:
+    case TileStatus::missing:
       return fmt::format("tile {}: missing {}", v.physical_tile,
-                         device.record_name(v.physical_tile));
-    case rc::TileStatus::unreadable:
-    case rc::TileStatus::failed:
+                         record_name(device, v.physical_tile));
+    case TileStatus::unreadable:
+    case TileStatus::failed:
       break;
   }
   return fmt::format("tile {}: {}, {}", v.physical_tile, status, v.reason);
 }
 
 // What explains a tile that does not match, as HTML.
-std::string notes(const rc::TileVerdict& v, const DeviceVerdicts& device, const PackageModel& model,
+std::string notes(const TileVerdict& v, const VerifiedDevice& device, const PackageModel& model,
                   std::size_t max) {
   switch (v.status) {
-    case rc::TileStatus::match:
+    case TileStatus::match:
       return "";
-    case rc::TileStatus::differ:
+    case TileStatus::differ:
       return R"(<pre class="diff">)" + html_escape(record_diff_text(*v.diff, model, max)) +
              "</pre>";
-    case rc::TileStatus::missing:
-      return "<p>No record: " + html_escape(device.record_name(v.physical_tile)) + "</p>";
-    case rc::TileStatus::unreadable:
-      return "<p>" + html_escape(device.record_name(v.physical_tile)) + ": " +
+    case TileStatus::missing:
+      return "<p>No record: " + html_escape(record_name(device, v.physical_tile)) + "</p>";
+    case TileStatus::unreadable:
+      return "<p>" + html_escape(record_name(device, v.physical_tile)) + ": " +
              html_escape(v.reason) + "</p>";
-    case rc::TileStatus::failed:
+    case TileStatus::failed:
       return "<p>The template could not be had: " + html_escape(v.reason) + "</p>";
   }
   return "";
@@ -72,54 +71,38 @@ std::string status_legend() {
   return out + "</ul>";
 }
 
-// Each tile's template marks, found once for all devices.
-class MarksCache {
- public:
-  explicit MarksCache(const CheckedPackage& package) : package_(&package) {}
-  const TemplateMarks* of(std::uint32_t physical_tile) {
-    auto [at, added] = marks_.try_emplace(physical_tile);
-    if (added) {
-      if (auto memory = package_->tile_memory(physical_tile)) at->second = template_marks(*memory);
-    }
-    return at->second ? &*at->second : nullptr;
-  }
-
- private:
-  const CheckedPackage* package_;
-  std::unordered_map<std::uint32_t, std::optional<TemplateMarks>> marks_;
-};
-
 }  // namespace
 
-std::string verify_page(const CheckedPackage& package, std::string_view package_name,
-                        std::span<const std::uint32_t> without_setup,
-                        std::span<const DeviceVerdicts> devices, std::size_t max,
-                        std::size_t columns) {
+std::string verify_page(const VerifyReport& report, const DeviceCheck& check, std::size_t columns) {
+  const Package& package = check.package();
+  const std::string package_name = toolkit::package_name(report.package);
+  const std::span<const std::uint32_t> without_setup = report.without_setup;
+  const std::size_t max = report.max;
   const PackageModel& model = package.model();
   const TileSlices slices(model);
   std::unordered_map<std::uint32_t, std::size_t> positions;
   for (std::size_t i = 0; i < model.tiles.size(); ++i) positions[model.tiles[i].physical_tile] = i;
-  MarksCache marks(package);
   PageBudget budget;
 
-  std::string body = fmt::format("<h1>Verify: package {}</h1><p>{} devices",
-                                 html_escape(package_name), devices.size());
+  std::string body =
+      fmt::format("<h1>Verify: package {}</h1><p>{} device{}", html_escape(package_name),
+                  report.devices.size(), report.devices.size() == 1 ? "" : "s");
   if (!without_setup.empty()) {
     body += fmt::format("; no template setup: tiles {}", tile_ranges(without_setup));
   }
   body += ".</p>";
   std::size_t views_left_out = 0;
   std::size_t grids_left_out = 0;
-  for (std::size_t d = 0; d < devices.size(); ++d) {
-    const DeviceVerdicts& device = devices[d];
+  for (std::size_t d = 0; d < report.devices.size(); ++d) {
+    const VerifiedDevice& device = report.devices[d];
     const std::string prefix = fmt::format("d{}-", d);
     std::vector<GridCell> cells;
-    for (const rc::TileVerdict& v : device.verdicts) {
-      const std::string_view status = rc::status_name(v.status);
+    for (const TileVerdict& v : device.result.tiles) {
+      const std::string_view status = status_name(v.status);
       cells.push_back(GridCell{
           v.physical_tile, std::string(status_colour(status)), std::string(status),
           cell_title(v, device),
-          v.status == rc::TileStatus::match ? std::string() : tile_view_id(v.physical_tile, prefix),
+          v.status == TileStatus::match ? std::string() : tile_view_id(v.physical_tile, prefix),
           true});
     }
     for (const std::uint32_t tile : without_setup) {
@@ -130,8 +113,9 @@ std::string verify_page(const CheckedPackage& package, std::string_view package_
     std::ranges::sort(cells, {}, &GridCell::physical_tile);
     std::string section = fmt::format(
         R"(<section class="device" data-device="{}" data-records="{}"><h2>Device {}: records {}</h2><p>{}</p>)",
-        d, html_escape(device.records), d + 1, html_escape(device.records),
-        html_escape(device.summary));
+        d, html_escape(display_path(device.records)), d + 1,
+        html_escape(display_path(device.records)),
+        html_escape(device_summary(device, without_setup.size())));
     // A heading that no longer fits leaves its device out altogether.
     if (!budget.take(section.size())) {
       ++grids_left_out;
@@ -144,23 +128,27 @@ std::string verify_page(const CheckedPackage& package, std::string_view package_
       ++grids_left_out;
       section += R"(<p class="summary">This device view does not fit the page.</p>)";
     }
-    for (const rc::TileVerdict& v : device.verdicts) {
-      if (v.status == rc::TileStatus::match) continue;
+    for (const TileVerdict& v : device.result.tiles) {
+      if (v.status == TileStatus::match) continue;
       if (views_left_out > 0) {
         ++views_left_out;
         continue;
       }
       const std::string id = tile_view_id(v.physical_tile, prefix);
       const std::string explained = notes(v, device, model, max);
-      std::span<const rc::ExplainedWord> words;
+      std::span<const ExplainedWord> words;
       if (v.diff) words = v.diff->differences;
       TileViewInput input;
       input.model = &model;
       input.tile = positions.at(v.physical_tile);
       input.slices = slices.of(v.physical_tile);
-      input.marks = marks.of(v.physical_tile);
+      std::optional<TemplateMarks> marks;
+      if (const CheckedTile* checked = check.tile(v.physical_tile)) {
+        marks = template_marks(*checked);
+      }
+      input.marks = marks ? &*marks : nullptr;
       input.id = id;
-      input.status = rc::status_name(v.status);
+      input.status = status_name(v.status);
       input.differences = words.first(std::min(words.size(), max));
       input.notes_html = explained;
       const std::string view = tile_view(input);

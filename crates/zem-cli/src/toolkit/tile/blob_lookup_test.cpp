@@ -4,7 +4,7 @@
 
 #include "common/tile_lookup.hpp"
 #include "package_builder.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/tile/tile_argument.hpp"
 
 namespace zem::toolkit {
@@ -24,14 +24,12 @@ std::vector<BlobInfo> blobs_with_digests(std::initializer_list<std::uint8_t> fir
   return blobs;
 }
 
-CheckedPackage checked(const Application& model) {
-  return CheckedPackage::complete(
-             PackageReading::read(zt::build_package(model, zt::example_options())).value())
-      .value();
+Package checked(const Application& model) {
+  return Package::read(zt::build_package(model, zt::example_options())).value();
 }
 
 // The memory `extract` writes for a tile, or what it says when there is none.
-Outcome<TileMemory> extract_tile(const CheckedPackage& package, std::uint32_t tile) {
+Outcome<TileMemory> extract_tile(const Package& package, std::uint32_t tile) {
   return cli::find_tile_memory(package, tile, "cannot rebuild the image");
 }
 
@@ -41,7 +39,7 @@ TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
   const struct {
     std::string digest;
     std::size_t blob;
-  } found[] = {{full, 2}, {"ab", 0}, {"AC1", 1}, {"1", 2}, {"ab1111", 0}};
+  } found[] = {{full, 2}, {"ab", 0}, {"AC1", 1}, {"digest:1", 2}, {"ab1111", 0}};
   for (const auto& c : found) {
     const Outcome<std::size_t> blob = find_blob(blobs, c.digest);
     ASSERT_TRUE(blob) << c.digest << ": " << blob.error().message;
@@ -80,20 +78,63 @@ TEST(ExtractTest, TileImageStartsAtTheLowestSegment) {
 TEST(ExtractTest, RefusesUnknownAndEmptyTiles) {
   Application application = zt::example_application();
   application.tiles.push_back(TileImage{5, 0, 0, 0, {}});
-  const CheckedPackage package = checked(application);
+  const Package package = checked(application);
   EXPECT_EQ(extract_tile(package, 9).error().message, "no tile has physical tile number 9");
   EXPECT_EQ(extract_tile(package, 5).error().message, "tile 5 has no segments");
 }
 
-TEST(ExtractTest, TileArgumentsFollowTheVerifierGrammar) {
-  EXPECT_EQ(physical_tile_argument("+007").value(), 7U);
-  EXPECT_EQ(physical_tile_argument("4294967295").value(), 4294967295U);
-  EXPECT_EQ(physical_tile_argument("7x").error().message,
-            "invalid physical tile number: InvalidDigit (argument \"7x\")");
-  EXPECT_EQ(physical_tile_argument("4294967296").error().message,
-            "invalid physical tile number: PosOverflow (argument \"4294967296\")");
-  EXPECT_EQ(physical_tile_argument("\xff").error().message,
-            "physical tile argument is not valid UTF-8");
+TEST(ExtractTest, TileArgumentsFollowTheVerifierGrammarAndSayWhatIsWrongInWords) {
+  EXPECT_EQ(physical_tile_argument("+007", "TILE").value(), 7U);
+  EXPECT_EQ(physical_tile_argument("4294967295", "TILE").value(), 4294967295U);
+  const struct {
+    const char* argument;
+    const char* message;
+  } refused[] = {
+      {"7x", "invalid TILE \"7x\": a physical tile number is a whole number from 0 to 4294967295"},
+      {"device.pkg",
+       "invalid TILE \"device.pkg\": a physical tile number is a whole number from 0 to "
+       "4294967295"},
+      {"4294967296", "TILE 4294967296 is too large: a physical tile number is at most 4294967295"},
+      {"", "TILE is empty: give a physical tile number"},
+      {"\xff",
+       "invalid TILE \"\\xff\": a physical tile number is a whole number from 0 to "
+       "4294967295"},
+  };
+  for (const auto& c : refused) {
+    EXPECT_EQ(physical_tile_argument(c.argument, "TILE").error().message, c.message);
+  }
+}
+
+// A blob named by its position is the blob every output calls by that
+// number; a number that is also another blob's digest prefix is refused.
+TEST(ExtractTest, FindsABlobByPositionAndRefusesWhatCouldBeEither) {
+  std::vector<BlobInfo> blobs = blobs_with_digests({0xab, 0x12, 0x40, 0x77});
+  const struct {
+    std::string argument;
+    std::size_t blob;
+  } found[] = {{"1", 1}, {"index:2", 2}, {"digest:40", 2}, {"40", 2}, {"3", 3}, {"77", 3}};
+  for (const auto& c : found) {
+    const Outcome<std::size_t> blob = find_blob(blobs, c.argument);
+    ASSERT_TRUE(blob) << c.argument << ": " << blob.error().message;
+    EXPECT_EQ(*blob, c.blob) << c.argument;
+  }
+  const struct {
+    std::string argument;
+    std::string message;
+  } refused[] = {
+      {"2",
+       "--blob 2 names blob 2 by its position and blob 3 by a digest starting with 2; give "
+       "index:2 or digest:2"},
+      {"index:4", "no blob 4: the package has 4 blobs"},
+      {"index:x", "invalid blob position \"x\": expected a whole number"},
+      {"9", "no blob 9: the package has 4 blobs, and no blob has a digest starting with 9"},
+  };
+  blobs[3].digest[0] = 0x2c;  // now "2" is blob 2 by position and blob 3 by digest
+  for (const auto& c : refused) {
+    const Outcome<std::size_t> blob = find_blob(blobs, c.argument);
+    ASSERT_FALSE(blob) << c.argument;
+    EXPECT_EQ(blob.error().message, c.message);
+  }
 }
 
 }  // namespace

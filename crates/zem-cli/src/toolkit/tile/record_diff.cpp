@@ -5,15 +5,13 @@
 #include <algorithm>
 #include <span>
 
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 
 namespace zem::toolkit {
 namespace {
 
-namespace rc = record_check;
-
-std::string patch_cell(const std::optional<rc::WordPatch>& patch) {
+std::string patch_cell(const std::optional<WordPatch>& patch) {
   if (!patch) return "-";
   return fmt::format("{}.{}", patch->group, patch->patch.entry);
 }
@@ -47,9 +45,14 @@ std::string owner_text(const AddressOwner& owner, const PackageModel& model) {
   return text;
 }
 
-std::string listed_words(std::span<const rc::RecordWord> words, std::size_t max) {
+// "word 8 (0x00000009), word 9 (0x0000000a), and 3 more", at most `max`
+// of them; "5 words, none listed" when `max` lists none.
+std::string listed_words(std::span<const RecordWord> words, std::size_t max) {
+  if (max == 0 || words.empty()) {
+    return fmt::format("{} word{}, none listed", words.size(), words.size() == 1 ? "" : "s");
+  }
   std::string text;
-  for (const rc::RecordWord& word : words.first(std::min(max, words.size()))) {
+  for (const RecordWord& word : words.first(std::min(max, words.size()))) {
     if (!text.empty()) text += ", ";
     text += fmt::format("word {} ({})", word.index, hex_word(word.value));
   }
@@ -63,47 +66,55 @@ std::string plural(std::size_t count, std::string_view noun) {
 
 }  // namespace
 
-std::string hint_text(const rc::Hint& hint, std::size_t max) {
+std::string hint_text(const Hint& hint, std::size_t max) {
   struct Text {
     std::size_t max;
-    std::string operator()(const rc::hint::Short& h) const {
+    std::string operator()(const hint::Short& h) const {
       std::string text = fmt::format("the record is {} short", plural(h.words, "word"));
       if (!h.missing.empty()) text += fmt::format("; missing: {}", listed_words(h.missing, max));
       return text;
     }
-    std::string operator()(const rc::hint::Long& h) const {
-      std::string text = fmt::format("the record is {}{} long", h.at_least ? "at least " : "",
-                                     plural(h.words, "word"));
-      if (!h.extra.empty()) text += fmt::format("; extra: {}", listed_words(h.extra, max));
-      return text;
+    // Only a little past the expected length is read: the words read are
+    // listed, and the rest said to be unread.
+    std::string operator()(const hint::Long& h) const {
+      std::string text = fmt::format("the record is {}{} longer than expected",
+                                     h.at_least ? "at least " : "", plural(h.words, "word"));
+      if (h.extra.empty()) return text;
+      if (h.extra.size() >= h.words && !h.at_least) {
+        return text + fmt::format("; extra: {}", listed_words(h.extra, max));
+      }
+      text += fmt::format("; the first {} of them were read: {}", h.extra.size(),
+                          listed_words(h.extra, max));
+      if (h.at_least) return text + "; the rest were not read";
+      return text + fmt::format("; the other {} were not read", h.words - h.extra.size());
     }
-    std::string operator()(const rc::hint::ByteSwapped&) const {
+    std::string operator()(const hint::ByteSwapped&) const {
       return "every word is the expected one with its four bytes reversed";
     }
-    std::string operator()(const rc::hint::Shifted& h) const {
+    std::string operator()(const hint::Shifted& h) const {
       const auto by = static_cast<std::size_t>(h.words < 0 ? -h.words : h.words);
       return fmt::format("the record is the expected one moved {} {}", plural(by, "word"),
                          h.words < 0 ? "earlier" : "later");
     }
-    std::string operator()(const rc::hint::Unpatched&) const {
+    std::string operator()(const hint::Unpatched&) const {
       return "the record holds the template words as gathered, before patching";
     }
-    std::string operator()(const rc::hint::AllZeros&) const { return "every word is 0"; }
-    std::string operator()(const rc::hint::AllOnes&) const { return "every word is 0xffffffff"; }
-    std::string operator()(const rc::hint::RecordOfTile& h) const {
+    std::string operator()(const hint::AllZeros&) const { return "every word is 0"; }
+    std::string operator()(const hint::AllOnes&) const { return "every word is 0xffffffff"; }
+    std::string operator()(const hint::RecordOfTile& h) const {
       return fmt::format("the record is the one tile {} expects", h.tile);
     }
-    std::string operator()(const rc::hint::SingleBit& h) const {
+    std::string operator()(const hint::SingleBit& h) const {
       return fmt::format("word {} differs in bit {} only", h.word, h.bit);
     }
   };
-  return fmt::format("{}: {}", rc::hint_kind(hint), std::visit(Text{max}, hint));
+  return fmt::format("{}: {}", hint_kind(hint), std::visit(Text{max}, hint));
 }
 
-std::string record_diff_text(const rc::RecordDiff& diff, const PackageModel& model, std::size_t max,
+std::string record_diff_text(const RecordDiff& diff, const PackageModel& model, std::size_t max,
                              std::string_view indent) {
   std::string out;
-  const std::span<const rc::ExplainedWord> shown =
+  const std::span<const ExplainedWord> shown =
       std::span(diff.differences).first(std::min(max, diff.differences.size()));
   if (!shown.empty()) {
     using Align = TextTable::Align;
@@ -116,14 +127,14 @@ std::string record_diff_text(const rc::RecordDiff& diff, const PackageModel& mod
                      {"xor"},
                      {"unpatched"},
                      {"patch"}});
-    for (const rc::ExplainedWord& w : shown) {
-      table.add_row({fmt::format("{}", w.index), std::string(rc::region_name(w.place.region)),
+    for (const ExplainedWord& w : shown) {
+      table.add_row({fmt::format("{}", w.index), std::string(region_name(w.place.region)),
                      fmt::format("{}", w.place.offset), hex_address(w.place.address),
                      hex_word(w.actual), hex_word(w.expected), hex_word(w.difference()),
                      hex_word(w.unpatched), patch_cell(w.patch)});
     }
     out += table.render(indent);
-    for (const rc::ExplainedWord& w : shown) {
+    for (const ExplainedWord& w : shown) {
       out += fmt::format("{}word {}: {}\n", indent, w.index, owner_text(w.owner, model));
     }
   }
@@ -144,13 +155,13 @@ std::string record_diff_text(const rc::RecordDiff& diff, const PackageModel& mod
         "{}device record length {} is not a multiple of 4: its last {} not compared\n", indent,
         diff.record_bytes, tail == 1 ? "1 byte is" : fmt::format("{} bytes are", tail));
   }
-  for (const rc::Hint& hint : diff.hints) {
+  for (const Hint& hint : diff.hints) {
     out += fmt::format("{}hint: {}\n", indent, hint_text(hint, max));
   }
   return out;
 }
 
-std::string record_diff_summary(const rc::RecordDiff& diff) {
+std::string record_diff_summary(const RecordDiff& diff) {
   return fmt::format("templateRecordWords={} recordWords={} differingWords={} status={}",
                      diff.expected_words, diff.record_bytes / 4, diff.differing_words,
                      diff.matches() ? "match" : "differ");

@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "record_check/hints.hpp"
-#include "record_check/record_diff.hpp"
 #include "zem_package/package_model.hpp"
+#include "zem_package/record_diff.hpp"
+#include "zem_package/record_hints.hpp"
 
 namespace zem::toolkit {
 
@@ -16,15 +16,14 @@ namespace zem::toolkit {
 // the patch that changed it), a line per word on what owns its address, a
 // count of the words not shown, the length if it differs, and one line per
 // hint. Every line starts with `indent` and ends with a newline.
-[[nodiscard]] std::string record_diff_text(const record_check::RecordDiff& diff,
-                                           const PackageModel& model, std::size_t max,
-                                           std::string_view indent = "");
+[[nodiscard]] std::string record_diff_text(const RecordDiff& diff, const PackageModel& model,
+                                           std::size_t max, std::string_view indent = "");
 
 // "templateRecordWords=10 recordWords=10 differingWords=3 status=differ".
-[[nodiscard]] std::string record_diff_summary(const record_check::RecordDiff& diff);
+[[nodiscard]] std::string record_diff_summary(const RecordDiff& diff);
 
 // "shifted: the record is the expected one moved 1 word later"; at most
 // `max` words listed.
-[[nodiscard]] std::string hint_text(const record_check::Hint& hint, std::size_t max);
+[[nodiscard]] std::string hint_text(const Hint& hint, std::size_t max);
 
 }  // namespace zem::toolkit

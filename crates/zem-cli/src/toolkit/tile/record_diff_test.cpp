@@ -5,32 +5,33 @@
 #include "damaged_packages.hpp"
 #include "package_builder.hpp"
 #include "package_reads.hpp"
-#include "record_check/expected_record.hpp"
+#include "zem_package/device_check.hpp"
+#include "zem_package/expected_record.hpp"
 
 namespace zem::toolkit {
 namespace {
 
 namespace zt = zem::testing;
-namespace rc = zem::record_check;
 
 class RecordDiffTextTest : public ::testing::Test {
  protected:
   RecordDiffTextTest()
       : package_(zt::read_checked(zt::example_bytes()).value()),
         owners_(package_.model()),
-        expected_(rc::expected_record(package_.tile_memory(7).value()).value()) {}
+        expected_(expected_record(package_.tile_memory(7).value()).value().value()) {}
 
-  std::string text(const std::vector<std::uint8_t>& bytes, std::size_t max) const {
-    rc::RecordInput input;
-    input.bytes = bytes;
-    input.size = bytes.size();
-    const rc::RecordDiff diff = rc::diff_record(expected_, input, {max, &owners_, nullptr});
+  // The text of `record`, of which only `kept` bytes were read (all of them
+  // when unset), as a check reads a record a little past its length.
+  std::string text(const std::vector<std::uint8_t>& bytes, std::size_t max,
+                   std::optional<std::size_t> kept = std::nullopt) const {
+    const DeviceRecord input = device_record(bytes, kept.value_or(bytes.size()));
+    const RecordDiff diff = diff_record(expected_, input, {max, &owners_, nullptr});
     return record_diff_text(diff, package_.model(), max, "  ") + record_diff_summary(diff) + "\n";
   }
 
-  CheckedPackage package_;
+  Package package_;
   AddressOwners owners_;
-  rc::ExpectedRecord expected_;
+  ExpectedRecord expected_;
 };
 
 TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
@@ -40,11 +41,18 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
   changed[7] ^= 1U << 2;  // secondary region, one bit
   std::vector<std::uint8_t> odd = zt::words_to_bytes(good);
   odd.push_back(0);
+  std::vector<std::uint8_t> one_more = zt::words_to_bytes(good);
+  one_more.resize(one_more.size() + 4, 0);
+  // A mebibyte appended: a check reads only the slack past the expected
+  // length, and says so.
+  std::vector<std::uint8_t> appended = zt::words_to_bytes(good);
+  appended.resize(appended.size() + (std::size_t{1} << 20), 0);
   const struct {
     const char* name;
     std::vector<std::uint8_t> record;
     std::size_t max;
     const char* text;
+    std::optional<std::size_t> kept = std::nullopt;
   } cases[] = {
       {"match", zt::words_to_bytes(good), 8,
        "templateRecordWords=10 recordWords=10 differingWords=0 status=match\n"},
@@ -58,9 +66,23 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
        "  hint: single-bit: word 1 differs in bit 8 only\n"
        "  hint: single-bit: word 7 differs in bit 2 only\n"
        "templateRecordWords=10 recordWords=10 differingWords=2 status=differ\n"},
-      {"one shown", zt::words_to_bytes(changed), 0,
+      // No word listed, but every hint given: they are found from the whole
+      // record.
+      {"none shown", zt::words_to_bytes(changed), 0,
        "  ... and 2 more differing words\n"
+       "  hint: single-bit: word 1 differs in bit 8 only\n"
+       "  hint: single-bit: word 7 differs in bit 2 only\n"
        "templateRecordWords=10 recordWords=10 differingWords=2 status=differ\n"},
+      {"one word more, none listed", one_more, 0,
+       "  device record length 44 does not match expected length 40\n"
+       "  hint: long: the record is 1 word longer than expected; extra: 1 word, none listed\n"
+       "templateRecordWords=10 recordWords=11 differingWords=0 status=differ\n"},
+      {"a mebibyte appended", appended, 1,
+       "  device record length 1048616 does not match expected length 40\n"
+       "  hint: long: the record is 262144 words longer than expected; the first 1024 of them were "
+       "read: word 10 (0x00000000), and 1023 more; the other 261120 were not read\n"
+       "templateRecordWords=10 recordWords=262154 differingWords=0 status=differ\n",
+       40 + record_slack},
       {"a byte more", odd, 8,
        "  device record length 41 does not match expected length 40\n"
        "  device record length 41 is not a multiple of 4: its last 1 byte is not compared\n"
@@ -72,7 +94,7 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
        "  hint: short: the record is 10 words short; missing: word 0 (0x00000062), and 9 more\n"
        "templateRecordWords=10 recordWords=0 differingWords=0 status=differ\n"},
   };
-  for (const auto& c : cases) EXPECT_EQ(text(c.record, c.max), c.text) << c.name;
+  for (const auto& c : cases) EXPECT_EQ(text(c.record, c.max, c.kept), c.text) << c.name;
 }
 
 }  // namespace

@@ -3,8 +3,7 @@
 #include <fmt/format.h>
 
 #include "common/tile_lookup.hpp"
-#include "template_record/patching.hpp"
-#include "toolkit/output/hex.hpp"
+#include "format/hex.hpp"
 #include "toolkit/output/text_table.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/tile_list.hpp"
@@ -12,15 +11,9 @@
 namespace zem::toolkit {
 namespace {
 
-namespace tr = template_record;
-using record_check::region_name;
-using record_check::word_place;
-using record_check::WordPlace;
-
 // A verifier stage's failure, said of the package and tile it concerns.
-Failure stage_error(std::string_view package_argument, std::uint32_t tile,
-                    const tr::Failure& failure) {
-  return {fmt::format("{}: tile {}: {}", package_name(package_argument), tile, failure.message)};
+Failure stage_error(std::string_view package_argument, std::uint32_t tile, std::string_view what) {
+  return {fmt::format("{}: tile {}: {}", package_name(package_argument), tile, what)};
 }
 
 Failure package_error(std::string_view package_argument, const Failure& failure) {
@@ -43,38 +36,61 @@ std::string setup_hint(std::span<const TileSetup> setups) {
 
 }  // namespace
 
-Outcome<TileMemory> find_tile_memory(const CheckedPackage& package, std::uint32_t physical_tile) {
+std::string package_tiles(const PackageModel& model) {
+  std::vector<std::uint32_t> tiles;
+  for (const TileImage& tile : model.tiles) tiles.push_back(tile.physical_tile);
+  return fmt::format("the package has tile{} {}", tiles.size() == 1 ? "" : "s", tile_ranges(tiles));
+}
+
+Outcome<TileMemory> find_tile_memory(const Package& package, std::uint32_t physical_tile) {
   auto memory = package.tile_memory(physical_tile);
   if (memory) return std::move(*memory);
   Failure failure =
       cli::tile_memory_failure(memory.error(), physical_tile, image_context(physical_tile));
-  if (memory.error().kind == TileMemoryError::Kind::unknown_tile) {
-    std::vector<std::uint32_t> tiles;
-    for (const TileImage& tile : package.model().tiles) tiles.push_back(tile.physical_tile);
-    failure.hints.push_back(
-        fmt::format("the package has tile{} {}", tiles.size() == 1 ? "" : "s", tile_ranges(tiles)));
+  if (memory.error().subject == FailureSubject::unknown_tile) {
+    failure.hints.push_back(package_tiles(package.model()));
   }
   return std::unexpected(std::move(failure));
 }
 
-Outcome<TileTemplate> find_tile_template(const CheckedPackage& package,
-                                         std::string_view package_argument,
+Outcome<DeviceCheck> prepare_check(const Package& package, std::string_view package_argument,
+                                   std::span<const std::uint32_t> tiles, unsigned threads) {
+  for (const std::uint32_t tile : tiles) {
+    if (find_tile(package.model().tiles, tile) == nullptr) {
+      return std::unexpected(package_error(
+          package_argument, Failure{fmt::format("no tile has physical tile number {}", tile),
+                                    {package_tiles(package.model())}}));
+    }
+  }
+  auto check = DeviceCheck::prepare(package, tiles, threads);
+  if (check) return std::move(*check);
+  // What is left is a tile whose image cannot be rebuilt.
+  const ReadFailure& failure = check.error();
+  const std::vector<TileImage>& model_tiles = package.model().tiles;
+  const std::optional<std::size_t> index = failure.element.index_in(PackageField::tiles);
+  const std::uint32_t tile =
+      index && *index < model_tiles.size() ? model_tiles[*index].physical_tile : 0;
+  return std::unexpected(package_error(
+      package_argument, cli::tile_memory_failure(failure, tile, image_context(tile))));
+}
+
+Outcome<TileTemplate> find_tile_template(const Package& package, std::string_view package_argument,
                                          std::uint32_t physical_tile) {
   auto memory = find_tile_memory(package, physical_tile);
   if (!memory) return std::unexpected(package_error(package_argument, memory.error()));
-  auto setup = tr::locate_template_setup(memory->bytes);
-  if (!setup) {
-    Failure failure = stage_error(package_argument, physical_tile, setup.error());
+  const std::optional<FoundSetup> found = find_template_setup(memory->bytes);
+  if (!found) {
+    Failure failure = stage_error(package_argument, physical_tile, "template setup was not found");
     // Only the search for a setup fails here, so the other tiles are looked at.
     if (auto setups = all_tile_setups(package, package_argument)) {
       failure.hints.push_back(setup_hint(*setups));
     }
     return std::unexpected(std::move(failure));
   }
-  return TileTemplate{std::move(*memory), *setup};
+  return TileTemplate{std::move(*memory), found->setup};
 }
 
-Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
+Outcome<std::vector<TileSetup>> all_tile_setups(const Package& package,
                                                 std::string_view package_argument) {
   // One image at a time: a package of many tiles never holds them all.
   std::vector<TileSetup> found;
@@ -83,26 +99,25 @@ Outcome<std::vector<TileSetup>> all_tile_setups(const CheckedPackage& package,
     auto memory =
         cli::find_tile_memory(package, tile.physical_tile, image_context(tile.physical_tile));
     if (!memory) return std::unexpected(package_error(package_argument, memory.error()));
-    if (auto setup = tr::locate_template_setup(memory->bytes)) {
-      found.push_back(TileSetup{tile.physical_tile, *setup});
+    if (const std::optional<FoundSetup> setup = find_template_setup(memory->bytes)) {
+      found.push_back(TileSetup{tile.physical_tile, setup->setup});
     }
   }
   return found;
 }
 
-Outcome<record_check::ExpectedRecord> expected_record_of(const TileTemplate& tile,
-                                                         std::string_view package_argument) {
-  const TileMemory& memory = tile.memory;
-  auto patched = tr::patch_template(memory.bytes, memory.load_base, tile.setup);
-  if (!patched) {
-    return std::unexpected(stage_error(package_argument, memory.physical_tile, patched.error()));
+Outcome<ExpectedRecord> expected_record_of(const TileTemplate& tile,
+                                           std::string_view package_argument) {
+  auto expected = expected_record(tile.memory, tile.setup);
+  if (!expected) {
+    return std::unexpected(
+        stage_error(package_argument, tile.memory.physical_tile, to_string(expected.error())));
   }
-  return record_check::ExpectedRecord{memory.physical_tile, memory.load_base, tile.setup,
-                                      std::move(*patched)};
+  return std::move(*expected);
 }
 
-std::string template_words_text(const record_check::ExpectedRecord& record) {
-  const tr::TemplateSetup& setup = record.setup;
+std::string template_words_text(const ExpectedRecord& record) {
+  const TemplateSetup& setup = record.setup;
   const std::vector<std::uint32_t>& gathered = record.words.gathered;
   const std::vector<std::uint32_t>& patched = record.words.words;
   std::string out;
@@ -126,33 +141,6 @@ std::string template_words_text(const record_check::ExpectedRecord& record) {
     out += table.render();
   }
   return out + fmt::format("templateRecordWords={}\n", patched.size());
-}
-
-Json setup_json(const tr::TemplateSetup& setup) {
-  return Json{{"primary", json_address(setup.primary)},
-              {"primaryWords", setup.primary_words},
-              {"secondary", json_address(setup.secondary)},
-              {"secondaryWords", setup.secondary_words},
-              {"patchTable", json_address(setup.patch_table)}};
-}
-
-Json template_words_json(const record_check::ExpectedRecord& record) {
-  const tr::TemplateSetup& setup = record.setup;
-  const std::vector<std::uint32_t>& gathered = record.words.gathered;
-  const std::vector<std::uint32_t>& patched = record.words.words;
-  Json list = Json::array();
-  for (std::size_t n = 0; n < patched.size(); ++n) {
-    const WordPlace place = word_place(setup, n);
-    const bool was_gathered = n < gathered.size();
-    list.push_back(Json{{"word", n},
-                        {"region", region_name(place.region)},
-                        {"regionOffset", place.offset},
-                        {"address", json_address(place.address)},
-                        {"unpatched", was_gathered ? json_word(gathered[n]) : Json()},
-                        {"expected", json_word(patched[n])},
-                        {"patched", was_gathered && gathered[n] != patched[n]}});
-  }
-  return list;
 }
 
 }  // namespace zem::toolkit

@@ -1,0 +1,158 @@
+#pragma once
+
+// A whole device checked against one package: every tile that has a
+// template setup, its record read and compared with the record it expects,
+// its differences explained. The package is read and the expected records
+// worked out once, for as many devices as there are.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "zem_package/address_owners.hpp"
+#include "zem_package/api.hpp"
+#include "zem_package/device_record.hpp"
+#include "zem_package/expected_record.hpp"
+#include "zem_package/package.hpp"
+#include "zem_package/record_diff.hpp"
+#include "zem_package/record_hints.hpp"
+
+namespace zem {
+
+// Bytes a record may hold past its expected length before the rest is left
+// unread: enough to show what it holds, too little to hold up a check.
+inline constexpr std::uint64_t record_slack = 4096;
+
+// What became of one tile of one device.
+enum class TileStatus : std::uint8_t {
+  match,       // the record is the expected one
+  differ,      // it is not: `TileVerdict::diff` says how
+  missing,     // there is no record file
+  unreadable,  // the record could not be read: `TileVerdict::reason` says why
+  failed,      // the tile's template could not be gathered or patched
+};
+
+inline constexpr std::array all_tile_statuses = {TileStatus::match, TileStatus::differ,
+                                                 TileStatus::missing, TileStatus::unreadable,
+                                                 TileStatus::failed};
+
+// "match", "differ", "missing", "unreadable", "failed".
+[[nodiscard]] ZEM_PACKAGE_API std::string_view status_name(TileStatus status) noexcept;
+
+struct TileVerdict {
+  std::uint32_t physical_tile = 0;
+  TileStatus status = TileStatus::match;
+  // For `unreadable`, why (see `record_error_text`); for `failed`, the
+  // template's failure (see `to_string(TemplateError)`).
+  std::string reason;
+  std::optional<RecordDiff> diff;  // for `match` and `differ`
+
+  friend bool operator==(const TileVerdict&, const TileVerdict&) = default;
+};
+
+// How many tiles ended in each status.
+struct StatusCounts {
+  std::array<std::uint64_t, all_tile_statuses.size()> counts{};
+
+  [[nodiscard]] std::uint64_t of(TileStatus status) const noexcept {
+    return counts[static_cast<std::size_t>(status)];
+  }
+  [[nodiscard]] ZEM_PACKAGE_API std::uint64_t tiles() const noexcept;
+  void add(TileStatus status) noexcept { ++counts[static_cast<std::size_t>(status)]; }
+  ZEM_PACKAGE_API StatusCounts& operator+=(const StatusCounts& other) noexcept;
+
+  friend bool operator==(const StatusCounts&, const StatusCounts&) = default;
+};
+
+// One device's verdicts.
+struct DeviceResult {
+  std::vector<TileVerdict> tiles;  // in tile number order
+  StatusCounts counts;
+
+  [[nodiscard]] bool all_match() const noexcept {
+    return counts.of(TileStatus::match) == counts.tiles();
+  }
+
+  friend bool operator==(const DeviceResult&, const DeviceResult&) = default;
+};
+
+// The record of tile `physical_tile` of one device, at most `limit` bytes
+// of it kept. Called from several threads at once. A record that
+// `record_missing` says is missing makes the tile `missing`; any other
+// failure, `unreadable`.
+using RecordSource =
+    std::function<io::Result<DeviceRecord>(std::uint32_t physical_tile, std::uint64_t limit)>;
+
+// The records named by a path pattern (see `record_path`), read with
+// `read_device_record`; FIFOs are waited for at most `pipe_wait`.
+[[nodiscard]] ZEM_PACKAGE_API RecordSource
+pattern_records(std::string pattern, std::chrono::milliseconds pipe_wait = default_pipe_wait);
+
+// A tile that has a template setup: where the setup stands, and the record
+// the tile expects, or why its template cannot be gathered or patched.
+struct CheckedTile {
+  std::uint32_t physical_tile = 0;
+  std::uint32_t load_base = 0;
+  FoundSetup setup;  // its offset is from the load base
+  TemplateResult<ExpectedRecord> expected;
+
+  friend bool operator==(const CheckedTile&, const CheckedTile&) = default;
+};
+
+// The tiles of one package that a device check verifies, with the record
+// each expects: worked out once, then compared with the records of as many
+// devices as there are. The package must outlive the check.
+class ZEM_PACKAGE_API DeviceCheck {
+ public:
+  // Rebuilds tiles `tiles` (every tile of the package when empty), finds
+  // their template setups and patches their templates, on `threads`
+  // threads. A package that is not valid gives its first failure; a tile it
+  // does not have, a failure with `FailureSubject::unknown_tile`.
+  [[nodiscard]] static ReadResult<DeviceCheck> prepare(const Package& package,
+                                                       std::span<const std::uint32_t> tiles,
+                                                       unsigned threads);
+
+  DeviceCheck(DeviceCheck&&) noexcept;
+  DeviceCheck& operator=(DeviceCheck&&) noexcept;
+  ~DeviceCheck();
+
+  [[nodiscard]] const Package& package() const noexcept { return *package_; }
+  // What owns each address of the package's tiles, for explanations.
+  [[nodiscard]] const AddressOwners& owners() const noexcept { return *owners_; }
+
+  // The tiles that are verified, those with a template setup, in tile
+  // number order.
+  [[nodiscard]] std::span<const CheckedTile> tiles() const noexcept { return tiles_; }
+  // The tiles without a template setup, in tile number order: not verified.
+  [[nodiscard]] std::span<const std::uint32_t> tiles_without_setup() const noexcept {
+    return without_setup_;
+  }
+  // Verified tile `physical_tile`; null when the tile is not verified.
+  [[nodiscard]] const CheckedTile* tile(std::uint32_t physical_tile) const noexcept;
+
+  // Compares each verified tile's record, as `records` reads it, with the
+  // record the tile expects, on `threads` threads; at most `max` differing
+  // words of each are explained, and every hint that holds is given. The
+  // verdicts are in tile number order, whatever the threads.
+  [[nodiscard]] DeviceResult verify(const RecordSource& records, std::size_t max,
+                                    unsigned threads) const;
+
+ private:
+  DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
+              std::vector<std::uint32_t> without_setup);
+
+  const Package* package_;
+  std::vector<CheckedTile> tiles_;  // in tile number order
+  std::vector<std::uint32_t> without_setup_;
+  std::unique_ptr<AddressOwners> owners_;
+  std::unique_ptr<RecordIndex> records_;
+};
+
+}  // namespace zem

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "zem_package/record_hints.hpp"
+
+namespace zem {
+
+// What is known of a record to find its hints.
+struct HintInputs {
+  std::span<const std::uint32_t> expected;  // the expected record's words
+  std::span<const std::uint32_t> gathered;  // its template words before patching
+  std::span<const std::uint32_t> record;    // the record's whole words, as read
+  // The record holds more than `record`'s words: a part of a word, or bytes
+  // that were not read.
+  bool trailing = false;
+  // More words than were read, when known; `record_words_at_least` when not.
+  std::uint64_t record_words = 0;
+  bool record_words_at_least = false;
+  std::uint32_t physical_tile = 0;
+  const RecordIndex* others = nullptr;  // the other tiles' records, for `RecordOfTile`
+};
+
+// Every hint that holds for a record that differs from its expected one, in
+// the order of the kinds above; `SingleBit` for those of the differing words
+// `differing` lists (each with its index and the xor of the record's word
+// and the expected one) whose xor has one bit set.
+[[nodiscard]] std::vector<Hint> find_hints(const HintInputs& inputs,
+                                           std::span<const RecordWord> differing);
+
+}  // namespace zem
