@@ -28,11 +28,12 @@ build_packages=(libgtest-dev libbenchmark-dev pybind11-dev python3-dev)
 # for the Python module, the validator of the JSON documents and the browser
 # that loads the pages, libpng to decode its screenshots, the Unicode
 # database the table of non-printable characters is checked against, the
-# three shells whose completion is tried, groff to read the man page, and
-# venv, pip, setuptools, wheel and pybind11 for pip to install the module.
+# three shells whose completion is tried, groff to read the man page, the
+# zstd tool that decompresses unpacked blobs as a user would, and venv, pip,
+# setuptools, wheel and pybind11 for pip to install the module.
 test_packages=(
   clang-format-16 python3-pytest python3-jsonschema chromium libpng-dev unicode-data
-  bash-completion zsh fish groff-base
+  bash-completion zsh fish groff-base zstd
   python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11
 )
 # The fuzz targets: clang 16 and its sanitizers' runtime, and llvm-16, whose
@@ -143,7 +144,8 @@ run_fuzzers() {
     -DZEM_WERROR=OFF -DZEM_BUILD_TESTS=OFF -DZEM_BUILD_BENCHMARKS=OFF -DZEM_PYTHON=OFF
   build-fuzz/fuzz/zem-make-fuzz-seeds build-fuzz/seeds
   mkdir -p build-fuzz/findings
-  for target in package_reader read_agreement template_record record_explanation; do
+  for target in package_reader read_agreement template_record record_explanation \
+    manifest_reader; do
     # The agreement of the reads takes package files, as the reader does;
     # the explanation starts from the template's regressions.
     local inputs=$target regressions=$target

@@ -25,4 +25,9 @@ void template_record(std::span<const std::uint8_t> bytes);
 // is given its owner and every hint is weighed.
 void record_explanation(std::span<const std::uint8_t> bytes);
 
+// Reads `bytes` as a package's manifest; a manifest that reads is written
+// back and read again, and throws std::logic_error when it does not read as
+// the same manifest. Nothing may crash, hang or allocate without bound.
+void manifest_reader(std::span<const std::uint8_t> bytes);
+
 }  // namespace zem::fuzz

@@ -1,8 +1,9 @@
 // Writes seed corpora for the fuzz targets from the test package builder:
 //
 //   zem-make-fuzz-seeds DIRECTORY   writes DIRECTORY/package_reader/*,
-//                                   DIRECTORY/template_record/* and
-//                                   DIRECTORY/record_explanation/*
+//                                   DIRECTORY/template_record/*,
+//                                   DIRECTORY/record_explanation/* and
+//                                   DIRECTORY/manifest_reader/*
 //   zem-make-fuzz-seeds --regressions DIRECTORY
 //                                   writes the hostile inputs that once found
 //                                   faults, for the committed regression corpus
@@ -19,6 +20,7 @@
 
 #include "package_builder.hpp"
 #include "raw_package.hpp"
+#include "zem_package/manifest.hpp"
 
 namespace {
 
@@ -57,6 +59,45 @@ void write_package_seeds(const std::filesystem::path& directory) {
   t::PackageOptions broken = t::example_options();
   broken.tweak = [](zem::schema::Application::Builder root) { root.setFormatVersion(3); };
   t::write_file(directory / "bad_header", t::build_package(example, broken));
+}
+
+// The manifest of `model`, its blobs in files named by position, the first
+// compressed, with its frame kept, the second at a level of its own.
+zem::PackageManifest manifest_of(const zem::Application& model) {
+  zem::PackageManifest manifest;
+  manifest.compiler = model.compiler;
+  for (std::size_t i = 0; i < model.blobs.size(); ++i) {
+    zem::ManifestBlob blob;
+    blob.file = "blobs/" + std::to_string(i) + ".bin";
+    blob.digest = model.blobs[i].digest;
+    if (i < 2) blob.compression = zem::compression_zstd;
+    if (i == 0) {
+      blob.frame = "blobs/0.zst";
+      blob.declared_size = model.blobs[i].data.size();
+    }
+    if (i == 1) blob.level = 19;
+    manifest.blobs.push_back(std::move(blob));
+  }
+  manifest.tiles = model.tiles;
+  manifest.bindings_1 = model.bindings_1;
+  manifest.bindings_2 = model.bindings_2;
+  manifest.bindings_3 = model.bindings_3;
+  manifest.host_exchange = model.host_exchange;
+  manifest.entry_points = model.entry_points;
+  manifest.device_config_writes = model.device_config_writes;
+  return manifest;
+}
+
+void write_text(const std::filesystem::path& path, const std::string& text) {
+  t::write_file(path, std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()));
+}
+
+void write_manifest_seeds(const std::filesystem::path& directory) {
+  std::filesystem::create_directories(directory);
+  write_text(directory / "example", zem::manifest_text(manifest_of(t::example_application())));
+  zem::PackageManifest without_digests = manifest_of(t::example_application());
+  for (zem::ManifestBlob& blob : without_digests.blobs) blob.digest.reset();
+  write_text(directory / "without_digests", zem::manifest_text(without_digests));
 }
 
 void write_template_seeds(const std::filesystem::path& directory) {
@@ -141,6 +182,19 @@ void write_regressions(const std::filesystem::path& directory) {
       t::words_to_bytes(std::vector<std::uint32_t>{0x196fffff, 0x197fffff});
   std::copy(counts.begin(), counts.end(), tile.image.begin() + 0x40 + 12);
   t::write_file(templates / "huge_region_counts", template_input(tile.load_base, {}, tile.image));
+
+  // Manifests that would cost far more than they hold, or reach past a
+  // field's range: arrays nested twenty thousand deep, an address of
+  // forty digits, a key given twice, a number no double holds.
+  const auto manifests = directory / "manifest_reader";
+  std::filesystem::create_directories(manifests);
+  write_text(manifests / "nested_arrays", std::string(20000, '[') + std::string(20000, ']'));
+  write_text(manifests / "address_of_forty_digits",
+             R"({"format": 1, "compiler": "", "blobs": [], "tiles": [{"physicalTile": 0, )"
+             R"("aux1": 0, "aux2": 0, "aux3": 0, "segments": [{"address": "0x)" +
+                 std::string(40, 'f') + R"(", "memorySize": 0, "blob": "0"}]}]})");
+  write_text(manifests / "key_twice", R"({"format": 1, "format": 1})");
+  write_text(manifests / "number_past_doubles", "99990000000157727E001390");
   t::write_file(templates / "load_base_above_regions",
                 template_input(0xfffffff0, {}, t::make_template_tile().image));
 }
@@ -162,6 +216,7 @@ int main(int argc, char** argv) {
     write_package_seeds(directory / "package_reader");
     write_template_seeds(directory / "template_record");
     write_explanation_seeds(directory / "record_explanation");
+    write_manifest_seeds(directory / "manifest_reader");
   } catch (const std::exception& e) {
     std::fprintf(stderr, "zem-make-fuzz-seeds: %s\n", e.what());
     return 1;

@@ -44,5 +44,9 @@ TEST(FuzzRegressionTest, RecordExplanation) {
   EXPECT_GT(replay("template_record", record_explanation), 0U);
 }
 
+TEST(FuzzRegressionTest, ManifestReader) {
+  EXPECT_GT(replay("manifest_reader", manifest_reader), 0U);
+}
+
 }  // namespace
 }  // namespace zem::fuzz

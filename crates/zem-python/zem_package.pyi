@@ -261,3 +261,43 @@ def read(
     survey: bool = False,
 ) -> Package:
     """Reads and checks a package. Raises ReadError, or OSError."""
+
+PackageSource = Union[str, os.PathLike[str], bytes, bytearray, memoryview]
+
+def unpack(
+    package: PackageSource,
+    directory: Union[str, os.PathLike[str]],
+    *,
+    force: bool = False,
+    ignore_build_digest: bool = False,
+    threads: Optional[int] = None,
+) -> dict[str, Any]:
+    """Unpacks a package into `directory`: manifest.json and blobs/. Returns
+    {'blobs', 'frames', 'tiles', 'ignored_build_digest'}. Raises ReadError,
+    or OSError."""
+
+def pack(
+    directory: Union[str, os.PathLike[str]],
+    output: Union[str, os.PathLike[str]],
+    *,
+    force: bool = False,
+    update_digests: bool = False,
+    threads: Optional[int] = None,
+) -> dict[str, Any]:
+    """Builds the package `directory`/manifest.json describes. Returns
+    {'size', 'build_digest', 'blobs', 'updated_digests', 'replaced_frames'}.
+    Raises ValueError for a manifest that is not one, ReadError, or OSError."""
+
+def repack(
+    package: PackageSource,
+    output: Union[str, os.PathLike[str]],
+    *,
+    storage: str = "keep",  # 'keep', 'plain' or 'zstd'
+    level: int = 3,
+    drop_unused_blobs: bool = False,
+    force: bool = False,
+    threads: Optional[int] = None,
+) -> dict[str, Any]:
+    """Writes a package with its blobs stored anew. Returns {'size',
+    'build_digest', 'previous_build_digest', 'blobs', 'dropped'}. Raises as
+    `pack` does."""

@@ -1,6 +1,7 @@
 #include "package_builder.hpp"
 
 #include "read_agreement.hpp"
+#include "zem_package/package_writer.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -10,6 +11,8 @@
 
 #include <capnp/message.h>
 #include <capnp/serialize.h>
+
+#include <memory>
 #include <fmt/format.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -31,6 +34,41 @@ Digest sha256(std::span<const std::uint8_t> bytes) {
   return digest;
 }
 
+// A message read from a package's bytes, to be changed in place: its one
+// segment keeps its layout, and what a change adds goes after it, into room
+// kept for that (or, beyond it, into segments of its own).
+class EditedMessage : public capnp::MessageBuilder {
+ public:
+  static constexpr std::size_t room = 4096;  // words
+
+  static std::unique_ptr<EditedMessage> of(std::span<const std::uint8_t> bytes) {
+    // One segment: a word holding 0, then the segment's size in words.
+    if (bytes.size() < 8 || bytes[0] != 0 || bytes[1] != 0 || bytes[2] != 0 || bytes[3] != 0) {
+      throw std::logic_error("the writer wrote more than one segment");
+    }
+    const std::size_t words = (bytes.size() - 8) / sizeof(capnp::word);
+    kj::Array<capnp::word> space = kj::heapArray<capnp::word>(words + room);
+    std::memset(space.begin(), 0, space.asBytes().size());
+    std::memcpy(space.begin(), bytes.data() + 8, words * sizeof(capnp::word));
+    const SegmentInit segment{space.asPtr(), words};
+    return std::unique_ptr<EditedMessage>(new EditedMessage(std::move(space), segment));
+  }
+
+  kj::ArrayPtr<capnp::word> allocateSegment(unsigned minimum_size) override {
+    more_.push_back(kj::heapArray<capnp::word>(std::max<std::size_t>(minimum_size, room)));
+    std::memset(more_.back().begin(), 0, more_.back().asBytes().size());
+    return more_.back();
+  }
+
+ private:
+  // The base class takes the segment's description only while it is built.
+  EditedMessage(kj::Array<capnp::word> space, SegmentInit segment)
+      : capnp::MessageBuilder(kj::arrayPtr(&segment, 1)), first_(std::move(space)) {}
+
+  kj::Array<capnp::word> first_;
+  std::vector<kj::Array<capnp::word>> more_;
+};
+
 capnp::Text::Reader text(const std::string& s) { return {s.c_str(), s.size()}; }
 
 capnp::Data::Reader as_data(std::span<const std::uint8_t> bytes) {
@@ -41,9 +79,6 @@ void encode_blobs(const Application& model, const PackageOptions& options,
                   capnp::List<schema::Blob>::Builder out) {
   for (unsigned i = 0; i < out.size(); ++i) {
     const Blob& blob = model.blobs[i];
-    if (blob.digest != sha256(blob.data.bytes())) {
-      throw std::invalid_argument(fmt::format("blob {} of the model has a wrong digest", i));
-    }
     const BlobEncoding encoding =
         i < options.blob_encodings.size() ? options.blob_encodings[i] : BlobEncoding{};
     auto builder = out[i];
@@ -113,21 +148,13 @@ void encode_host_exchange(const HostExchange& host, schema::HostExchange::Builde
   }
 }
 
-}  // namespace
-
-Blob make_blob(std::span<const std::uint8_t> contents) {
-  return Blob{ByteBuffer::copy_of(contents), sha256(contents)};
-}
-
-void index_blobs(Application& model) {
-  model.blobs_by_digest.clear();
-  for (std::size_t i = 0; i < model.blobs.size(); ++i) {
-    model.blobs_by_digest.emplace(model.blobs[i].digest, i);
-  }
-}
-
-std::vector<std::uint8_t> build_package(const Application& model, const PackageOptions& options) {
-  capnp::MallocMessageBuilder message;
+// The message of a model that the writer refuses: a test that breaks a rule
+// of the model on purpose (a duplicate tile, a name that is not UTF-8)
+// gets its package encoded here, with the blob digests and the build digest
+// of the changed model, as before the library could write packages. Every
+// valid package is the writer's.
+void encode_refused_model(const Application& model, const PackageOptions& options,
+                          capnp::MessageBuilder& message) {
   auto root = message.initRoot<schema::Application>();
   root.setFormatVersion(format_version);
   root.setTileMemoryBase(tile_memory_base);
@@ -175,15 +202,14 @@ std::vector<std::uint8_t> build_package(const Application& model, const PackageO
     writes[i].setValue(model.device_config_writes[i].value);
   }
   root.setBuildDigest(as_data(model.build_digest()));
+}
 
-  if (options.tweak) {
-    options.tweak(root);
-  }
-  // One segment, as a writer that knows its sizes up front would produce;
-  // tests that edit packages word by word rely on it.
+std::vector<std::uint8_t> bytes_of(capnp::MessageBuilder& message) {
+  // One segment, as a writer that knows its sizes up front produces; tests
+  // that edit packages word by word rely on it.
   if (message.getSegmentsForOutput().size() > 1) {
     capnp::MallocMessageBuilder single(static_cast<unsigned>(message.sizeInWords() + 16));
-    single.setRoot(root.asReader());
+    single.setRoot(message.getRoot<schema::Application>().asReader());
     const kj::Array<capnp::word> words = capnp::messageToFlatArray(single);
     const auto bytes = words.asBytes();
     return {bytes.begin(), bytes.end()};
@@ -191,6 +217,58 @@ std::vector<std::uint8_t> build_package(const Application& model, const PackageO
   const kj::Array<capnp::word> words = capnp::messageToFlatArray(message);
   const auto bytes = words.asBytes();
   return {bytes.begin(), bytes.end()};
+}
+
+}  // namespace
+
+Blob make_blob(std::span<const std::uint8_t> contents) {
+  return Blob{ByteBuffer::copy_of(contents), sha256(contents)};
+}
+
+void index_blobs(Application& model) {
+  model.blobs_by_digest.clear();
+  for (std::size_t i = 0; i < model.blobs.size(); ++i) {
+    model.blobs_by_digest.emplace(model.blobs[i].digest, i);
+  }
+}
+
+std::vector<std::uint8_t> build_package(const Application& model, const PackageOptions& options) {
+  std::vector<BlobStorageChoice> storage;
+  for (const BlobEncoding& encoding : options.blob_encodings) {
+    storage.push_back(encoding.compressed ? BlobStorageChoice{StoreZstd{encoding.level, {}}}
+                                          : BlobStorageChoice{StorePlain{}});
+  }
+  auto written = write_package(model, storage);
+  if (!written) {
+    // A model whose blobs' digests are not theirs is a mistake in the test,
+    // never a way to break a package.
+    const WriteFailure& failure = written.error();
+    if (failure.kind != WriteFailure::Kind::invalid_package ||
+        failure.failure.error == PackageError::invalid("blob digest mismatch")) {
+      throw std::invalid_argument("the writer refuses the model: " + failure.to_string());
+    }
+    capnp::MallocMessageBuilder message;
+    encode_refused_model(model, options, message);
+    if (options.tweak) options.tweak(message.getRoot<schema::Application>());
+    return bytes_of(message);
+  }
+  // Whatever makes a package other than the writer writes it is a change of
+  // the valid package it wrote: a declared size, or the test's own change.
+  bool changed = options.tweak != nullptr;
+  for (const BlobEncoding& encoding : options.blob_encodings) {
+    changed = changed || encoding.uncompressed_size.has_value();
+  }
+  if (!changed) return std::move(*written);
+  const std::unique_ptr<EditedMessage> message = EditedMessage::of(*written);
+  auto root = message->getRoot<schema::Application>();
+  for (unsigned i = 0; i < options.blob_encodings.size() && i < root.getBlobs().size(); ++i) {
+    const BlobEncoding& encoding = options.blob_encodings[i];
+    if (encoding.compressed && encoding.uncompressed_size) {
+      root.getBlobs()[i].setUncompressedSize(*encoding.uncompressed_size);
+    }
+  }
+  if (options.tweak) options.tweak(root);
+  return bytes_of(*message);
 }
 
 std::vector<std::uint8_t> compress(std::span<const std::uint8_t> bytes, int level) {

@@ -1,10 +1,10 @@
 #pragma once
 
 // Builds application packages in code for tests, the bundled example and the
-// benchmarks. A package is described by its model; the builder encodes it
-// with the Cap'n Proto builders of our schema and computes the blob digests
-// and the build digest itself, so every package it makes is valid unless a
-// test breaks it on purpose through `tweak`.
+// benchmarks. A package is described by its model, which the library's
+// writer writes, so every package it makes is valid. A test breaks one on
+// purpose by changing the valid package's message (`tweak`, or a declared
+// size through `BlobEncoding`); the writer never writes a broken one.
 
 #include <cstdint>
 #include <functional>
@@ -28,8 +28,8 @@ struct BlobEncoding {
 struct PackageOptions {
   // One per blob of the model, by position; blobs beyond the list are plain.
   std::vector<BlobEncoding> blob_encodings;
-  // Runs on the finished message before it is written: the place to break a
-  // valid package on purpose.
+  // Runs on the written package's message, changed in place (what it adds
+  // goes after the rest): the place to break a valid package on purpose.
   std::function<void(schema::Application::Builder)> tweak;
 };
 
@@ -39,7 +39,8 @@ struct PackageOptions {
 // Fills `model.blobs_by_digest` from its blobs, as a read would.
 void index_blobs(Application& model);
 
-// The package file's bytes for `model`.
+// The package file's bytes for `model`, written by the library's writer;
+// throws std::invalid_argument when the writer refuses the model.
 [[nodiscard]] std::vector<std::uint8_t> build_package(const Application& model,
                                                       const PackageOptions& options = {});
 

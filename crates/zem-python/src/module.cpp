@@ -7,6 +7,7 @@
 #include "model.hpp"
 #include "package.hpp"
 #include "records.hpp"
+#include "writing.hpp"
 
 #ifndef ZEM_VERSION
 #error "ZEM_VERSION must name the project's version"
@@ -21,4 +22,5 @@ PYBIND11_MODULE(zem_package, module) {
   zem::python::bind_model(module);
   zem::python::bind_records(module);
   zem::python::bind_package(module);
+  zem::python::bind_writing(module);
 }

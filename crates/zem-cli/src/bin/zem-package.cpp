@@ -1,6 +1,7 @@
 // zem-package SUBCOMMAND ...
 //
-// A toolkit for application packages. Its subcommands:
+// A toolkit for application packages, which reads and writes them. Its
+// subcommands:
 //
 //   inspect   what a package holds, as far as it can be read
 //   check     packages read and checked, one line per stage
@@ -10,6 +11,9 @@
 //   template  template setups, or the record a tile expects
 //   verify    every tile of devices against a package
 //   map       pictures of a package's tiles and a tile's memory
+//   unpack    a package as a manifest and a file per blob
+//   pack      a package built from such a directory
+//   repack    a package with its blobs stored another way
 //
 // They are the table that CMake makes from ZEM_PACKAGE_SUBCOMMANDS (one file
 // each in toolkit/commands/), from which the help, the man page and the

@@ -28,6 +28,7 @@ class BlobWorker {
     const auto fault = [](PackageError error, std::vector<FailureDetail> details = {}) {
       return std::unexpected(BlobFault{std::move(error), std::move(details)});
     };
+    last_contents_ = {};
     if (blob.payload_error) return fault(*blob.payload_error);
     CheckedBlob checked;
     std::span<const std::uint8_t> contents;
@@ -69,6 +70,7 @@ class BlobWorker {
 
     checked.digest = sha256(contents);
     checked.size = contents.size();
+    last_contents_ = contents;
     checked.storage = blob.storage();
     checked.payload = blob.payload;
     // The stored digest is only looked at once the contents are known.
@@ -80,6 +82,11 @@ class BlobWorker {
                      detail_value::Digest{{checked.digest.begin(), checked.digest.end()}}}});
     }
     return checked;
+  }
+
+  // The contents of the last blob checked, until the next check.
+  [[nodiscard]] std::span<const std::uint8_t> last_contents() const noexcept {
+    return last_contents_;
   }
 
  private:
@@ -111,6 +118,7 @@ class BlobWorker {
   }
 
   KeepContents keep_;
+  std::span<const std::uint8_t> last_contents_;
   Decompressor decompressor_;
   bool capacity_was_declared_ = false;  // of the last decompression
   BlobMemory memory_;                   // buffers for kept contents
@@ -158,8 +166,8 @@ ElementPath failing_field(std::size_t index, const StoredBlob& blob, const Packa
 constexpr std::size_t first_batch_size = 256;
 constexpr std::size_t largest_batch_size = 8192;
 
-BlobChecker::BlobChecker(unsigned threads, KeepContents keep)
-    : threads_(std::max(threads, 1U)), batch_size_(first_batch_size) {
+BlobChecker::BlobChecker(unsigned threads, KeepContents keep, BlobObserver* observer)
+    : threads_(std::max(threads, 1U)), observer_(observer), batch_size_(first_batch_size) {
   workers_.reserve(threads_);
   for (unsigned i = 0; i < threads_; ++i) workers_.emplace_back(keep);
 }
@@ -184,6 +192,18 @@ ReadFailure BlobChecker::blob_failure(std::size_t index, const StoredBlob& blob,
   return failure;
 }
 
+std::optional<ReadFailure> BlobChecker::check_one(std::size_t index, const StoredBlob& blob) {
+  std::expected<CheckedBlob, BlobFault> checked;
+  try {
+    BlobWorker worker(KeepContents::no);
+    checked = worker.check(blob);
+  } catch (const std::bad_alloc&) {
+    checked = std::unexpected(BlobFault{out_of_memory_error(), {}});
+  }
+  if (checked) return std::nullopt;
+  return blob_failure(index, blob, std::move(checked).error(), 0);
+}
+
 std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> batch) {
   const std::size_t first = looked_at_;
   std::vector<std::expected<CheckedBlob, BlobFault>> results(batch.size());
@@ -195,6 +215,9 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
     } catch (const std::bad_alloc&) {
       results[index] = std::unexpected(BlobFault{out_of_memory_error(), {}});
     }
+    if (observer_ != nullptr && results[index]) {
+      observer_->checked(worker, first + index, *results[index], workers_[worker].last_contents());
+    }
     return results[index].has_value();
   };
   // In file order: a digest seen before makes the later blob a duplicate.
@@ -202,6 +225,7 @@ std::expected<void, ReadFailure> BlobChecker::check(std::span<const StoredBlob> 
     const auto [at, inserted] =
         checked_.by_digest.try_emplace(results[index]->digest, first + index);
     if (!inserted) duplicate_of = at->second;
+    if (inserted && observer_ != nullptr) observer_->accepted(first + index);
     return inserted;
   };
 

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "blobs/blob_observer.hpp"
 #include "blobs/blob_table.hpp"
 #include "zem_package/application.hpp"
 #include "zem_package/package_model.hpp"
@@ -58,7 +59,9 @@ struct BlobFault {
 // more memory than its largest blob per thread, however many blobs there are.
 class BlobChecker {
  public:
-  BlobChecker(unsigned threads, KeepContents keep);
+  // `observer`, when given, is handed each blob that passes (see
+  // BlobObserver); a check that lists every failure hands over none.
+  BlobChecker(unsigned threads, KeepContents keep, BlobObserver* observer = nullptr);
   BlobChecker(const BlobChecker&) = delete;
   BlobChecker& operator=(const BlobChecker&) = delete;
   ~BlobChecker();
@@ -82,6 +85,13 @@ class BlobChecker {
   // The blobs checked so far, in file order.
   [[nodiscard]] CheckedBlobs take() && { return std::move(checked_); }
 
+  // Checks one blob on its own, as blob `index` of a table, exactly as a
+  // read checks it; says why it fails in the read's words and at its place,
+  // or nothing when it passes. A writer checks a stored frame it is given
+  // this way.
+  [[nodiscard]] static std::optional<ReadFailure> check_one(std::size_t index,
+                                                            const StoredBlob& blob);
+
  private:
   // The failure of blob `index` of the table: `fault` when its own checks
   // failed, otherwise that its digest is the one of blob `duplicate_of`.
@@ -90,6 +100,7 @@ class BlobChecker {
                                                 std::size_t duplicate_of);
 
   unsigned threads_;
+  BlobObserver* observer_;
   std::vector<BlobWorker> workers_;
   CheckedBlobs checked_;
   // Blobs looked at so far, checked or failed.

@@ -57,9 +57,9 @@ struct ReadPackage {
 //
 // A survey fails only when the framing or the header cannot be read;
 // otherwise its contents hold every part that could be read and the failures
-// it met.
+// it met. A strict read hands each blob it checks to `observer`, when given.
 [[nodiscard]] ReadResult<ReadPackage> read_package(
     const std::function<Result<FramedMessage>()>& frame, const ReadOptions& options,
-    KeepContents keep);
+    KeepContents keep, BlobObserver* observer = nullptr);
 
 }  // namespace zem

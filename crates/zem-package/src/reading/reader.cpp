@@ -82,7 +82,8 @@ ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place
 // on the part that failed: the blob table's storage, and each root field of
 // the structure on its own. Only the framing and the header stop it.
 ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadOptions& options,
-                                        KeepContents keep, ReadPlace& place) {
+                                        KeepContents keep, BlobObserver* observer,
+                                        ReadPlace& place) {
   capnp::ReaderOptions reader_options;
   reader_options.traversalLimitInWords = traversal_budget(framed.words().size());
   reader_options.nestingLimit = 64;
@@ -143,7 +144,7 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
   try {
     bounds.check(root, 2, PointerUse::struct_list);
     const auto blob_list = root.getBlobs();
-    BlobChecker checker(options.threads, keep);
+    BlobChecker checker(options.threads, keep, survey ? nullptr : observer);
     BlobTableSurvey table = check_blob_table(blob_list, framed.bytes(), checker, survey, &bounds,
                                              survey ? most_blob_failures_listed : 1);
     contents.stored_blobs = std::move(table.storage);
@@ -213,7 +214,8 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
 }  // namespace
 
 ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()>& frame,
-                                     const ReadOptions& options, KeepContents keep) {
+                                     const ReadOptions& options, KeepContents keep,
+                                     BlobObserver* observer) {
   if (events::enabled(events::Level::info)) {
     events::emit(events::Level::info, "reading application package");
   }
@@ -221,7 +223,7 @@ ReadResult<ReadPackage> read_package(const std::function<Result<FramedMessage>()
   try {
     auto framed = frame();
     if (!framed) return std::unexpected(place.failure(std::move(framed).error()));
-    auto contents = read_fields(*framed, options, keep, place);
+    auto contents = read_fields(*framed, options, keep, observer, place);
     if (!contents) return std::unexpected(std::move(contents).error());
     return ReadPackage{std::move(*framed), std::move(*contents)};
   } catch (const kj::Exception& e) {

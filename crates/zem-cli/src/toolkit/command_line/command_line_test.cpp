@@ -134,12 +134,11 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
     std::string_view message;
   } cases[] = {
       {{},
-       "missing subcommand: expected inspect, check, compare, extract, diff, template, verify or "
-       "map "
-       "(see zem-package --help)"},
+       "missing subcommand: expected inspect, check, compare, extract, diff, template, verify, "
+       "map, unpack, pack or repack (see zem-package --help)"},
       {{"validate", "p"},
        "unknown subcommand \"validate\": expected inspect, check, compare, extract, diff, "
-       "template, verify or map (see zem-package --help)"},
+       "template, verify, map, unpack, pack or repack (see zem-package --help)"},
       {{"--foo"}, "unknown option \"--foo\" (see zem-package --help)"},
       {{"inspect"}, "inspect: missing PACKAGE (see zem-package inspect --help)"},
       {{"inspect", "-x.zpkg"},
@@ -165,6 +164,14 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
        "(see zem-package extract --help)"},
       {{"extract", "p", "7", "-o", "a", "-o", "b"},
        "extract: --output given more than once (see zem-package extract --help)"},
+      {{"pack", "dir"}, "pack: give -o PACKAGE (see zem-package pack --help)"},
+      {{"repack", "p", "-o", "q", "--plain", "--keep"},
+       "repack: --zstd, --plain and --keep exclude each other; give one (see zem-package repack "
+       "--help)"},
+      {{"repack", "p", "-o", "q", "--zstd", "23"},
+       "repack: invalid value \"23\" for --zstd: expected a level from 1 to 22 (see zem-package "
+       "repack --help)"},
+      {{"unpack", "p"}, "unpack: missing DIR (see zem-package unpack --help)"},
       {{"template", "p", "-o", "r"},
        "template: --output needs a TILE, or --all (see zem-package template --help)"},
       {{"template", "p", "7", "-o", "r", "--json"},

@@ -64,7 +64,7 @@ std::string tool_help(std::span<const Subcommand* const> subcommands) {
     list += entry(subcommand->name, subcommand->summary);
   }
   return fmt::format(
-      "Inspects, checks, compares and extracts from application packages.\n"
+      "Inspects, checks, compares, extracts from and writes application packages.\n"
       "Usage: zem-package [OPTIONS] SUBCOMMAND [ARGUMENTS]\n"
       "\n"
       "Options:\n"
