@@ -64,9 +64,9 @@ struct StatusCounts {
   [[nodiscard]] std::uint64_t of(TileStatus status) const noexcept {
     return counts[static_cast<std::size_t>(status)];
   }
-  [[nodiscard]] std::uint64_t tiles() const noexcept;
+  [[nodiscard]] ZEM_PACKAGE_API std::uint64_t tiles() const noexcept;
   void add(TileStatus status) noexcept { ++counts[static_cast<std::size_t>(status)]; }
-  StatusCounts& operator+=(const StatusCounts& other) noexcept;
+  ZEM_PACKAGE_API StatusCounts& operator+=(const StatusCounts& other) noexcept;
 
   friend bool operator==(const StatusCounts&, const StatusCounts&) = default;
 };

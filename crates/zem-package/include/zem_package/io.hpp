@@ -71,6 +71,19 @@ using Result = std::expected<T, FileError>;
 // "No such file or directory (os error 2)".
 [[nodiscard]] ZEM_PACKAGE_API std::string os_error_text(int errnum);
 
+// A file opened for reading, whatever its kind, with what it is and, for a
+// regular file, the size it had when opened.
+struct OpenFile {
+  FileDescriptor fd;
+  FileType type = FileType::regular;
+  std::uint64_t size = 0;
+};
+
+// Opens `path` read-only and without blocking, so that a FIFO with no writer
+// opens at once instead of hanging, and says what it names. Only the open
+// itself and the look at what it names can fail (`Step::open`, `Step::read`).
+[[nodiscard]] ZEM_PACKAGE_API Result<OpenFile> open_file(const char* path);
+
 // A regular file opened for reading, with the size it had when opened.
 struct RegularFile {
   FileDescriptor fd;

@@ -3,9 +3,7 @@
 
 #include "zem_package/device_record.hpp"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -64,39 +62,23 @@ io::Result<DeviceRecord> read_bounded(int fd, std::uint64_t limit,
   }
 }
 
-FileType type_of(mode_t mode) noexcept {
-  if (S_ISREG(mode)) return FileType::regular;
-  if (S_ISDIR(mode)) return FileType::directory;
-  if (S_ISFIFO(mode)) return FileType::fifo;
-  if (S_ISSOCK(mode)) return FileType::socket;
-  if (S_ISCHR(mode)) return FileType::character_device;
-  if (S_ISBLK(mode)) return FileType::block_device;
-  return FileType::other;
-}
-
 }  // namespace
 
 io::Result<DeviceRecord> read_device_record(const std::filesystem::path& path,
                                             const RecordReadOptions& options) {
-  // Non-blocking, so that a FIFO without a writer does not hold the open.
-  int opened = -1;
-  do {
-    opened = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  } while (opened < 0 && errno == EINTR);
-  if (opened < 0)
-    return std::unexpected(FileError{FileError::Step::open, errno, FileType::regular});
-  const io::FileDescriptor fd(opened);
-  struct stat info {};
-  if (::fstat(fd.get(), &info) != 0) return std::unexpected(read_error(errno));
-  const FileType type = type_of(info.st_mode);
+  // Opened without blocking, so that a FIFO without a writer does not hold
+  // the open.
+  auto file = io::open_file(path.c_str());
+  if (!file) return std::unexpected(file.error());
+  const io::FileDescriptor& fd = file->fd;
+  const FileType type = file->type;
   switch (type) {
     case FileType::regular: {
       auto record = read_bounded(fd.get(), options.limit, std::nullopt);
       // A file that grew or shrank while it was read has the length read;
       // one cut at the limit has at least its size when opened.
       if (record && record->more_than_size) {
-        record->size = std::max<std::uint64_t>(static_cast<std::uint64_t>(info.st_size),
-                                               record->bytes.size() + 1);
+        record->size = std::max<std::uint64_t>(file->size, record->bytes.size() + 1);
         record->more_than_size = false;
       }
       return record;

@@ -69,27 +69,34 @@ std::string os_error_text(int errnum) {
   return fmt::format("{} (os error {})", std::generic_category().message(errnum), errnum);
 }
 
-Result<RegularFile> open_regular_file(const char* path) {
+Result<OpenFile> open_file(const char* path) {
   int raw = -1;
   do {
-    raw = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    raw = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   } while (raw < 0 && errno == EINTR);
   if (raw < 0) return std::unexpected(FileError{FileError::Step::open, errno, FileType::regular});
   FileDescriptor fd(raw);
-
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) {
     return std::unexpected(FileError{FileError::Step::read, errno, FileType::regular});
   }
   const FileType type = type_of(info.st_mode);
-  if (type == FileType::directory) {
-    return std::unexpected(FileError{FileError::Step::read, EISDIR, type});
+  // A regular file's size is never negative; other kinds have none.
+  const std::uint64_t size =
+      type == FileType::regular ? static_cast<std::uint64_t>(info.st_size) : 0;
+  return OpenFile{std::move(fd), type, size};
+}
+
+Result<RegularFile> open_regular_file(const char* path) {
+  auto file = open_file(path);
+  if (!file) return std::unexpected(file.error());
+  if (file->type == FileType::directory) {
+    return std::unexpected(FileError{FileError::Step::read, EISDIR, file->type});
   }
-  if (type != FileType::regular) {
-    return std::unexpected(FileError{FileError::Step::read, 0, type});
+  if (file->type != FileType::regular) {
+    return std::unexpected(FileError{FileError::Step::read, 0, file->type});
   }
-  // A regular file's size is never negative.
-  return RegularFile{std::move(fd), static_cast<std::uint64_t>(info.st_size)};
+  return RegularFile{std::move(file->fd), file->size};
 }
 
 Result<std::size_t> read_exactly(int fd, std::span<std::uint8_t> out) {
