@@ -170,7 +170,8 @@ class Difference:
 
 class Hint:
     """A hint: its kind, and the values of that kind (words, at_least, read,
-    missing, extra, tile, word, bit); another value raises AttributeError."""
+    missing, extra, tile, change, word, bit, stuck_at, from_word, fill,
+    indexes); another value raises AttributeError."""
 
     kind: str
     def __getattr__(self, name: str) -> Any: ...
@@ -187,6 +188,7 @@ class Diff:
     differing_words: int
     differences: list[Difference]  # the first, at most `max`
     hints: list[Hint]  # every one that holds
+    explained_by_hints: bool  # the hints say what every differing word holds
     matches: bool
     status: str  # 'match' or 'differ'
     def to_dict(self) -> dict[str, Any]: ...
@@ -202,6 +204,7 @@ class TileVerdict:
     differing_words: Optional[int]
     differences: list[Difference]
     hints: list[Hint]
+    explained_by_hints: bool
     def to_dict(self) -> dict[str, Any]: ...
 
 class Summary:

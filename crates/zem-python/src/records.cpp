@@ -76,11 +76,25 @@ py::object hint_value(const PyHint& h, const char* name) {
                       "extra"_a = words_of(v.extra));
     }
     py::dict operator()(const hint::Shifted& v) const { return py::dict("words"_a = v.words); }
-    py::dict operator()(const hint::RecordOfTile& v) const { return py::dict("tile"_a = v.tile); }
+    py::dict operator()(const hint::Truncated& v) const {
+      return py::dict("from_word"_a = v.from, "fill"_a = v.fill);
+    }
+    py::dict operator()(const hint::RecordOfTile& v) const {
+      py::dict values("tile"_a = v.tile, "change"_a = change_name(v.change));
+      if (v.change == hint::RecordChange::one_bit) {
+        values["word"] = v.word;
+        values["bit"] = v.bit;
+      }
+      return values;
+    }
+    py::dict operator()(const hint::StuckBit& v) const {
+      return py::dict("bit"_a = v.bit, "stuck_at"_a = v.value, "words"_a = v.words);
+    }
     py::dict operator()(const hint::SingleBit& v) const {
-      return py::dict("word"_a = v.word, "bit"_a = v.bit);
+      return py::dict("bit"_a = v.bit, "words"_a = v.words.size(), "indexes"_a = v.words);
     }
     py::dict operator()(const hint::ByteSwapped&) const { return {}; }
+    py::dict operator()(const hint::HalfSwapped&) const { return {}; }
     py::dict operator()(const hint::Unpatched&) const { return {}; }
     py::dict operator()(const hint::AllZeros&) const { return {}; }
     py::dict operator()(const hint::AllOnes&) const { return {}; }
@@ -189,7 +203,7 @@ void bind_records(py::module_& module) {
   py::class_<PyHint>(module, "Hint",
                      "What a differing record has in common with something known: its kind "
                      "and the values of that kind (words, at_least, read, missing, extra, tile, "
-                     "word, bit).")
+                     "change, word, bit, stuck_at, from_word, fill, indexes).")
       .def_property_readonly("kind", [](const PyHint& h) { return hint_kind(h.hint); })
       .def("__getattr__", &hint_value)
       .def(
@@ -225,6 +239,9 @@ void bind_records(py::module_& module) {
       .def_property_readonly(
           "hints", [](const PyDiff& d) { return hints_of(d.diff, d.max); },
           "Every hint that holds, whatever `max`.")
+      .def_property_readonly(
+          "explained_by_hints", [](const PyDiff& d) { return d.diff.explained; },
+          "Whether the hints say what every differing word holds.")
       .def_property_readonly("matches", [](const PyDiff& d) { return d.diff.matches(); })
       .def_property_readonly("status",
                              [](const PyDiff& d) { return d.diff.matches() ? "match" : "differ"; })
@@ -279,6 +296,10 @@ void bind_records(py::module_& module) {
                                if (!v.verdict.diff) return py::list();
                                return hints_of(*v.verdict.diff, v.max);
                              })
+      .def_property_readonly(
+          "explained_by_hints",
+          [](const PyVerdict& v) { return v.verdict.diff && v.verdict.diff->explained; },
+          "Whether the hints say what every differing word holds.")
       .def(
           "to_dict",
           [](const PyVerdict& v) {

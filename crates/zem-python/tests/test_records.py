@@ -48,10 +48,10 @@ def test_diff_is_typed(packages, example):
     assert (word.patch.group, word.owner.data.blob) == (0, 0)
     assert word.bindings[0].name == "weights" and word.bindings[0].list == 1
     (hint,) = diff.hints
-    assert (hint.kind, hint.word, hint.bit) == ("single-bit", 1, 4)
+    assert (hint.kind, hint.bit, hint.words, hint.indexes) == ("single-bit", 4, 1, [1])
     with pytest.raises(AttributeError):
         hint.tile
-    assert repr(hint) == "Hint(kind='single-bit', word=1, bit=4)"
+    assert repr(hint) == "Hint(kind='single-bit', bit=4, words=1)"
 
 
 # Records of tile 7 with the faults the hints name; each compared as Python
@@ -71,6 +71,9 @@ def faulty_records(good):
         "long": good + of([0xABC]),
         "flipped": of(flipped),
         "swapped": of([int.from_bytes(w.to_bytes(4, "little"), "big") for w in words]),
+        "halves": of([(w >> 16) | ((w & 0xFFFF) << 16) for w in words]),
+        "cut": of(words[:3] + [0] * (len(words) - 3)),
+        "stuck": of([w | 1 << 31 for w in words]),
     }
 
 

@@ -125,12 +125,34 @@ Json hint_json(const Hint& hint, std::size_t max) {
       json["extra"] = listed_words(h.extra, max, "actual");
     }
     void operator()(const hint::Shifted& h) const { json["words"] = h.words; }
-    void operator()(const hint::RecordOfTile& h) const { json["tile"] = h.tile; }
-    void operator()(const hint::SingleBit& h) const {
-      json["word"] = h.word;
+    void operator()(const hint::Truncated& h) const {
+      json["fromWord"] = h.from;
+      json["fill"] = json_word(h.fill);
+    }
+    void operator()(const hint::RecordOfTile& h) const {
+      json["tile"] = h.tile;
+      json["change"] = change_name(h.change);
+      if (h.change == hint::RecordChange::one_bit) {
+        json["word"] = h.word;
+        json["bit"] = h.bit;
+      }
+    }
+    void operator()(const hint::StuckBit& h) const {
       json["bit"] = h.bit;
+      json["stuckAt"] = h.value;
+      json["words"] = h.words;
+    }
+    void operator()(const hint::SingleBit& h) const {
+      json["bit"] = h.bit;
+      json["words"] = h.words.size();
+      Json listed = Json::array();
+      for (const std::size_t word : std::span(h.words).first(std::min(max, h.words.size()))) {
+        listed.push_back(word);
+      }
+      json["indexes"] = std::move(listed);
     }
     void operator()(const hint::ByteSwapped&) const {}
+    void operator()(const hint::HalfSwapped&) const {}
     void operator()(const hint::Unpatched&) const {}
     void operator()(const hint::AllZeros&) const {}
     void operator()(const hint::AllOnes&) const {}
@@ -149,6 +171,7 @@ Json tile_diff_json(const ExpectedRecord& expected, const RecordDiff& diff,
               {"differingWords", diff.differing_words},
               {"differences", differences_json(diff, model, max)},
               {"hints", hints_json(diff, max)},
+              {"explainedByHints", diff.explained},
               {"status", diff.matches() ? "match" : "differ"}};
 }
 
@@ -163,6 +186,7 @@ Json tile_verdict_json(const TileVerdict& verdict, const PackageModel& model, st
       {"differingWords", diff != nullptr ? Json(diff->differing_words) : Json()},
       {"differences", diff != nullptr ? differences_json(*diff, model, max) : Json::array()},
       {"hints", diff != nullptr ? hints_json(*diff, max) : Json::array()},
+      {"explainedByHints", diff != nullptr && diff->explained},
   };
 }
 

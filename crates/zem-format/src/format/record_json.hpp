@@ -36,19 +36,21 @@ namespace zem {
 [[nodiscard]] Json explained_word_json(const ExplainedWord& word, const PackageModel& model);
 
 // {"kind": "shifted", "words": -1}, {"kind": "short", "words": 2,
-// "missing": [{"word": 8, "expected": "0x00000009"}]}, ...; words listed at
-// most `max`.
+// "missing": [{"word": 8, "expected": "0x00000009"}]}, {"kind":
+// "single-bit", "bit": 9, "words": 3, "indexes": [4, 7, 9]}, {"kind":
+// "record-of-tile", "tile": 7, "change": "one-bit", "word": 2, "bit": 5},
+// ...; words listed at most `max`.
 [[nodiscard]] Json hint_json(const Hint& hint, std::size_t max);
 
 // A tile's record compared: {"physicalTile", "setup", "templateRecordWords",
 // "recordBytes", "recordWords", "differingWords", "differences" (at most
-// `max`), "hints", "status"}.
+// `max`), "hints", "explainedByHints", "status"}.
 [[nodiscard]] Json tile_diff_json(const ExpectedRecord& expected, const RecordDiff& diff,
                                   const PackageModel& model, std::size_t max);
 
 // One tile of a device: "physicalTile", "status", "reason" (for unreadable
 // and failed records), "words" (expected), "recordWords", "differingWords",
-// "differences" and "hints".
+// "differences", "hints" and "explainedByHints".
 [[nodiscard]] Json tile_verdict_json(const TileVerdict& verdict, const PackageModel& model,
                                      std::size_t max);
 

@@ -44,6 +44,9 @@ struct RecordDiff {
   // Every hint that holds, found from the whole record whatever the limit;
   // none for a record that matches.
   std::vector<Hint> hints;
+  // The hints say what every differing word holds (see
+  // `explains_every_word`), so that listing the words adds nothing.
+  bool explained = false;
 
   [[nodiscard]] bool matches() const noexcept {
     return differing_words == 0 && !record_bytes_at_least &&

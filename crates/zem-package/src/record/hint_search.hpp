@@ -25,10 +25,17 @@ struct HintInputs {
 };
 
 // Every hint that holds for a record that differs from its expected one, in
-// the order of the kinds above; `SingleBit` for those of the differing words
-// `differing` lists (each with its index and the xor of the record's word
-// and the expected one) whose xor has one bit set.
+// the order of `Hint`'s kinds. `differing` lists the differing words, each
+// with its index and the xor of the record's word and the expected one:
+// those whose xor has one bit set make a `SingleBit` hint per bit, or one
+// `StuckBit` when they all differ in the same bit and hold the same value
+// there.
 [[nodiscard]] std::vector<Hint> find_hints(const HintInputs& inputs,
                                            std::span<const RecordWord> differing);
+
+// Whether one of `hints` says what every differing word holds. Single-bit
+// hints alone do not count: a few flipped words are worth listing with what
+// owns them.
+[[nodiscard]] bool hints_explain(std::span<const Hint> hints);
 
 }  // namespace zem

@@ -51,6 +51,7 @@ RecordDiff diff_record(const ExpectedRecord& expected, const DeviceRecord& recor
   inputs.physical_tile = expected.physical_tile;
   inputs.others = options.others;
   diff.hints = find_hints(inputs, differing);
+  diff.explained = hints_explain(diff.hints);
   return diff;
 }
 

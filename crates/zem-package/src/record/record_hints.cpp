@@ -2,15 +2,30 @@
 
 #include <algorithm>
 #include <bit>
-#include <functional>
-#include <string_view>
+#include <optional>
 
 namespace zem {
 namespace {
 
-std::size_t hash_of(std::span<const std::uint32_t> words) {
-  return std::hash<std::string_view>{}(std::string_view(reinterpret_cast<const char*>(words.data()),
-                                                        words.size() * sizeof(std::uint32_t)));
+// A word's key by its place and value (splitmix64's finaliser, which spreads
+// every input bit over the whole key). A record's key is the sum of its
+// words' keys and of its length's, so that the key of a record with one word
+// changed is its key minus the old word's key plus the new one's.
+std::uint64_t mixed(std::uint64_t x) noexcept {
+  x += 0x9e3779b97f4a7c15ULL;
+  x = (x ^ (x >> 30U)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27U)) * 0x94d049bb133111ebULL;
+  return x ^ (x >> 31U);
+}
+
+std::uint64_t word_key(std::size_t index, std::uint32_t value) noexcept {
+  return mixed((std::uint64_t{index} << 32U) | value);
+}
+
+std::uint64_t record_key(std::span<const std::uint32_t> words) noexcept {
+  std::uint64_t key = mixed(~std::uint64_t{words.size()});
+  for (std::size_t n = 0; n < words.size(); ++n) key += word_key(n, words[n]);
+  return key;
 }
 
 // Whether the record is the expected one moved by `shift` words: for every
@@ -36,37 +51,141 @@ bool all_of_value(std::span<const std::uint32_t> words, std::uint32_t value) {
          std::ranges::all_of(words, [value](std::uint32_t w) { return w == value; });
 }
 
+std::uint32_t half_swap(std::uint32_t word) noexcept { return std::rotl(word, 16); }
+
+// Whether every word of `record` is `change` of the same word of `expected`.
+template <class Change>
+bool each_word_is(std::span<const std::uint32_t> record, std::span<const std::uint32_t> expected,
+                  Change change) {
+  return !expected.empty() && record.size() == expected.size() &&
+         std::ranges::equal(record, expected,
+                            [&](std::uint32_t r, std::uint32_t e) { return r == change(e); });
+}
+
+// The record is the expected one up to its first differing word, and from
+// there on, two words or more, all zeros or all ones.
+std::optional<hint::Truncated> truncated(std::span<const std::uint32_t> record,
+                                         std::span<const RecordWord> differing) {
+  if (differing.empty()) return std::nullopt;
+  const std::size_t from = differing.front().index;
+  if (from == 0 || record.size() - from < 2) return std::nullopt;
+  const std::uint32_t fill = record[from];
+  if (fill != 0 && fill != 0xffffffffU) return std::nullopt;
+  if (!all_of_value(record.subspan(from), fill)) return std::nullopt;
+  return hint::Truncated{from, fill};
+}
+
+// Every differing word, two or more, differs in the same one bit and holds
+// the same value there.
+std::optional<hint::StuckBit> stuck_bit(std::span<const RecordWord> differing,
+                                        std::span<const std::uint32_t> record) {
+  if (differing.size() < 2) return std::nullopt;
+  const std::uint32_t mask = differing.front().value;
+  if (std::popcount(mask) != 1) return std::nullopt;
+  const bool set = (record[differing.front().index] & mask) != 0;
+  for (const RecordWord& word : differing) {
+    if (word.value != mask || ((record[word.index] & mask) != 0) != set) return std::nullopt;
+  }
+  return hint::StuckBit{static_cast<unsigned>(std::countr_zero(mask)), set ? 1U : 0U,
+                        differing.size()};
+}
+
+// The differing words that differ in one bit, grouped by that bit, lowest
+// bit first.
+std::vector<hint::SingleBit> single_bits(std::span<const RecordWord> differing) {
+  std::array<std::vector<std::size_t>, 32> by_bit;
+  for (const RecordWord& word : differing) {
+    if (std::popcount(word.value) == 1) {
+      by_bit[static_cast<std::size_t>(std::countr_zero(word.value))].push_back(word.index);
+    }
+  }
+  std::vector<hint::SingleBit> hints;
+  for (unsigned bit = 0; bit < by_bit.size(); ++bit) {
+    if (!by_bit[bit].empty()) hints.push_back(hint::SingleBit{bit, std::move(by_bit[bit])});
+  }
+  return hints;
+}
+
+// The record another tile expects, as it is, with one bit changed, or
+// byte-swapped: the first of these that holds.
+std::optional<hint::RecordOfTile> record_of_tile(const RecordIndex& others,
+                                                 std::span<const std::uint32_t> record,
+                                                 std::uint32_t tile) {
+  if (const auto exact = others.tile_with(record, tile)) return hint::RecordOfTile{*exact};
+  if (auto one_bit = others.tile_one_bit_from(record, tile)) return one_bit;
+  std::vector<std::uint32_t> swapped(record.begin(), record.end());
+  for (std::uint32_t& word : swapped) word = std::byteswap(word);
+  if (const auto other = others.tile_with(swapped, tile)) {
+    return hint::RecordOfTile{*other, hint::RecordChange::byte_swapped};
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-std::string_view hint_kind(const Hint& hint) noexcept {
-  struct Kind {
-    std::string_view operator()(const hint::Short&) const { return "short"; }
-    std::string_view operator()(const hint::Long&) const { return "long"; }
-    std::string_view operator()(const hint::ByteSwapped&) const { return "byte-swapped"; }
-    std::string_view operator()(const hint::Shifted&) const { return "shifted"; }
-    std::string_view operator()(const hint::Unpatched&) const { return "unpatched"; }
-    std::string_view operator()(const hint::AllZeros&) const { return "all-zeros"; }
-    std::string_view operator()(const hint::AllOnes&) const { return "all-ones"; }
-    std::string_view operator()(const hint::RecordOfTile&) const { return "record-of-tile"; }
-    std::string_view operator()(const hint::SingleBit&) const { return "single-bit"; }
-  };
-  return std::visit(Kind{}, hint);
+std::string_view hint_kind(const Hint& hint) noexcept { return hint_kinds[hint.index()]; }
+
+std::string_view change_name(hint::RecordChange change) noexcept {
+  switch (change) {
+    case hint::RecordChange::none:
+      return "none";
+    case hint::RecordChange::one_bit:
+      return "one-bit";
+    case hint::RecordChange::byte_swapped:
+      return "byte-swapped";
+  }
+  return "none";
+}
+
+bool explains_every_word(const Hint& hint) noexcept {
+  return !std::holds_alternative<hint::Short>(hint) && !std::holds_alternative<hint::Long>(hint) &&
+         !std::holds_alternative<hint::Shifted>(hint) &&
+         !std::holds_alternative<hint::SingleBit>(hint);
 }
 
 void RecordIndex::add(std::uint32_t tile, std::span<const std::uint32_t> words) {
-  records_.emplace(hash_of(words), Entry{tile, words});
+  records_.emplace(record_key(words), Entry{tile, words});
 }
 
 std::optional<std::uint32_t> RecordIndex::tile_with(std::span<const std::uint32_t> words,
                                                     std::uint32_t except) const {
   std::optional<std::uint32_t> found;
-  const auto [begin, end] = records_.equal_range(hash_of(words));
+  const auto [begin, end] = records_.equal_range(record_key(words));
   for (auto it = begin; it != end; ++it) {
     const Entry& entry = it->second;
     if (entry.tile == except || !std::ranges::equal(entry.words, words)) continue;
     if (!found || entry.tile < *found) found = entry.tile;
   }
   return found;
+}
+
+std::optional<hint::RecordOfTile> RecordIndex::tile_one_bit_from(
+    std::span<const std::uint32_t> words, std::uint32_t except) const {
+  if (words.empty() || words.size() > max_one_bit_words || records_.empty()) return std::nullopt;
+  std::optional<hint::RecordOfTile> found;
+  const std::uint64_t key = record_key(words);
+  for (std::size_t n = 0; n < words.size(); ++n) {
+    const std::uint64_t without = key - word_key(n, words[n]);
+    for (unsigned bit = 0; bit < 32; ++bit) {
+      const std::uint32_t changed = words[n] ^ (1U << bit);
+      const auto [begin, end] = records_.equal_range(without + word_key(n, changed));
+      for (auto it = begin; it != end; ++it) {
+        const Entry& entry = it->second;
+        if (entry.tile == except || (found && entry.tile >= found->tile) ||
+            entry.words.size() != words.size() || entry.words[n] != changed ||
+            !std::ranges::equal(entry.words.first(n), words.first(n)) ||
+            !std::ranges::equal(entry.words.subspan(n + 1), words.subspan(n + 1))) {
+          continue;
+        }
+        found = hint::RecordOfTile{entry.tile, hint::RecordChange::one_bit, n, bit};
+      }
+    }
+  }
+  return found;
+}
+
+bool hints_explain(std::span<const Hint> hints) {
+  return std::ranges::any_of(hints, [](const Hint& hint) { return explains_every_word(hint); });
 }
 
 std::vector<Hint> find_hints(const HintInputs& in, std::span<const RecordWord> differing) {
@@ -91,10 +210,12 @@ std::vector<Hint> find_hints(const HintInputs& in, std::span<const RecordWord> d
   }
 
   const bool same_length = whole && record.size() == expected.size();
-  if (same_length && !expected.empty() &&
-      std::ranges::equal(record, expected,
-                         [](std::uint32_t r, std::uint32_t e) { return r == std::byteswap(e); })) {
+  if (same_length &&
+      each_word_is(record, expected, [](std::uint32_t e) { return std::byteswap(e); })) {
     hints.emplace_back(hint::ByteSwapped{});
+  }
+  if (same_length && each_word_is(record, expected, half_swap)) {
+    hints.emplace_back(hint::HalfSwapped{});
   }
   // The smallest shift that holds, later before earlier.
   for (std::size_t by = 1; by <= max_shift; ++by) {
@@ -108,6 +229,9 @@ std::vector<Hint> find_hints(const HintInputs& in, std::span<const RecordWord> d
       break;
     }
   }
+  if (same_length) {
+    if (const auto cut = truncated(record, differing)) hints.emplace_back(*cut);
+  }
   if (same_length && !std::ranges::equal(in.gathered, expected) &&
       std::ranges::equal(record, in.gathered)) {
     hints.emplace_back(hint::Unpatched{});
@@ -115,16 +239,14 @@ std::vector<Hint> find_hints(const HintInputs& in, std::span<const RecordWord> d
   if (whole && all_of_value(record, 0)) hints.emplace_back(hint::AllZeros{});
   if (whole && all_of_value(record, 0xffffffffU)) hints.emplace_back(hint::AllOnes{});
   if (whole && in.others != nullptr) {
-    if (const auto tile = in.others->tile_with(record, in.physical_tile)) {
-      hints.emplace_back(hint::RecordOfTile{*tile});
+    if (const auto other = record_of_tile(*in.others, record, in.physical_tile)) {
+      hints.emplace_back(*other);
     }
   }
-  for (const RecordWord& word : differing) {
-    const std::uint32_t bits = word.value;
-    if (std::popcount(bits) == 1) {
-      hints.emplace_back(
-          hint::SingleBit{word.index, static_cast<unsigned>(std::countr_zero(bits))});
-    }
+  if (const auto stuck = stuck_bit(differing, record)) {
+    hints.emplace_back(*stuck);
+  } else {
+    for (hint::SingleBit& bit : single_bits(differing)) hints.emplace_back(std::move(bit));
   }
   return hints;
 }

@@ -50,8 +50,12 @@ constexpr std::array<std::string_view, 4> help_details = {
     "the patch that changed it (group.entry), and what the package puts at its\n"
     "address: the segment, the blob and the offset in its contents (and in the\n"
     "file, for a blob stored plain), the bindings that cover it. Then the hints\n"
-    "that hold for the record: short, long, byte-swapped, shifted, unpatched,\n"
-    "all-zeros, all-ones, single-bit.\n",
+    "that hold for the record: short, long, byte-swapped, half-swapped, shifted,\n"
+    "truncated, unpatched, all-zeros, all-ones, record-of-tile (another tile's\n"
+    "record, as it is, with one bit wrong or byte-swapped), stuck-bit (every\n"
+    "differing word differs in the same bit, with the same value there) and\n"
+    "single-bit (grouped by bit). When a hint says what every differing word\n"
+    "holds, the words are counted, not listed.\n",
     record_help,
     valid_package_help,
     threads_help,

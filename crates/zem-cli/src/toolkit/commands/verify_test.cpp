@@ -128,8 +128,10 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
   const ToolJson& tile_10 = document["devices"][0]["tiles"][3];
   EXPECT_EQ(tile_10["physicalTile"], 10);
   const ToolJson& hints = tile_10["hints"];
-  EXPECT_NE(std::ranges::find(hints, ToolJson::parse(R"({"kind": "record-of-tile", "tile": 7})")),
-            hints.end())
+  EXPECT_NE(
+      std::ranges::find(
+          hints, ToolJson::parse(R"({"kind": "record-of-tile", "tile": 7, "change": "none"})")),
+      hints.end())
       << hints.dump();
   KeyTypes types;
   types.add(document);
@@ -148,6 +150,12 @@ TEST_F(VerifyTest, EachHintWhereItHolds) {
   const Words gathered{100, 200, 300, 400, 500, 600, 7, 8, 9, 10};
   Words longer = good;
   longer.push_back(0xabc);
+  Words halves = good;
+  for (std::uint32_t& word : halves) word = std::rotl(word, 16);
+  Words cut = good;
+  std::fill(cut.begin() + 6, cut.end(), 0xffffffff);
+  Words stuck = good;
+  for (std::uint32_t& word : stuck) word |= 1U << 31;
   const struct {
     const char* name;
     Words record;
@@ -164,7 +172,10 @@ TEST_F(VerifyTest, EachHintWhereItHolds) {
       {"unpatched", gathered, R"({"kind": "unpatched"})"},
       {"zeros", Words(10, 0), R"({"kind": "all-zeros"})"},
       {"ones", Words(10, 0xffffffff), R"({"kind": "all-ones"})"},
-      {"one bit", flipped, R"({"kind": "single-bit", "word": 4, "bit": 9})"},
+      {"one bit", flipped, R"({"kind": "single-bit", "bit": 9, "words": 1, "indexes": [4]})"},
+      {"halves", halves, R"({"kind": "half-swapped"})"},
+      {"cut short", cut, R"({"kind": "truncated", "fromWord": 6, "fill": "0xffffffff"})"},
+      {"stuck", stuck, R"({"kind": "stuck-bit", "bit": 31, "stuckAt": 1, "words": 10})"},
   };
   KeyTypes types;
   for (const auto& c : cases) {
@@ -188,7 +199,8 @@ TEST_F(VerifyTest, EachHintWhereItHolds) {
   const ToolJson listed = ToolJson::parse(none_listed.out);
   const ToolJson& tile = listed["devices"][0]["tiles"][0];
   EXPECT_TRUE(tile["differences"].empty());
-  EXPECT_EQ(tile["hints"], ToolJson::parse(R"([{"kind": "single-bit", "word": 4, "bit": 9}])"));
+  EXPECT_EQ(tile["hints"],
+            ToolJson::parse(R"([{"kind": "single-bit", "bit": 9, "words": 1, "indexes": []}])"));
 }
 
 TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {

@@ -91,10 +91,19 @@ std::string hint_text(const Hint& hint, std::size_t max) {
     std::string operator()(const hint::ByteSwapped&) const {
       return "every word is the expected one with its four bytes reversed";
     }
+    std::string operator()(const hint::HalfSwapped&) const {
+      return "every word is the expected one with its two 16-bit halves swapped";
+    }
     std::string operator()(const hint::Shifted& h) const {
       const auto by = static_cast<std::size_t>(h.words < 0 ? -h.words : h.words);
       return fmt::format("the record is the expected one moved {} {}", plural(by, "word"),
                          h.words < 0 ? "earlier" : "later");
+    }
+    std::string operator()(const hint::Truncated& h) const {
+      return fmt::format(
+          "the record is the expected one up to word {}, and every word from there on is {}: a "
+          "load that stopped part way",
+          h.from, hex_word(h.fill));
     }
     std::string operator()(const hint::Unpatched&) const {
       return "the record holds the template words as gathered, before patching";
@@ -102,10 +111,39 @@ std::string hint_text(const Hint& hint, std::size_t max) {
     std::string operator()(const hint::AllZeros&) const { return "every word is 0"; }
     std::string operator()(const hint::AllOnes&) const { return "every word is 0xffffffff"; }
     std::string operator()(const hint::RecordOfTile& h) const {
-      return fmt::format("the record is the one tile {} expects", h.tile);
+      const std::string text = fmt::format("the record is the one tile {} expects", h.tile);
+      switch (h.change) {
+        case hint::RecordChange::none:
+          break;
+        case hint::RecordChange::one_bit:
+          return text + fmt::format(", but for bit {} of word {}", h.bit, h.word);
+        case hint::RecordChange::byte_swapped:
+          return text + ", with the four bytes of every word reversed";
+      }
+      return text;
+    }
+    std::string operator()(const hint::StuckBit& h) const {
+      return fmt::format(
+          "every differing word ({}) differs in bit {} alone and holds {} there: a data line "
+          "stuck at {}",
+          h.words, h.bit, h.value, h.value);
     }
     std::string operator()(const hint::SingleBit& h) const {
-      return fmt::format("word {} differs in bit {} only", h.word, h.bit);
+      if (h.words.size() == 1) {
+        return fmt::format("word {} differs in bit {} only", h.words.front(), h.bit);
+      }
+      if (max == 0) return fmt::format("{} words differ in bit {} only", h.words.size(), h.bit);
+      std::string words;
+      const std::size_t listed = std::min(max, h.words.size());
+      for (std::size_t i = 0; i < listed; ++i) {
+        words += fmt::format("{}{}",
+                             i == 0                    ? ""
+                             : i + 1 == h.words.size() ? " and "
+                                                       : ", ",
+                             h.words[i]);
+      }
+      if (listed < h.words.size()) words += fmt::format(" and {} more", h.words.size() - listed);
+      return fmt::format("words {} differ in bit {} only", words, h.bit);
     }
   };
   return fmt::format("{}: {}", hint_kind(hint), std::visit(Text{max}, hint));
@@ -114,8 +152,10 @@ std::string hint_text(const Hint& hint, std::size_t max) {
 std::string record_diff_text(const RecordDiff& diff, const PackageModel& model, std::size_t max,
                              std::string_view indent) {
   std::string out;
+  // Words that the hints explain exactly are counted, not listed.
   const std::span<const ExplainedWord> shown =
-      std::span(diff.differences).first(std::min(max, diff.differences.size()));
+      diff.explained ? std::span<const ExplainedWord>()
+                     : std::span(diff.differences).first(std::min(max, diff.differences.size()));
   if (!shown.empty()) {
     using Align = TextTable::Align;
     TextTable table({{"word", Align::right},
@@ -138,7 +178,11 @@ std::string record_diff_text(const RecordDiff& diff, const PackageModel& model, 
       out += fmt::format("{}word {}: {}\n", indent, w.index, owner_text(w.owner, model));
     }
   }
-  if (const std::size_t hidden = diff.differing_words - shown.size(); hidden > 0) {
+  if (diff.explained && diff.differing_words > 0) {
+    out += fmt::format("{}{}, each explained by the {} below\n", indent,
+                       plural(diff.differing_words, "differing word"),
+                       diff.hints.size() == 1 ? "hint" : "hints");
+  } else if (const std::size_t hidden = diff.differing_words - shown.size(); hidden > 0) {
     out += fmt::format("{}... and {} more differing {}\n", indent, hidden,
                        hidden == 1 ? "word" : "words");
   }
@@ -159,6 +203,18 @@ std::string record_diff_text(const RecordDiff& diff, const PackageModel& model, 
     out += fmt::format("{}hint: {}\n", indent, hint_text(hint, max));
   }
   return out;
+}
+
+std::string differ_text(const RecordDiff& diff) {
+  if (diff.differing_words > 0) {
+    return fmt::format("{} of {} words differ", diff.differing_words, diff.expected_words);
+  }
+  const std::uint64_t compared =
+      std::min<std::uint64_t>(diff.expected_words, diff.record_bytes / 4);
+  return fmt::format("the record is {}{} bytes, {} expected; the {} compared match",
+                     diff.record_bytes_at_least ? "more than " : "", diff.record_bytes,
+                     std::uint64_t{diff.expected_words} * 4,
+                     compared == 1 ? std::string("1 word") : fmt::format("{} words", compared));
 }
 
 std::string record_diff_summary(const RecordDiff& diff) {

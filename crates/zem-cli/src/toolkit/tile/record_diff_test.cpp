@@ -39,6 +39,8 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
   std::vector<std::uint32_t> changed = good;
   changed[1] = 200;       // the long delta 0x100 was not applied
   changed[7] ^= 1U << 2;  // secondary region, one bit
+  std::vector<std::uint32_t> stuck = good;
+  for (std::uint32_t& word : stuck) word |= 1U << 31;
   std::vector<std::uint8_t> odd = zt::words_to_bytes(good);
   odd.push_back(0);
   std::vector<std::uint8_t> one_more = zt::words_to_bytes(good);
@@ -63,16 +65,22 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
        "  word 1: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 1028; bindings1[0] "
        "weights, slice 0\n"
        "  word 7: segment 0 (0x4c000..0x4d000), blob 0 2db03c286234 at offset 2052\n"
-       "  hint: single-bit: word 1 differs in bit 8 only\n"
        "  hint: single-bit: word 7 differs in bit 2 only\n"
+       "  hint: single-bit: word 1 differs in bit 8 only\n"
        "templateRecordWords=10 recordWords=10 differingWords=2 status=differ\n"},
       // No word listed, but every hint given: they are found from the whole
       // record.
       {"none shown", zt::words_to_bytes(changed), 0,
        "  ... and 2 more differing words\n"
-       "  hint: single-bit: word 1 differs in bit 8 only\n"
        "  hint: single-bit: word 7 differs in bit 2 only\n"
+       "  hint: single-bit: word 1 differs in bit 8 only\n"
        "templateRecordWords=10 recordWords=10 differingWords=2 status=differ\n"},
+      // A hint that says what every word holds stands for them all.
+      {"a data line stuck at 1", zt::words_to_bytes(stuck), 8,
+       "  10 differing words, each explained by the hint below\n"
+       "  hint: stuck-bit: every differing word (10) differs in bit 31 alone and holds 1 there: a "
+       "data line stuck at 1\n"
+       "templateRecordWords=10 recordWords=10 differingWords=10 status=differ\n"},
       {"one word more, none listed", one_more, 0,
        "  device record length 44 does not match expected length 40\n"
        "  hint: long: the record is 1 word longer than expected; extra: 1 word, none listed\n"

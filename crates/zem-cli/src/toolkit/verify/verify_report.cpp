@@ -42,8 +42,7 @@ std::string device_text(const VerifiedDevice& device, std::size_t without_setup,
       case TileStatus::match:
         break;
       case TileStatus::differ:
-        out +=
-            fmt::format("  {} of {} words differ", v.diff->differing_words, v.diff->expected_words);
+        out += fmt::format("  {}", differ_text(*v.diff));
         break;
       case TileStatus::missing:
         out += fmt::format("  {}", record_name(device, v.physical_tile));
