@@ -18,6 +18,7 @@
 #include "errors/try.hpp"
 #include "message/capnp_boundary.hpp"
 #include "message/framing.hpp"
+#include "model/model_structure.hpp"
 #include "reading/message_reader.hpp"
 #include "reading/read_completion.hpp"
 #include "reading/tile_memory_source.hpp"
@@ -328,13 +329,7 @@ ReadResult<Application> Package::application() const {
     application.blobs.push_back(Blob{std::move(*contents), read.blobs[i].digest});
     application.blobs_by_digest.emplace(read.blobs[i].digest, i);
   }
-  application.tiles = read.tiles;
-  application.bindings_1 = read.bindings_1;
-  application.bindings_2 = read.bindings_2;
-  application.bindings_3 = read.bindings_3;
-  application.host_exchange = read.host_exchange;
-  application.entry_points = read.entry_points;
-  application.device_config_writes = read.device_config_writes;
+  copy_structure(read, application);
   return application;
 }
 
@@ -433,13 +428,7 @@ Result<Application> Application::read(int fd, const ReadOptions& options) {
     application.blobs.push_back(Blob{std::move(contents.kept_contents[i]), model.blobs[i].digest});
   }
   application.blobs_by_digest = std::move(contents.blobs_by_digest);
-  application.tiles = std::move(model.tiles);
-  application.bindings_1 = std::move(model.bindings_1);
-  application.bindings_2 = std::move(model.bindings_2);
-  application.bindings_3 = std::move(model.bindings_3);
-  application.host_exchange = std::move(model.host_exchange);
-  application.entry_points = std::move(model.entry_points);
-  application.device_config_writes = std::move(model.device_config_writes);
+  move_structure(model, application);
   return application;
 }
 

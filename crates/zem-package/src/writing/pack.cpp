@@ -8,6 +8,7 @@
 
 #include "blobs/sha256.hpp"
 #include "errors/try.hpp"
+#include "model/model_structure.hpp"
 #include "writing/message_layout.hpp"
 #include "writing/package_assembly.hpp"
 #include "zem_package/io.hpp"
@@ -95,13 +96,7 @@ WriteResult<PackageManifest> read_manifest_file(const std::string& path) {
 PackageModel structure_of(PackageManifest& manifest) {
   PackageModel model;
   model.compiler = std::move(manifest.compiler);
-  model.tiles = std::move(manifest.tiles);
-  model.bindings_1 = std::move(manifest.bindings_1);
-  model.bindings_2 = std::move(manifest.bindings_2);
-  model.bindings_3 = std::move(manifest.bindings_3);
-  model.host_exchange = std::move(manifest.host_exchange);
-  model.entry_points = std::move(manifest.entry_points);
-  model.device_config_writes = std::move(manifest.device_config_writes);
+  move_structure(manifest, model);
   return model;
 }
 

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "errors/try.hpp"
+#include "model/model_structure.hpp"
 #include "writing/package_assembly.hpp"
 
 namespace zem {
@@ -14,13 +15,7 @@ namespace {
 PackageModel structure_of(const Application& model) {
   PackageModel structure;
   structure.compiler = model.compiler;
-  structure.tiles = model.tiles;
-  structure.bindings_1 = model.bindings_1;
-  structure.bindings_2 = model.bindings_2;
-  structure.bindings_3 = model.bindings_3;
-  structure.host_exchange = model.host_exchange;
-  structure.entry_points = model.entry_points;
-  structure.device_config_writes = model.device_config_writes;
+  copy_structure(model, structure);
   return structure;
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "blobs/blob_check.hpp"
+#include "model/model_structure.hpp"
 #include "writing/checked_read.hpp"
 #include "writing/directory_stage.hpp"
 #include "zem_package/manifest.hpp"
@@ -82,13 +83,7 @@ PackageManifest manifest_of(const PackageModel& model) {
     }
     manifest.blobs.push_back(std::move(entry));
   }
-  manifest.tiles = model.tiles;
-  manifest.bindings_1 = model.bindings_1;
-  manifest.bindings_2 = model.bindings_2;
-  manifest.bindings_3 = model.bindings_3;
-  manifest.host_exchange = model.host_exchange;
-  manifest.entry_points = model.entry_points;
-  manifest.device_config_writes = model.device_config_writes;
+  copy_structure(model, manifest);
   return manifest;
 }
 
