@@ -256,6 +256,14 @@ class Package:
         max: int = 8,
         threads: Optional[int] = None,
     ) -> DeviceResult: ...
+    def unpack(
+        self,
+        directory: Union[str, os.PathLike[str]],
+        *,
+        force: bool = False,
+        ignore_build_digest: bool = False,
+        threads: Optional[int] = None,
+    ) -> Unpacked: ...
 
 def read(
     source: Union[str, os.PathLike[str], bytes, bytearray, memoryview, BinaryIO],
@@ -264,6 +272,49 @@ def read(
     survey: bool = False,
 ) -> Package:
     """Reads and checks a package. Raises ReadError, or OSError."""
+
+class _Report:
+    """A writing report: typed attributes, `to_dict()`, and indexing by the
+    dict's keys (the reports were dicts once)."""
+
+    def to_dict(self) -> dict[str, Any]: ...
+    def __getitem__(self, key: str) -> Any: ...
+
+class Unpacked(_Report):
+    blobs: int
+    frames: int
+    tiles: int
+    ignored_build_digest: Optional[Failure]
+
+class DigestUpdate(_Report):
+    blob: int
+    stated: bytes
+    found: bytes
+    file: str
+
+class FrameReplacement(_Report):
+    blob: int
+    frame: str
+    reason: Failure
+    level: int
+
+class Packed(_Report):
+    size: int
+    build_digest: bytes
+    blobs: int
+    updated_digests: list[DigestUpdate]
+    replaced_frames: list[FrameReplacement]
+
+class DroppedBlob(_Report):
+    blob: int
+    digest: bytes
+
+class Repacked(_Report):
+    size: int
+    build_digest: bytes
+    previous_build_digest: bytes
+    blobs: int
+    dropped: list[DroppedBlob]
 
 PackageSource = Union[str, os.PathLike[str], bytes, bytearray, memoryview]
 
@@ -274,10 +325,9 @@ def unpack(
     force: bool = False,
     ignore_build_digest: bool = False,
     threads: Optional[int] = None,
-) -> dict[str, Any]:
-    """Unpacks a package into `directory`: manifest.json and blobs/. Returns
-    {'blobs', 'frames', 'tiles', 'ignored_build_digest'}. Raises ReadError,
-    or OSError."""
+) -> Unpacked:
+    """Unpacks a package into `directory`: manifest.json and blobs/. Raises
+    ReadError, or OSError."""
 
 def pack(
     directory: Union[str, os.PathLike[str]],
@@ -286,10 +336,9 @@ def pack(
     force: bool = False,
     update_digests: bool = False,
     threads: Optional[int] = None,
-) -> dict[str, Any]:
-    """Builds the package `directory`/manifest.json describes. Returns
-    {'size', 'build_digest', 'blobs', 'updated_digests', 'replaced_frames'}.
-    Raises ValueError for a manifest that is not one, ReadError, or OSError."""
+) -> Packed:
+    """Builds the package `directory`/manifest.json describes. Raises
+    ValueError for a manifest that is not one, ReadError, or OSError."""
 
 def repack(
     package: PackageSource,
@@ -300,7 +349,5 @@ def repack(
     drop_unused_blobs: bool = False,
     force: bool = False,
     threads: Optional[int] = None,
-) -> dict[str, Any]:
-    """Writes a package with its blobs stored anew. Returns {'size',
-    'build_digest', 'previous_build_digest', 'blobs', 'dropped'}. Raises as
-    `pack` does."""
+) -> Repacked:
+    """Writes a package with its blobs stored anew. Raises as `pack` does."""

@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "zem_package/read_options.hpp"
+
 namespace zem::python {
 
 py::str text(std::string_view value) {
@@ -94,6 +96,19 @@ std::vector<std::uint8_t> bytes_like(const py::handle& object, const char* what)
   if (!bytes.empty()) std::memcpy(bytes.data(), view.buf, bytes.size());
   PyBuffer_Release(&view);
   return bytes;
+}
+
+unsigned threads_of(const py::object& threads) {
+  constexpr long long thread_limit = 256;
+  if (threads.is_none()) return available_threads();
+  if (!py::isinstance<py::int_>(threads) || py::isinstance<py::bool_>(threads)) {
+    throw py::type_error("threads must be an int or None");
+  }
+  const auto value = threads.cast<long long>();
+  if (value < 1 || value > thread_limit) {
+    throw py::value_error(fmt::format("threads is from 1 to {}, not {}", thread_limit, value));
+  }
+  return static_cast<unsigned>(value);
 }
 
 }  // namespace zem::python

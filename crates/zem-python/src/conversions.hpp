@@ -37,6 +37,12 @@ namespace py = pybind11;
 // TypeError or ValueError.
 [[nodiscard]] std::uint32_t tile_number(const py::handle& tile);
 
+// A `threads` argument: None for the processors this process may run on,
+// or an int from 1 to 256 (each thread keeps a buffer as large as the
+// largest blob, so the count bounds the memory); a clear TypeError or
+// ValueError otherwise.
+[[nodiscard]] unsigned threads_of(const py::object& threads);
+
 // The bytes of a bytes-like object, copied, or a TypeError naming `what`.
 [[nodiscard]] std::vector<std::uint8_t> bytes_like(const py::handle& object, const char* what);
 

@@ -31,22 +31,6 @@ struct PyTileMemory {
   TileMemory memory;
 };
 
-// The most threads a read may be asked for: each keeps a buffer as large as
-// the largest blob, so the count bounds the memory.
-constexpr long long thread_limit = 256;
-
-unsigned threads_of(const py::object& threads) {
-  if (threads.is_none()) return available_threads();
-  if (!py::isinstance<py::int_>(threads) || py::isinstance<py::bool_>(threads)) {
-    throw py::type_error("threads must be an int or None");
-  }
-  const auto value = threads.cast<long long>();
-  if (value < 1 || value > thread_limit) {
-    throw py::value_error(fmt::format("threads is from 1 to {}, not {}", thread_limit, value));
-  }
-  return static_cast<unsigned>(value);
-}
-
 // Runs one of the library's reads with the GIL released, and raises what a
 // failing read says.
 PackagePtr finish(const std::function<ReadResult<Package>()>& read) {
