@@ -52,5 +52,44 @@ TEST(OpenRegularFileTest, OnlyARegularFileOpens) {
   ::rmdir(dir.c_str());
 }
 
+// Whether `fd` is an open descriptor of this process.
+bool is_open(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+
+// A descriptor is closed exactly once, by whoever owns it last, through
+// every operation the owner offers.
+TEST(FileDescriptorTest, ClosesWhatItOwnsOnceThroughEveryOperation) {
+  const auto open_null = [] { return FileDescriptor(::open("/dev/null", O_RDONLY)); };
+  FileDescriptor first = open_null();
+  FileDescriptor second = open_null();
+  const int first_fd = first.get();
+  const int second_fd = second.get();
+  ASSERT_TRUE(is_open(first_fd) && is_open(second_fd));
+
+  second = std::move(first);  // closes what `second` held, takes `first`'s
+  EXPECT_FALSE(is_open(second_fd));
+  EXPECT_EQ(second.get(), first_fd);
+  EXPECT_EQ(first.get(), -1);  // NOLINT(bugprone-use-after-move): moved-from is empty
+  EXPECT_TRUE(is_open(first_fd));
+
+  auto& alias = second;
+  second = std::move(alias);  // assigning to itself keeps the descriptor
+  EXPECT_EQ(second.get(), first_fd);
+  EXPECT_TRUE(is_open(first_fd));
+
+  FileDescriptor third(std::move(second));
+  EXPECT_EQ(third.get(), first_fd);
+  EXPECT_EQ(second.get(), -1);  // NOLINT(bugprone-use-after-move)
+
+  {
+    FileDescriptor released = open_null();
+    const int fd = released.release();
+    EXPECT_EQ(released.get(), -1);
+    EXPECT_TRUE(is_open(fd));
+    ::close(fd);
+  }
+  { const FileDescriptor scoped(std::move(third)); }
+  EXPECT_FALSE(is_open(first_fd));  // closed when its last owner went
+}
+
 }  // namespace
 }  // namespace zem::io

@@ -1,0 +1,84 @@
+#include "zem_package/byte_buffer.hpp"
+
+#include <sys/mman.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "message/mapped_region.hpp"
+
+namespace zem {
+namespace {
+
+const std::vector<std::uint8_t> some_bytes = {1, 2, 3, 4, 5, 6, 7, 8};
+
+// A buffer holds its bytes through every operation it offers, whichever
+// kind of storage it has: copies are deep, a moved-from buffer is empty,
+// and assigning a buffer to itself changes nothing.
+TEST(ByteBufferTest, KeepsItsBytesThroughEveryOperation) {
+  auto region = std::make_shared<std::vector<std::uint8_t>>(some_bytes);
+  const auto heap = [] { return ByteBuffer::copy_of(some_bytes); };
+  const auto shared = [&] {
+    return ByteBuffer::in_region(region->data(), region->size(),
+                                 std::shared_ptr<const void>(region));
+  };
+  for (const auto& make :
+       {std::function<ByteBuffer()>(heap), std::function<ByteBuffer()>(shared)}) {
+    ByteBuffer buffer = make();
+    ByteBuffer copy(buffer);
+    EXPECT_NE(copy.data(), buffer.data());
+    EXPECT_EQ(copy, buffer);
+
+    auto& alias = buffer;
+    buffer = alias;             // copy-assigned to itself
+    buffer = std::move(alias);  // and moved to itself
+    EXPECT_TRUE(std::ranges::equal(buffer.bytes(), some_bytes));
+
+    ByteBuffer taken;
+    taken = std::move(buffer);
+    EXPECT_TRUE(std::ranges::equal(taken.bytes(), some_bytes));
+    EXPECT_TRUE(buffer.empty());  // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(buffer.data(), nullptr);
+
+    taken.truncate(3);
+    EXPECT_TRUE(std::ranges::equal(taken.bytes(), std::span(some_bytes).first(3)));
+    taken.truncate(0);
+    EXPECT_TRUE(taken.empty());
+  }
+  EXPECT_EQ(region.use_count(), 1);  // every buffer of the region is gone
+}
+
+// Whether the page at `data` is mapped in this process.
+bool is_mapped(std::uint8_t* data) { return ::msync(data, 1, MS_ASYNC) == 0 || errno != ENOMEM; }
+
+// A region is unmapped exactly once, by whoever owns it last.
+TEST(MappedRegionTest, UnmapsWhatItOwnsOnceThroughEveryOperation) {
+  std::optional<MappedRegion> first = MappedRegion::map(1);
+  std::optional<MappedRegion> second = MappedRegion::map(1);
+  ASSERT_TRUE(first && second);
+  std::uint8_t* const first_data = first->data();
+  std::uint8_t* const second_data = second->data();
+  ASSERT_TRUE(is_mapped(first_data) && is_mapped(second_data));
+
+  *second = std::move(*first);  // unmaps what `second` held
+  EXPECT_FALSE(is_mapped(second_data));
+  EXPECT_EQ(second->data(), first_data);
+  EXPECT_EQ(first->data(), nullptr);  // NOLINT(bugprone-use-after-move)
+
+  auto& alias = *second;
+  *second = std::move(alias);  // to itself: kept
+  EXPECT_TRUE(is_mapped(first_data));
+
+  second.reset();
+  EXPECT_FALSE(is_mapped(first_data));
+}
+
+}  // namespace
+}  // namespace zem
