@@ -471,6 +471,20 @@ TEST(ReaderTest, EmptyListsBehindFarPointersAreBoundsChecked) {
     EXPECT_EQ(result.rfind("Capnp(failed: ", 0), 0U) << result;
     EXPECT_NE(result.find(c.description), std::string::npos) << result;
   }
+
+  // Pads that are far pointers themselves, one leading back to itself and
+  // two leading to each other: refused at once, never followed round.
+  const std::vector<std::vector<std::uint64_t>> loops[] = {
+      {{testing::RawPackage::far_pointer(1, 0)}},
+      {{testing::RawPackage::far_pointer(2, 0)}, {testing::RawPackage::far_pointer(1, 0)}},
+  };
+  for (const auto& segments : loops) {
+    testing::RawPackage raw(package);
+    raw.set(raw.root_pointer(6), testing::RawPackage::far_pointer(1, 0));
+    EXPECT_EQ(read_result(raw.with_later_segments(segments)),
+              "Capnp(failed: expected ref->kind() == WirePointer::LIST [2 == 1]; Message contains "
+              "non-list pointer where list pointer was expected.)");
+  }
 }
 
 // Keeps every event it receives, with its fields rendered as text.
