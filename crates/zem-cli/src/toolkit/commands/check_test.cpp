@@ -6,6 +6,7 @@
 
 #include "format/hex.hpp"
 #include "toolkit_fixture.hpp"
+#include "zem_package/package.hpp"
 
 namespace zem::testing {
 namespace {
@@ -148,6 +149,22 @@ TEST_F(ZemPackageTest, CheckAndInspectListEveryFailingBlob) {
                                hex_bytes(example.blobs[1].digest).substr(0, 12) + ", file offset "),
             std::string::npos)
       << inspected.out;
+}
+
+// Past the failures a report lists, the rest are counted: the count is the
+// number of failing blobs left out, in lines and in JSON alike.
+TEST_F(ZemPackageTest, CheckAndInspectCountTheFailingBlobsTheyLeaveOut) {
+  Application many = example_application();
+  for (std::size_t i = 0; i < zem::most_blob_failures_listed + 2; ++i) {
+    many.blobs.push_back(many.blobs[1]);  // each copy fails as a duplicate
+  }
+  const std::string bad = write("many.zpkg", build_package(many, example_options()));
+  const std::string more = "and 2 more failing blobs\n";
+  EXPECT_NE(run({"check", bad}).out.find("              " + more), std::string::npos);
+  EXPECT_NE(run({"inspect", bad}).out.find(more), std::string::npos);
+  const ToolJson checked = ToolJson::parse(run({"check", "--json", bad}).out);
+  EXPECT_EQ(checked["packages"][0]["unlistedBlobFailures"], 2);
+  EXPECT_EQ(checked["packages"][0]["failures"].size(), zem::most_blob_failures_listed);
 }
 
 TEST_P(CheckDamagedTest, CheckReportsTheFailingStage) {

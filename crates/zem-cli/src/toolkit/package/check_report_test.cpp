@@ -121,6 +121,17 @@ TEST(CheckTest, NotesWhatAValidPackageMayHold) {
                 ") is used by no segment\n"
                 "note: tiles[2] (physical tile 5) has no segments\n");
   EXPECT_TRUE(package_notes(*survey(zt::example_bytes()), 0).empty());
+
+  // Past ten of a kind, the rest are counted: here 12 tiles without segments.
+  Application crowded = zt::example_application();
+  for (std::uint32_t t = 0; t < 12; ++t) crowded.tiles.push_back(TileImage{100 + t, 0, 0, 0, {}});
+  const std::string crowded_notes =
+      notes_text(package_notes(*survey(zt::build_package(crowded, zt::example_options())), 0));
+  EXPECT_EQ(std::ranges::count(crowded_notes, '\n'), 11);
+  EXPECT_TRUE(
+      crowded_notes.ends_with("note: tiles[11] (physical tile 109) has no segments\n"
+                              "note: and 2 more tiles without segments\n"))
+      << crowded_notes;
 }
 
 // One line says where: stage, element, details, error. A digest of a blob
