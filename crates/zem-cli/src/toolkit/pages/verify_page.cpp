@@ -232,7 +232,12 @@ std::string verify_page(const VerifyReport& report, const DeviceCheck& check, st
   std::size_t grids_left_out = 0;
   if (report.devices.size() > 1) {
     const std::string across = matrix_html(report.matrix);
-    if (budget.take(across.size())) body += across;
+    if (budget.take(across.size())) {
+      body += across;
+    } else {
+      body +=
+          R"(<p class="summary">The devices side by side do not fit the page: the lines and --json hold them.</p>)";
+    }
   }
   // Every device's heading, grid and table of faults first; the tile views
   // then as far as they fit, so that a grid is never left out for a view.
