@@ -126,10 +126,14 @@ std::string device_hint_text(const DeviceHint& hint) {
           h.records, h.tiles < 0 ? -h.tiles : h.tiles, h.tiles < 0 ? "lower" : "higher", h.tiles);
     }
     std::string operator()(const device_hint::ForeignRecords& h) const {
+      if (h.records == 1) {
+        return "foreign-records: the one record read is not the expected record of any verified "
+               "tile of this package";
+      }
       return fmt::format(
-          "foreign-records: none of the {} record{} read is the expected record of any verified "
+          "foreign-records: none of the {} records read is the expected record of any verified "
           "tile of this package",
-          h.records, h.records == 1 ? "" : "s");
+          h.records);
     }
     std::string operator()(const device_hint::SameRecords& h) const {
       return fmt::format("same-records: every record is byte for byte the one of device {}",
