@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "format/hex.hpp"
 #include "format/record_json.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/record_diff.hpp"
@@ -64,7 +65,8 @@ std::string device_text(const VerifiedDevice& device, std::size_t without_setup,
 
 VerifyReport verify_devices(const DeviceCheck& check, std::string package,
                             std::span<const std::string> patterns, std::size_t max,
-                            unsigned threads) {
+                            unsigned threads, std::chrono::milliseconds pipe_wait,
+                            std::atomic<std::uint64_t>* tiles_done) {
   VerifyReport report;
   report.package = std::move(package);
   report.without_setup.assign(check.tiles_without_setup().begin(),
@@ -73,7 +75,7 @@ VerifyReport verify_devices(const DeviceCheck& check, std::string package,
   for (const std::string& pattern : patterns) {
     VerifiedDevice& device = report.devices.emplace_back();
     device.records = pattern;
-    device.result = check.verify(record_source(pattern), max, threads);
+    device.result = check.verify(record_source(pattern, pipe_wait), max, threads, tiles_done);
     report.total += device.result.counts;
   }
   return report;
@@ -127,6 +129,7 @@ Json verify_json(const VerifyReport& report, const PackageModel& model) {
   summary["noTemplateSetup"] = report.without_setup.size();
   return Json{{"format", verify_json_format},
               {"package", report.package},
+              {"buildDigest", hex_bytes(model.build_digest())},
               {"noTemplateSetup", tiles_json(report.without_setup)},
               {"devices", std::move(devices)},
               {"summary", std::move(summary)}};

@@ -3,6 +3,8 @@
 // What `verify` found, as one value: its lines, its JSON document and its
 // page are each written from it, and count nothing of their own.
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,10 +36,14 @@ struct VerifyReport {
 };
 
 // Verifies the devices whose records `patterns` name against the tiles of
-// `check`, one device after the other, each on `threads` threads.
+// `check`, one device after the other, each on `threads` threads; a FIFO is
+// waited for at most `pipe_wait`, and `tiles_done` (when given) counts the
+// tiles verified so far, all devices together.
 [[nodiscard]] VerifyReport verify_devices(const DeviceCheck& check, std::string package,
                                           std::span<const std::string> patterns, std::size_t max,
-                                          unsigned threads);
+                                          unsigned threads,
+                                          std::chrono::milliseconds pipe_wait = default_pipe_wait,
+                                          std::atomic<std::uint64_t>* tiles_done = nullptr);
 
 // The record file of a tile of a device, as messages show it.
 [[nodiscard]] std::string record_name(const VerifiedDevice& device, std::uint32_t physical_tile);
@@ -57,8 +63,9 @@ struct VerifyReport {
 // The JSON document, of format `verify_json_format`.
 [[nodiscard]] Json verify_json(const VerifyReport& report, const PackageModel& model);
 
-// Version of the JSON document that `verify --json` writes: 3 since a long
-// record's hint says how many of its extra words were read.
-inline constexpr int verify_json_format = 3;
+// Version of the JSON document that `verify --json` writes: 4 since it
+// names the package by its build digest too, so that documents of one
+// package can be merged.
+inline constexpr int verify_json_format = 4;
 
 }  // namespace zem::toolkit
