@@ -123,7 +123,8 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
   if (std::ranges::count(options.patterns, standard_input_argument) > 0) {
     ZEM_RETURN_IF_ERROR(refuse_terminal_records());
   }
-  if (options.html) ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
+  ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
+  ZEM_RETURN_IF_ERROR(refuse_overwriting(options.junit, options.package));
   ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
   ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
                        prepare_check(package, options.package, options.tiles, threads));
