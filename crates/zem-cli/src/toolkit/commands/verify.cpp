@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <array>
 #include <chrono>
-#include <utility>
 #include <cstdio>
+#include <utility>
 
 #include "format/json_values.hpp"
 #include "toolkit/commands/help_paragraphs.hpp"
