@@ -215,6 +215,17 @@ class Summary:
     unreadable: int
     failed: int
     no_template_setup: int
+    hints: dict[str, int]  # tiles with each hint kind that occurs
+    def to_dict(self) -> dict[str, Any]: ...
+
+class DeviceHint:
+    """What a whole device's records say: `kind` ("no-records",
+    "off-by", "foreign-records", "same-records") and its values as
+    attributes (directory, directory_exists; tile_offset, records_read;
+    records_read; device, name)."""
+
+    kind: str
+    def __getattr__(self, name: str) -> Any: ...
     def to_dict(self) -> dict[str, Any]: ...
 
 class DeviceResult:
@@ -223,6 +234,8 @@ class DeviceResult:
     records: Optional[str]  # the pattern; None for a mapping
     tiles: list[TileVerdict]
     summary: Summary
+    hint_counts: dict[str, int]  # tiles with each hint kind that occurs
+    device_hints: list[DeviceHint]
     no_template_setup: list[int]
     all_match: bool
     def to_dict(self) -> dict[str, Any]: ...

@@ -388,6 +388,8 @@ void bind_package(py::module_& module) {
               check.emplace(DeviceCheck::prepare(*package, chosen, count));
               if (*check) result = (*check)->verify(source, limit, count);
             }
+            if (pattern) add_no_records_hint(result, *pattern);
+            result.record_digests = {};
             if (!*check) {
               const ReadFailure& failure = check->error();
               const auto at = std::ranges::find_if(chosen, [&](std::uint32_t tile) {

@@ -10,6 +10,7 @@
 
 #include "conversions.hpp"
 #include "format/record_json.hpp"
+#include "zem_package/fleet_matrix.hpp"
 
 namespace zem::python {
 namespace {
@@ -37,7 +38,45 @@ struct PyVerdict {
 struct PySummary {
   StatusCounts counts;
   std::size_t without_setup = 0;
+  HintCounts hints;
 };
+
+struct PyDeviceHint {
+  DeviceHint hint;
+};
+
+// The tiles with each hint kind that occurs, by kind.
+py::dict hint_counts_dict(const HintCounts& counts) {
+  py::dict dict;
+  for (std::size_t i = 0; i < hint_kinds.size(); ++i) {
+    if (counts.counts[i] > 0) dict[py::str(std::string(hint_kinds[i]))] = counts.counts[i];
+  }
+  return dict;
+}
+
+// The value `name` of a device-wide hint, or AttributeError.
+py::object device_hint_value(const PyDeviceHint& h, const char* name) {
+  struct Values {
+    py::dict operator()(const device_hint::NoRecords& v) const {
+      return py::dict("directory"_a = text(v.directory), "directory_exists"_a = v.directory_exists);
+    }
+    py::dict operator()(const device_hint::OffBy& v) const {
+      return py::dict("tile_offset"_a = v.tiles, "records_read"_a = v.records);
+    }
+    py::dict operator()(const device_hint::ForeignRecords& v) const {
+      return py::dict("records_read"_a = v.records);
+    }
+    py::dict operator()(const device_hint::SameRecords& v) const {
+      return py::dict("device"_a = v.device, "name"_a = text(v.name));
+    }
+  };
+  const py::dict values = std::visit(Values{}, h.hint);
+  if (!values.contains(name)) {
+    throw py::attribute_error(fmt::format("a {} device hint has no {}", device_hint_kind(h.hint),
+                                          std::string_view(name)));
+  }
+  return values[name];
+}
 
 std::string hex(std::uint64_t value) { return fmt::format("0x{:x}", value); }
 std::string word_hex(std::uint32_t value) { return fmt::format("0x{:08x}", value); }
@@ -114,6 +153,23 @@ py::object reason_of(const TileVerdict& verdict) {
 }  // namespace
 
 void bind_records(py::module_& module) {
+  py::class_<PyDeviceHint>(module, "DeviceHint",
+                           "What a whole device's records have in common with something known: "
+                           "its kind and that kind's values as attributes.")
+      .def_property_readonly("kind", [](const PyDeviceHint& h) { return device_hint_kind(h.hint); })
+      .def("__getattr__", &device_hint_value)
+      .def(
+          "to_dict", [](const PyDeviceHint& h) { return from_json(device_hint_json(h.hint)); },
+          "The hint's entry in `zem-package verify --json`.")
+      .def("__repr__", [](const PyDeviceHint& h) {
+        const Json json = device_hint_json(h.hint);
+        std::string values;
+        for (const auto& [key, value] : json.items()) {
+          if (key != "kind") values += fmt::format(", {}={}", key, value.dump());
+        }
+        return fmt::format("DeviceHint(kind={}{})", json["kind"].dump(), values);
+      });
+
   py::class_<BlobByte>(module, "BlobByte", "A byte of a blob's contents.")
       .def_readonly("blob", &BlobByte::blob, "Position in the package's blobs.")
       .def_readonly("offset", &BlobByte::offset, "Offset in the blob's contents.")
@@ -324,21 +380,26 @@ void bind_records(py::module_& module) {
       .def_property_readonly("failed",
                              [](const PySummary& s) { return s.counts.of(TileStatus::failed); })
       .def_readonly("no_template_setup", &PySummary::without_setup)
+      .def_property_readonly(
+          "hints", [](const PySummary& s) { return hint_counts_dict(s.hints); },
+          "How many tiles have a hint of each kind, by kind (the kinds that occur).")
       .def(
           "to_dict",
           [](const PySummary& s) {
             Json summary = status_counts_json(s.counts);
             summary["noTemplateSetup"] = s.without_setup;
+            summary["hints"] = hint_counts_json(s.hints);
             return from_json(summary);
           },
           "The summary of a device's entry of `zem-package verify --json`.")
       .def("__repr__", [](const PySummary& s) {
         return fmt::format(
             "Summary(tiles={}, match={}, differ={}, missing={}, unreadable={}, failed={}, "
-            "no_template_setup={})",
+            "no_template_setup={}, hints={})",
             s.counts.tiles(), s.counts.of(TileStatus::match), s.counts.of(TileStatus::differ),
             s.counts.of(TileStatus::missing), s.counts.of(TileStatus::unreadable),
-            s.counts.of(TileStatus::failed), s.without_setup);
+            s.counts.of(TileStatus::failed), s.without_setup,
+            py::repr(hint_counts_dict(s.hints)).cast<std::string>());
       });
 
   py::class_<PyDevice>(module, "DeviceResult", "Every verified tile of one device.")
@@ -358,10 +419,24 @@ void bind_records(py::module_& module) {
             return list;
           },
           "A TileVerdict per verified tile, in tile number order.")
-      .def_property_readonly("summary",
-                             [](const PyDevice& d) {
-                               return PySummary{d.result.counts, d.without_setup.size()};
-                             })
+      .def_property_readonly(
+          "summary",
+          [](const PyDevice& d) {
+            return PySummary{d.result.counts, d.without_setup.size(), device_tally(d.result).hints};
+          })
+      .def_property_readonly(
+          "hint_counts",
+          [](const PyDevice& d) { return hint_counts_dict(device_tally(d.result).hints); },
+          "How many tiles have a hint of each kind, by kind (the kinds that occur).")
+      .def_property_readonly(
+          "device_hints",
+          [](const PyDevice& d) {
+            py::list list;
+            for (const DeviceHint& hint : d.result.hints) list.append(PyDeviceHint{hint});
+            return list;
+          },
+          "What the device's records say as a whole: a DeviceHint each (no-records, off-by, "
+          "foreign-records).")
       .def_readonly("no_template_setup", &PyDevice::without_setup,
                     "The tiles without a template setup, not verified.")
       .def_property_readonly("all_match", [](const PyDevice& d) { return d.result.all_match(); })
@@ -369,8 +444,8 @@ void bind_records(py::module_& module) {
           "to_dict",
           [](const PyDevice& d) {
             const Json records = d.records ? Json(*d.records) : Json();
-            return from_json(
-                device_json(d.result, records, d.without_setup.size(), d.package->model(), d.max));
+            return from_json(device_json(d.result, records, records, d.without_setup.size(),
+                                         d.package->model(), d.max));
           },
           "The device's entry of `zem-package verify --json`.")
       .def("__repr__", [](const PyDevice& d) {
@@ -378,9 +453,15 @@ void bind_records(py::module_& module) {
         for (const TileStatus status : all_tile_statuses) {
           counts += fmt::format(", {}={}", status_name(status), d.result.counts.of(status));
         }
-        return fmt::format("DeviceResult(records={}, tiles={}{})",
-                           d.records ? py::repr(text(*d.records)).cast<std::string>() : "None",
-                           d.result.counts.tiles(), counts);
+        std::string hints;
+        for (const DeviceHint& hint : d.result.hints) {
+          hints += fmt::format("{}{}", hints.empty() ? "" : ", ", device_hint_kind(hint));
+        }
+        return fmt::format(
+            "DeviceResult(records={}, tiles={}{}, hints={}, device_hints=[{}])",
+            d.records ? py::repr(text(*d.records)).cast<std::string>() : "None",
+            d.result.counts.tiles(), counts,
+            py::repr(hint_counts_dict(device_tally(d.result).hints)).cast<std::string>(), hints);
       });
 }
 

@@ -108,6 +108,19 @@ def test_verify_a_device(packages, example, tmp_path):
     (tile,) = from_files.tiles
     assert (tile.physical_tile, tile.status, tile.reason) == (7, "differ", None)
     assert from_files.records.endswith("tile{tile}.rec") and not from_files.all_match
+    assert from_files.hint_counts == from_files.summary.hints and from_files.hint_counts
+    (foreign,) = from_files.device_hints
+    assert (foreign.kind, foreign.records_read) == ("foreign-records", 1)
+    nowhere = package.verify(str(tmp_path / "nowhere" / "tile{tile}.rec"))
+    (hint,) = nowhere.device_hints
+    assert hint.to_dict() == {
+        "kind": "no-records",
+        "directory": str(tmp_path / "nowhere"),
+        "directoryExists": False,
+    }
+    assert repr(hint).startswith('DeviceHint(kind="no-records", directory=')
+    with pytest.raises(AttributeError):
+        hint.tile_offset
     assert package.verify({}).tiles[0].status == "missing"
     with pytest.raises(LookupError, match="tile 9"):
         package.verify({9: record})

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <span>
+#include <variant>
 
 #include "format/hex.hpp"
 
@@ -36,6 +37,22 @@ Json hints_json(const RecordDiff& diff, std::size_t max) {
   for (const Hint& hint : diff.hints) list.push_back(hint_json(hint, max));
   return list;
 }
+
+// One device-wide hint as JSON.
+struct DeviceHintJson {
+  Json operator()(const device_hint::NoRecords& h) const {
+    return {{"directory", h.directory}, {"directoryExists", h.directory_exists}};
+  }
+  Json operator()(const device_hint::OffBy& h) const {
+    return {{"tileOffset", h.tiles}, {"recordsRead", h.records}};
+  }
+  Json operator()(const device_hint::ForeignRecords& h) const {
+    return {{"recordsRead", h.records}};
+  }
+  Json operator()(const device_hint::SameRecords& h) const {
+    return {{"device", h.device}, {"name", h.name}};
+  }
+};
 
 }  // namespace
 
@@ -198,7 +215,16 @@ Json status_counts_json(const StatusCounts& counts) {
   return json;
 }
 
-Json device_json(const DeviceResult& device, Json records, std::size_t without_setup,
+Json hint_counts_json(const HintCounts& counts) {
+  Json json = Json::array();
+  for (std::size_t i = 0; i < hint_kinds.size(); ++i) {
+    if (counts.counts[i] > 0)
+      json.push_back(Json{{"kind", hint_kinds[i]}, {"tiles", counts.counts[i]}});
+  }
+  return json;
+}
+
+Json device_json(const DeviceResult& device, Json name, Json records, std::size_t without_setup,
                  const PackageModel& model, std::size_t max) {
   Json tiles = Json::array();
   for (const TileVerdict& verdict : device.tiles) {
@@ -206,7 +232,54 @@ Json device_json(const DeviceResult& device, Json records, std::size_t without_s
   }
   Json summary = status_counts_json(device.counts);
   summary["noTemplateSetup"] = without_setup;
-  return Json{{"records", std::move(records)}, {"tiles", std::move(tiles)}, {"summary", summary}};
+  summary["hints"] = hint_counts_json(device_tally(device).hints);
+  Json hints = Json::array();
+  for (const DeviceHint& hint : device.hints) hints.push_back(device_hint_json(hint));
+  return Json{{"name", std::move(name)},
+              {"records", std::move(records)},
+              {"tiles", std::move(tiles)},
+              {"summary", summary},
+              {"deviceHints", std::move(hints)}};
+}
+
+Json device_hint_json(const DeviceHint& hint) {
+  Json json{{"kind", device_hint_kind(hint)}};
+  json.update(std::visit(DeviceHintJson{}, hint));
+  return json;
+}
+
+Json fleet_matrix_json(const FleetMatrix& matrix) {
+  Json rows = Json::array();
+  for (const MatrixRow& row : matrix.rows) {
+    Json cells = Json::array();
+    for (const MatrixCell& cell : row.cells) {
+      if (!cell.verified) {
+        cells.push_back(nullptr);
+        continue;
+      }
+      Json json{{"status", status_name(cell.status)}, {"code", cell.code}};
+      if (!cell.hint.empty()) json["hint"] = cell.hint;
+      cells.push_back(std::move(json));
+    }
+    rows.push_back(Json{{"physicalTile", row.physical_tile},
+                        {"failing", row.failing},
+                        {"cells", std::move(cells)}});
+  }
+  Json legend = Json::array();
+  for (const LegendEntry& entry : matrix.legend) {
+    legend.push_back(Json{{"code", entry.code}, {"meaning", entry.meaning}});
+  }
+  Json one = Json::array();
+  for (const OneDeviceTile& tile : matrix.on_one_device) {
+    one.push_back(Json{{"physicalTile", tile.physical_tile},
+                       {"device", tile.device},
+                       {"name", matrix.devices[tile.device]}});
+  }
+  return Json{{"devices", matrix.devices},
+              {"rows", std::move(rows)},
+              {"legend", std::move(legend)},
+              {"onEveryDevice", tiles_json(matrix.on_every_device)},
+              {"onOneDevice", std::move(one)}};
 }
 
 Json tiles_json(std::span<const std::uint32_t> tiles) {

@@ -11,6 +11,7 @@
 #include "format/json_values.hpp"
 #include "zem_package/device_check.hpp"
 #include "zem_package/expected_record.hpp"
+#include "zem_package/fleet_matrix.hpp"
 #include "zem_package/package_model.hpp"
 #include "zem_package/record_diff.hpp"
 
@@ -59,10 +60,30 @@ namespace zem {
 // caller adds what it counts beside.
 [[nodiscard]] Json status_counts_json(const StatusCounts& counts);
 
-// One device: {"records": `records`, "tiles": [...], "summary": {...,
-// "noTemplateSetup": `without_setup`}}.
-[[nodiscard]] Json device_json(const DeviceResult& device, Json records, std::size_t without_setup,
-                               const PackageModel& model, std::size_t max);
+// One device: {"name": `name`, "records": `records`, "tiles": [...],
+// "summary": {..., "noTemplateSetup": `without_setup`, "hints": [{"kind",
+// "tiles"}]}, "deviceHints": [...]}.
+[[nodiscard]] Json device_json(const DeviceResult& device, Json name, Json records,
+                               std::size_t without_setup, const PackageModel& model,
+                               std::size_t max);
+
+// [{"kind": "all-zeros", "tiles": 51}, {"kind": "byte-swapped", "tiles":
+// 48}]: the kinds that occur, in the order of `hint_kinds`, with the tiles
+// that have them.
+[[nodiscard]] Json hint_counts_json(const HintCounts& counts);
+
+// A device-wide hint: {"kind": "no-records", "directory": "dev",
+// "directoryExists": false}, {"kind": "off-by", "tileOffset": -1,
+// "recordsRead": 62}, {"kind": "foreign-records", "recordsRead": 64},
+// {"kind": "same-records", "device": 1, "name": "B"}.
+[[nodiscard]] Json device_hint_json(const DeviceHint& hint);
+
+// `acrossDevices`: {"devices": [names], "rows": [{"physicalTile",
+// "failing", "cells": [{"status", "code", "hint"?} or null for a tile the
+// device did not verify]}], "legend": [{"code", "meaning"}],
+// "onEveryDevice": [tiles], "onOneDevice": [{"physicalTile", "device",
+// "name"}]}.
+[[nodiscard]] Json fleet_matrix_json(const FleetMatrix& matrix);
 
 // [3, 5, 6].
 [[nodiscard]] Json tiles_json(std::span<const std::uint32_t> tiles);

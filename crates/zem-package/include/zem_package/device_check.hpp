@@ -15,10 +15,12 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "zem_package/address_owners.hpp"
 #include "zem_package/api.hpp"
+#include "zem_package/application.hpp"
 #include "zem_package/device_record.hpp"
 #include "zem_package/expected_record.hpp"
 #include "zem_package/package.hpp"
@@ -72,10 +74,64 @@ struct StatusCounts {
   friend bool operator==(const StatusCounts&, const StatusCounts&) = default;
 };
 
+// What a whole device's records have in common with something known. Each
+// is computed and checked against every record read, never guessed.
+namespace device_hint {
+
+// No record file was found for any tile: they were looked for in
+// `directory`, which exists or not.
+struct NoRecords {
+  std::string directory;
+  bool directory_exists = false;
+  friend bool operator==(const NoRecords&, const NoRecords&) = default;
+};
+// No record read matches its own tile, but each of them, `records` (two or
+// more), is byte for byte the expected record of the tile numbered `tiles`
+// more (fewer when negative) than its own: a dump numbered off by that many.
+struct OffBy {
+  std::int64_t tiles = 0;
+  std::size_t records = 0;
+  friend bool operator==(const OffBy&, const OffBy&) = default;
+};
+// None of the `records` records read is byte for byte the expected record of
+// any verified tile of the package: records of another package or build.
+struct ForeignRecords {
+  std::size_t records = 0;
+  friend bool operator==(const ForeignRecords&, const ForeignRecords&) = default;
+};
+// Device `device` (its position among the devices checked together, named
+// `name`) has the same records byte for byte, tile for tile, and the same
+// tiles without one: the same dump given twice.
+struct SameRecords {
+  std::size_t device = 0;
+  std::string name;
+  friend bool operator==(const SameRecords&, const SameRecords&) = default;
+};
+
+}  // namespace device_hint
+
+// In the order a check gives them.
+using DeviceHint = std::variant<device_hint::NoRecords, device_hint::OffBy,
+                                device_hint::ForeignRecords, device_hint::SameRecords>;
+
+// The kinds' names, in the order of `DeviceHint`'s alternatives.
+inline constexpr std::array<std::string_view, std::variant_size_v<DeviceHint>> device_hint_kinds = {
+    "no-records", "off-by", "foreign-records", "same-records"};
+
+// "no-records", "off-by", ...: its name in `device_hint_kinds`.
+[[nodiscard]] ZEM_PACKAGE_API std::string_view device_hint_kind(const DeviceHint& hint) noexcept;
+
 // One device's verdicts.
 struct DeviceResult {
   std::vector<TileVerdict> tiles;  // in tile number order
   StatusCounts counts;
+  // Per tile, beside `tiles`: the SHA-256 of its record when it was read
+  // whole; none when the tile has no record or bytes of it were left unread.
+  std::vector<std::optional<Digest>> record_digests;
+  // What the device's records as a whole have in common with something
+  // known: `verify` gives `OffBy` and `ForeignRecords`;
+  // `add_no_records_hint` and `add_same_records_hints` the others.
+  std::vector<DeviceHint> hints;
 
   [[nodiscard]] bool all_match() const noexcept {
     return counts.of(TileStatus::match) == counts.tiles();
@@ -95,6 +151,18 @@ using RecordSource =
 // `read_device_record`; FIFOs are waited for at most `pipe_wait`.
 [[nodiscard]] ZEM_PACKAGE_API RecordSource
 pattern_records(std::string pattern, std::chrono::milliseconds pipe_wait = default_pipe_wait);
+
+// Adds `NoRecords` to `result` when no tile has a record file though some
+// were looked for, by `pattern` (see `record_path`): the directory of the
+// first missing tile's record.
+ZEM_PACKAGE_API void add_no_records_hint(DeviceResult& result, std::string_view pattern);
+
+// Adds `SameRecords` to each two of `results` that have the same records:
+// every tile verified on both has no record on either or a record read
+// whole on both, the same bytes, and one record at least is read.
+// `names[i]` is the name of `results[i]`.
+ZEM_PACKAGE_API void add_same_records_hints(std::span<DeviceResult> results,
+                                            std::span<const std::string> names);
 
 // A tile that has a template setup: where the setup stands, and the record
 // the tile expects, or why its template cannot be gathered or patched.
@@ -140,10 +208,11 @@ class ZEM_PACKAGE_API DeviceCheck {
 
   // Compares each verified tile's record, as `records` reads it, with the
   // record the tile expects, on `threads` threads; at most `max` differing
-  // words of each are explained, and every hint that holds is given. The
-  // verdicts are in tile number order, whatever the threads. When
-  // `tiles_done` is given, it is raised by one as each tile's verdict is
-  // reached, so that another thread can show how far the check has come.
+  // words of each are explained, and every hint that holds is given, the
+  // device-wide `OffBy` and `ForeignRecords` among them. The verdicts are in
+  // tile number order, whatever the threads. When `tiles_done` is given, it
+  // is raised by one as each tile's verdict is reached, so that another
+  // thread can show how far the check has come.
   [[nodiscard]] DeviceResult verify(const RecordSource& records, std::size_t max, unsigned threads,
                                     std::atomic<std::uint64_t>* tiles_done = nullptr) const;
 
@@ -151,11 +220,15 @@ class ZEM_PACKAGE_API DeviceCheck {
   DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
               std::vector<std::uint32_t> without_setup);
 
+  // Adds `OffBy` or `ForeignRecords` to `result` when it holds.
+  void add_record_hints(DeviceResult& result) const;
+
   const Package* package_;
   std::vector<CheckedTile> tiles_;  // in tile number order
   std::vector<std::uint32_t> without_setup_;
   std::unique_ptr<AddressOwners> owners_;
   std::unique_ptr<RecordIndex> records_;
+  std::vector<std::optional<Digest>> expected_digests_;  // beside `tiles_`
 };
 
 }  // namespace zem

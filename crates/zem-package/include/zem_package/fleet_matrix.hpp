@@ -73,9 +73,11 @@ struct DeviceTally {
 // The hints' kinds from the strongest, the one that says the most about a
 // record, to the weakest: a cell of the matrix shows the strongest of its
 // tile's hints.
+// What became of the tile's own record ranks before `record-of-tile`, which
+// may name another tile's record changed the same way.
 inline constexpr std::array<std::string_view, hint_kinds.size()> hint_strength = {
-    "record-of-tile", "unpatched", "all-zeros", "all-ones", "byte-swapped", "half-swapped",
-    "truncated",      "stuck-bit", "shifted",   "short",    "long",         "single-bit"};
+    "unpatched",      "all-zeros", "all-ones", "byte-swapped", "half-swapped", "truncated",
+    "record-of-tile", "stuck-bit", "shifted",  "short",        "long",         "single-bit"};
 
 // The strongest of `kinds` (see `hint_strength`; an unknown kind ranks
 // last), empty when there is none.

@@ -4,16 +4,84 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
+#include <map>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "blobs/sha256.hpp"
 #include "record/for_each_index.hpp"
 #include "reading/tile_memory_source.hpp"
 #include "tile/tile_rebuild.hpp"
 #include "zem_package/record_pattern.hpp"
 
 namespace zem {
+namespace {
+
+// The SHA-256 of words as a record holds them: little-endian.
+Digest words_digest(std::span<const std::uint32_t> words) {
+  std::vector<std::uint8_t> bytes;
+  bytes.reserve(words.size() * 4);
+  for (const std::uint32_t word : words) {
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+      bytes.push_back(static_cast<std::uint8_t>(word >> shift));
+    }
+  }
+  return sha256(bytes);
+}
+
+bool has_record(const TileVerdict& verdict) noexcept { return verdict.diff.has_value(); }
+
+}  // namespace
+
+std::string_view device_hint_kind(const DeviceHint& hint) noexcept {
+  return device_hint_kinds[hint.index()];
+}
+
+void add_no_records_hint(DeviceResult& result, std::string_view pattern) {
+  const TileVerdict* first_missing = nullptr;
+  for (const TileVerdict& verdict : result.tiles) {
+    if (verdict.status == TileStatus::failed) continue;
+    if (verdict.status != TileStatus::missing) return;
+    if (first_missing == nullptr) first_missing = &verdict;
+  }
+  if (first_missing == nullptr) return;
+  std::filesystem::path directory =
+      std::filesystem::path(record_path(pattern, first_missing->physical_tile)).parent_path();
+  if (directory.empty()) directory = ".";
+  std::error_code error;
+  const bool exists = std::filesystem::is_directory(directory, error);
+  result.hints.emplace_back(device_hint::NoRecords{directory.string(), exists});
+}
+
+void add_same_records_hints(std::span<DeviceResult> results, std::span<const std::string> names) {
+  const auto same = [](const DeviceResult& a, const DeviceResult& b) {
+    std::size_t read = 0;
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < a.tiles.size(); ++i) {
+      while (j < b.tiles.size() && b.tiles[j].physical_tile < a.tiles[i].physical_tile) ++j;
+      if (j == b.tiles.size() || b.tiles[j].physical_tile != a.tiles[i].physical_tile) continue;
+      const bool a_has = has_record(a.tiles[i]);
+      const bool b_has = has_record(b.tiles[j]);
+      if (a_has != b_has) return false;
+      if (!a_has) continue;
+      const std::optional<Digest>& da = a.record_digests.at(i);
+      const std::optional<Digest>& db = b.record_digests.at(j);
+      if (!da || !db || *da != *db) return false;
+      ++read;
+    }
+    return read > 0;
+  };
+  const std::size_t count = std::min(results.size(), names.size());
+  for (std::size_t i = 0; i < count; ++i) {
+    for (std::size_t j = i + 1; j < count; ++j) {
+      if (!same(results[i], results[j])) continue;
+      results[i].hints.emplace_back(device_hint::SameRecords{j, names[j]});
+      results[j].hints.emplace_back(device_hint::SameRecords{i, names[i]});
+    }
+  }
+}
 
 std::string_view status_name(TileStatus status) noexcept {
   switch (status) {
@@ -74,8 +142,14 @@ DeviceCheck::DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
       without_setup_(std::move(without_setup)),
       owners_(std::make_unique<AddressOwners>(package.model())),
       records_(std::make_unique<RecordIndex>()) {
+  expected_digests_.reserve(tiles_.size());
   for (const CheckedTile& tile : tiles_) {
-    if (tile.expected) records_->add(tile.physical_tile, tile.expected->words.words);
+    if (tile.expected) {
+      records_->add(tile.physical_tile, tile.expected->words.words);
+      expected_digests_.emplace_back(words_digest(tile.expected->words.words));
+    } else {
+      expected_digests_.emplace_back();
+    }
   }
 }
 
@@ -154,6 +228,7 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, u
                                  std::atomic<std::uint64_t>* tiles_done) const {
   DeviceResult result;
   result.tiles.resize(tiles_.size());
+  result.record_digests.resize(tiles_.size());
   const DiffOptions options{max, owners_.get(), records_.get()};
   for_each_index(tiles_.size(), threads, [&](std::size_t i) {
     const CheckedTile& tile = tiles_[i];
@@ -184,6 +259,7 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, u
       }
       verdict.diff = diff_record(*tile.expected, *record, options);
       verdict.status = verdict.diff->matches() ? TileStatus::match : TileStatus::differ;
+      if (!record->cut()) result.record_digests[i] = sha256(record->bytes);
     } catch (const std::bad_alloc&) {
       verdict.status = TileStatus::failed;
       verdict.reason = "out of memory";
@@ -191,7 +267,56 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, u
     }
   });
   for (const TileVerdict& verdict : result.tiles) result.counts.add(verdict.status);
+  add_record_hints(result);
   return result;
+}
+
+void DeviceCheck::add_record_hints(DeviceResult& result) const {
+  // The verified tiles by their expected records.
+  std::multimap<Digest, std::size_t> by_digest;
+  for (std::size_t i = 0; i < tiles_.size(); ++i) {
+    if (expected_digests_[i]) by_digest.emplace(*expected_digests_[i], i);
+  }
+  std::vector<std::size_t> read;  // the tiles with a record
+  bool any_known = false;         // a record is the expected record of some tile
+  for (std::size_t i = 0; i < result.tiles.size(); ++i) {
+    if (!has_record(result.tiles[i])) continue;
+    if (result.tiles[i].status == TileStatus::match) return;
+    read.push_back(i);
+    const std::optional<Digest>& digest = result.record_digests[i];
+    if (digest && by_digest.contains(*digest)) any_known = true;
+  }
+  if (read.empty()) return;
+  if (!any_known) {
+    result.hints.emplace_back(device_hint::ForeignRecords{read.size()});
+    return;
+  }
+  if (read.size() < 2) return;
+  // Each offset that the first record allows, checked against every record.
+  const std::optional<Digest>& first = result.record_digests[read.front()];
+  if (!first) return;
+  const auto first_tile = static_cast<std::int64_t>(tiles_[read.front()].physical_tile);
+  const auto [begin, end] = by_digest.equal_range(*first);
+  std::vector<std::int64_t> offsets;
+  for (auto it = begin; it != end; ++it) {
+    offsets.push_back(static_cast<std::int64_t>(tiles_[it->second].physical_tile) - first_tile);
+  }
+  std::ranges::sort(offsets, {}, [](std::int64_t k) { return k < 0 ? -2 * k : 2 * k + 1; });
+  for (const std::int64_t k : offsets) {
+    const bool holds = std::ranges::all_of(read, [&](std::size_t i) {
+      const std::int64_t other = static_cast<std::int64_t>(tiles_[i].physical_tile) + k;
+      if (other < 0 || other > std::int64_t{UINT32_MAX}) return false;
+      const CheckedTile* tile = this->tile(static_cast<std::uint32_t>(other));
+      if (tile == nullptr) return false;
+      const std::optional<Digest>& expected =
+          expected_digests_[static_cast<std::size_t>(tile - tiles_.data())];
+      return expected && result.record_digests[i] && *expected == *result.record_digests[i];
+    });
+    if (holds) {
+      result.hints.emplace_back(device_hint::OffBy{k, read.size()});
+      return;
+    }
+  }
 }
 
 }  // namespace zem

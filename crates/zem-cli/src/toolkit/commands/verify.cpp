@@ -31,8 +31,8 @@ namespace {
 
 struct VerifyOptions {
   std::string package;
-  std::vector<std::string> patterns;  // one per device
-  std::vector<std::uint32_t> tiles;   // every tile with a template setup when empty
+  std::vector<DeviceRecords> devices;  // in the order given
+  std::vector<std::uint32_t> tiles;    // every tile with a template setup when empty
   std::size_t max = 8;
   bool json = false;
   bool quiet = false;
@@ -43,7 +43,8 @@ struct VerifyOptions {
 };
 
 constexpr std::array<OptionSyntax, 9> option_syntax = {{
-    {"--records", "", "PATTERN", "A device's records; {tile} stands for the tile number", true},
+    {"--records", "", "[NAME=]PATTERN",
+     "A device's records, named NAME; {tile} stands for the tile number", true},
     {"--record-timeout", "", "SECONDS",
      "Give up a record that sends nothing for SECONDS, as unreadable (10)"},
     {"--tiles", "", "LIST", "Verify these tiles only: 7, 0-255, 1-4,8"},
@@ -57,7 +58,7 @@ constexpr std::array<OptionSyntax, 9> option_syntax = {{
 constexpr std::array<OperandSyntax, 1> operand_syntax = {{
     {"PACKAGE", Arity::one, "Package file"},
 }};
-constexpr std::array<std::string_view, 7> help_details = {
+constexpr std::array<std::string_view, 9> help_details = {
     "Reads and checks the package once, then compares the RECORD of every tile\n"
     "that has a template setup (or of the tiles of --tiles) with the record the\n"
     "tile expects, for each device: each --records PATTERN is one device, and\n"
@@ -74,6 +75,25 @@ constexpr std::array<std::string_view, 7> help_details = {
     "once) is unreadable, and the run goes on. --tiles takes numbers and ranges\n"
     "in decimal or after 0x in hexadecimal (0x10-0x1f).\n",
     record_help,
+    "--records NAME=PATTERN names the device NAME: every output shows the name\n"
+    "(without NAME=, the pattern is the name). The text before the first = is\n"
+    "a NAME when it holds no / and no {: write ./a=b{tile}.rec for a pattern\n"
+    "with = in it. Two devices with the same name or the same pattern, and an\n"
+    "empty NAME, are refused.\n",
+    "With several devices, the lines end with the devices side by side: a row\n"
+    "for every tile that does not match on some device, a column per device,\n"
+    "each cell the code of its status (. match, D differ, M missing, U\n"
+    "unreadable, F failed) and after : the code of its strongest hint, with a\n"
+    "legend; then the tiles that fail on every device and those that fail on\n"
+    "one device only. Each device's summary is followed by how many tiles have\n"
+    "each hint, and by what its records say as a whole, each checked against\n"
+    "every record read: no-records (no record file for any tile: the directory\n"
+    "looked in, and whether it exists), off-by (no record matches its own\n"
+    "tile, but each is the expected record of the tile K further on), foreign-\n"
+    "records (no record is the expected record of any tile of the package),\n"
+    "same-records (the records are byte for byte those of another device).\n"
+    "--json holds the same: `acrossDevices`, and per device its `name`, its\n"
+    "`deviceHints` and the hint counts of its `summary`.\n",
     "--html writes one self-contained HTML page beside the lines or the JSON: a\n"
     "section per device with its device view, a cell per tile coloured by its\n"
     "status (or as having no template setup), and the view of every tile that\n"
@@ -92,7 +112,7 @@ constexpr std::array<std::string_view, 7> help_details = {
     "empty, the processors this process may run on, at most 16.\n",
     "Many devices in one run read the package once. To check a fleet on several\n"
     "machines, give each machine a share of the devices and merge the --json\n"
-    "documents, whose shape `format` versions.\n",
+    "documents, whose shape `format` versions, with zem-package report.\n",
 };
 constexpr std::string_view exit_statuses =
     "Exit status: 0 every verified tile of every device matches; 1 one differs,\n"
@@ -120,7 +140,7 @@ std::string pattern_failure_text(const std::string& pattern, const RecordPattern
 }
 
 Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
-  if (std::ranges::count(options.patterns, standard_input_argument) > 0) {
+  if (std::ranges::count(options.devices, standard_input_argument, &DeviceRecords::records) > 0) {
     ZEM_RETURN_IF_ERROR(refuse_terminal_records());
   }
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
@@ -129,9 +149,9 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
   ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
                        prepare_check(package, options.package, options.tiles, threads));
   const VerifyReport report = [&] {
-    ProgressLine progress(standard_error_is_terminal(), options.patterns.size(),
+    ProgressLine progress(standard_error_is_terminal(), options.devices.size(),
                           check.tiles().size());
-    return verify_devices(check, options.package, options.patterns, options.max, threads,
+    return verify_devices(check, options.package, options.devices, options.max, threads,
                           options.record_timeout, progress.counter());
   }();
   fmt::print(stdout, "{}",
@@ -149,6 +169,25 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
         options.force));
   }
   return report.all_match() ? ExitStatus::success : ExitStatus::negative;
+}
+
+// NAME=PATTERN, or PATTERN alone, which is then the name too. The text
+// before the first = is a name when it holds no / and no {.
+Outcome<DeviceRecords> device_records(const std::string& value) {
+  const std::size_t equals = value.find('=');
+  DeviceRecords device{value, value};
+  if (equals != std::string::npos && value.find_first_of("/{") > equals) {
+    device.name = value.substr(0, equals);
+    device.records = value.substr(equals + 1);
+    if (device.name.empty()) {
+      return std::unexpected(Failure{fmt::format(
+          "--records {}: the NAME before = is empty (write ./{} for a file whose name starts "
+          "with =)",
+          quote_escaped(value), value)});
+    }
+  }
+  if (device.records.empty()) return std::unexpected(Failure{"--records needs a PATTERN"});
+  return device;
 }
 
 Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
@@ -185,9 +224,21 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
     }
     options.record_timeout = std::chrono::seconds{seconds};
   }
-  const std::span<const std::string> patterns = arguments.values("--records");
-  options.patterns.assign(patterns.begin(), patterns.end());
-  if (options.patterns.empty()) {
+  for (const std::string& value : arguments.values("--records")) {
+    ZEM_ASSIGN_OR_RETURN(DeviceRecords device, device_records(value));
+    for (const DeviceRecords& other : options.devices) {
+      if (other.name == device.name) {
+        return std::unexpected(Failure{
+            fmt::format("--records: two devices are named {}", quote_escaped(device.name))});
+      }
+      if (other.records == device.records) {
+        return std::unexpected(Failure{fmt::format(
+            "--records: two devices read the same records {}", quote_escaped(device.records))});
+      }
+    }
+    options.devices.push_back(std::move(device));
+  }
+  if (options.devices.empty()) {
     return std::unexpected(Failure{"give at least one --records PATTERN"});
   }
   if (const std::optional<std::string>& max = arguments.value("--max")) {
@@ -198,8 +249,8 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
   }
   // Without {tile}, a pattern names one file: the record of one tile.
   const bool one_tile = options.tiles.size() == 1;
-  for (const std::string& pattern : options.patterns) {
-    if (pattern.empty()) return std::unexpected(Failure{"--records needs a PATTERN"});
+  for (const DeviceRecords& device : options.devices) {
+    const std::string& pattern = device.records;
     if (const auto checked = check_record_pattern(pattern); !checked) {
       return std::unexpected(Failure{pattern_failure_text(pattern, checked.error())});
     }
@@ -214,7 +265,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
           quote_escaped(pattern))});
     }
   }
-  if (std::ranges::count(options.patterns, standard_input_argument) > 1) {
+  if (std::ranges::count(options.devices, standard_input_argument, &DeviceRecords::records) > 1) {
     return std::unexpected(Failure{"standard input (-) can be read only once"});
   }
   return [options = std::move(options)](unsigned threads) { return run(options, threads); };

@@ -136,6 +136,102 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
   KeyTypes types;
   types.add(document);
   EXPECT_EQ(types.mixed(), "");
+
+  // Devices side by side, by name: tile 7 differs on dev alone, tile 8 is
+  // missing on dev, tile 9 fails on both.
+  const ProgramRun named = run({"verify", "device.zpkg", "--quiet", "--records",
+                                "A=dev/tile{tile}.rec", "--records", "B=good/tile{tile}.rec"});
+  EXPECT_EQ(named.status, tool_negative) << named.err;
+  for (const char* line :
+       {"device A: records dev/tile{tile}.rec\n",
+        "\nhints: 1 byte-swapped, 2 record-of-tile, 1 single-bit\n",
+        "devices 2:\n  A: tiles 4: 2 differ, 1 missing, 1 failed; 1 tile has no template setup\n"
+        "    hints: 1 byte-swapped, 2 record-of-tile, 1 single-bit\n",
+        "across devices: 4 tiles do not match on some device\n"
+        "  tile  A     B\n  7     D:bs  .\n  8     M     .\n  9     F     F\n  10    D:rt  .\n"
+        "legend: . match, D differ, M missing, F failed, bs byte-swapped, rt record-of-tile; - not "
+        "verified; a code after : is the strongest hint\n"
+        "on every device: tile 9\non one device only: tiles 7 (A), 8 (A), 10 (A)\n"}) {
+    EXPECT_NE(named.out.find(line), std::string::npos) << line << "\nin\n" << named.out;
+  }
+  const ToolJson across =
+      ToolJson::parse(run({"verify", "--json", "device.zpkg", "--records", "A=dev/tile{tile}.rec",
+                           "--records", "B=good/tile{tile}.rec"})
+                          .out);
+  EXPECT_EQ(across["devices"][0]["name"], "A");
+  EXPECT_EQ(across["devices"][0]["summary"]["hints"],
+            ToolJson::parse(R"([{"kind": "byte-swapped", "tiles": 1},
+                                {"kind": "record-of-tile", "tiles": 2},
+                                {"kind": "single-bit", "tiles": 1}])"));
+  EXPECT_EQ(across["acrossDevices"]["onEveryDevice"], ToolJson::parse("[9]"));
+  EXPECT_EQ(across["acrossDevices"]["rows"][0],
+            ToolJson::parse(R"({"physicalTile": 7, "failing": 1, "cells": [
+              {"status": "differ", "code": "D:bs", "hint": "byte-swapped"},
+              {"status": "match", "code": "."}]})"));
+
+  // What a whole device's records say, each on a device made to say it.
+  std::filesystem::create_directory(dir() + "/empty");
+  std::filesystem::create_directory(dir() + "/other");
+  for (const char* name : {"other/tile7.rec", "other/tile8.rec", "other/tile10.rec"}) {
+    record(Words(12, 0x5a5a5a5a), name);
+  }
+  std::filesystem::copy(dir() + "/dev", dir() + "/copy");
+  const struct {
+    std::vector<std::string> devices;
+    std::string hint;
+  } wide[] = {
+      {{"nodir/tile{tile}.rec"},
+       "device hint: no-records: no record file was found for any tile; the directory nodir does "
+       "not exist\n"},
+      {{"empty/tile{tile}.rec"},
+       "device hint: no-records: no record file was found for any tile; the directory empty "
+       "exists\n"},
+      {{"other/tile{tile}.rec"},
+       "device hint: foreign-records: none of the 3 records read is the expected record of any "
+       "verified tile of this package\n"},
+      {{"dev/tile{tile}.rec", "copy/tile{tile}.rec"},
+       "device hint: same-records: every record is byte for byte the one of device "
+       "copy/tile{tile}.rec\n"},
+  };
+  for (const auto& c : wide) {
+    std::vector<std::string> arguments{"verify", "device.zpkg", "--quiet"};
+    for (const std::string& device : c.devices)
+      arguments.insert(arguments.end(), {"--records", device});
+    const ProgramRun run = this->run(arguments);
+    EXPECT_NE(run.out.find(c.hint), std::string::npos) << c.hint << "\nin\n" << run.out;
+  }
+}
+
+// A dump numbered off by one: each record is the one the tile before
+// expects, and the device says so.
+TEST_F(VerifyTest, ADumpNumberedOffByOne) {
+  Application model = example_application();
+  const TemplateTile tile = make_template_tile();
+  for (std::uint8_t raise = 1; raise <= 3; ++raise) {
+    std::vector<std::uint8_t> raised = tile.image;
+    for (std::size_t offset :
+         {0x400U, 0x404U, 0x408U, 0x40cU, 0x410U, 0x414U, 0x800U, 0x804U, 0x808U, 0x80cU}) {
+      raised[offset] = static_cast<std::uint8_t>(raised[offset] + raise);
+    }
+    model.blobs.push_back(make_blob(raised));
+    model.tiles.push_back(TileImage{
+        19U + raise, 0, 0, 0, {Segment{0x4c000, 0x1000, model.blobs.size() - 1, 0, 0x1000, 0}}});
+  }
+  index_blobs(model);
+  write("fleet.zpkg", build_package(model, example_options()));
+  std::filesystem::create_directory(dir() + "/off");
+  for (std::uint32_t t : {21U, 22U}) {
+    Words words = tile.record;
+    for (std::uint32_t& w : words) w += t - 20;  // tile t - 1's record
+    record(words, "off/tile" + std::to_string(t) + ".rec");
+  }
+  const ProgramRun off =
+      run({"verify", "fleet.zpkg", "--tiles", "20-22", "--records", "off/tile{tile}.rec"});
+  EXPECT_NE(off.out.find("device hint: off-by: no record matches its own tile, but each of the 2 "
+                         "records read is the expected record of the tile numbered 1 lower: the "
+                         "records are numbered off by -1\n"),
+            std::string::npos)
+      << off.out;
 }
 
 // Each hint on a record made to have it, in tile 7 of the device.
@@ -233,6 +329,24 @@ TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
                           "verify: --records \"one.rec\" has no {tile}: every tile would read the "
                           "same file (or give --tiles with one tile) (see zem-package verify "
                           "--help)"));
+  for (const auto& [arguments, message] :
+       std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"--records", "=dev/t{tile}"},
+            "verify: --records \"=dev/t{tile}\": the NAME before = is empty (write ./=dev/t{tile} "
+            "for a file whose name starts with =)"},
+           {{"--records", "A=a/t{tile}", "--records", "A=b/t{tile}"},
+            "verify: --records: two devices are named \"A\""},
+           {{"--records", "a/t{tile}", "--records", "B=a/t{tile}"},
+            "verify: --records: two devices read the same records \"a/t{tile}\""},
+       }) {
+    std::vector<std::string> all{"verify", "device.zpkg"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    EXPECT_TRUE(failed_with(run(all), message + " (see zem-package verify --help)")) << message;
+  }
+  // A = after a / or a { belongs to the pattern.
+  EXPECT_NE(
+      run({"verify", "device.zpkg", "--records", "x/a=b{tile}"}).out.find("missing  x/a=b8\n"),
+      std::string::npos);
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg"}),
                           "verify: give at least one --records PATTERN (see zem-package verify "
                           "--help)"));

@@ -37,12 +37,20 @@ std::string device_grid(std::span<const GridCell> cells, std::size_t columns) {
     // drawn smaller.
     const std::string label = fmt::format("{}", c.physical_tile);
     const std::size_t font = label.size() <= 4 ? 11 : 44 / label.size();
+    // With a mark, the number moves up to make room for it below.
+    const std::size_t label_y = c.mark.empty() ? y + cell_size / 2 + 4 : y + cell_size / 2 - 2;
     std::string cell = fmt::format(R"(<g class="cell" data-tile="{}")", c.physical_tile);
     if (!c.status.empty()) cell += fmt::format(R"( data-status="{}")", html_escape(c.status));
     cell += fmt::format(
         R"( data-setup="{}"><title>{}</title><rect x="{}" y="{}" width="{}" height="{}" fill="{}"/><text x="{}" y="{}" font-size="{}">{}</text></g>)",
         c.setup ? "yes" : "no", html_escape(c.title), x, y, cell_size, cell_size,
-        html_escape(c.fill), x + cell_size / 2, y + cell_size / 2 + 4, font, label);
+        html_escape(c.fill), x + cell_size / 2, label_y, font, label);
+    if (!c.mark.empty()) {
+      const std::string mark =
+          fmt::format(R"(<text class="mark" x="{}" y="{}">{}</text></g>)", x + cell_size / 2,
+                      y + cell_size - 5, html_escape(c.mark));
+      cell.replace(cell.size() - 4, 4, mark);
+    }
     if (!c.target.empty()) {
       cell = fmt::format(R"(<a href="#{}">{}</a>)", html_escape(c.target), cell);
     }

@@ -16,6 +16,9 @@ struct GridCell {
   std::string title;   // its hover text, plain (escaped here)
   std::string target;  // the id of its tile view in the page, or empty for none
   bool setup = false;  // whether the tile holds a template setup
+  // A few characters drawn under its number, so that its status reads
+  // without its hue ("D:bs"); none when empty.
+  std::string mark;
 };
 
 // The column count of a grid of `cells` by default: the side of the nearest

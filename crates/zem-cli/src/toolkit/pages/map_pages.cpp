@@ -78,7 +78,8 @@ std::string map_device_page(const Package& package, std::string_view package_nam
   cells.reserve(facts.size());
   for (const TileFacts& f : facts) {
     cells.push_back(GridCell{f.physical_tile, loaded_colour(loaded_share(f.bytes_loaded)), "",
-                             cell_title(f), tile_view_id(f.physical_tile), f.marks.has_value()});
+                             cell_title(f), tile_view_id(f.physical_tile), f.marks.has_value(),
+                             ""});
   }
   std::string grid = device_grid(cells, columns);
   std::string body =

@@ -10,7 +10,7 @@ namespace {
 
 // Tile views stay hidden until a cell's link names them (:target), so a
 // device page needs no script; a page of one tile shows its view at once.
-// Colours are kept when printed.
+// Colours are kept when printed, and every tile view is printed.
 constexpr std::string_view style = R"(
 *{-webkit-print-color-adjust:exact;print-color-adjust:exact}
 body{font:14px/1.4 sans-serif;margin:1em 2em;color:#222;background:#fff}
@@ -42,6 +42,10 @@ td,th{border:1px solid #ccc;padding:1px 6px;font:12px monospace;text-align:right
 .swatch.gap{background:#fff}
 pre.diff{background:#f6f6f6;padding:.5em;overflow:auto}
 .summary{color:#a33}
+.grid .mark{font-size:9px;font-weight:bold}
+table.faults td,table.matrix td{text-align:left}
+table.matrix td.match{color:#888}
+@media print{.tile{display:block}}
 )";
 
 constexpr std::string_view definitions =

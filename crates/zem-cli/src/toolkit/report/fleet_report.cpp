@@ -10,6 +10,7 @@
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/page_document.hpp"
 #include "toolkit/tile/tile_list.hpp"
+#include "toolkit/verify/verify_report.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -25,100 +26,19 @@ std::string statuses_text(const StatusCounts& counts) {
   return text.empty() ? "none verified" : text;
 }
 
-// "51 all-zeros, 48 byte-swapped": the hint kinds that occur, in their
-// order; empty for none.
-std::string hints_text(const HintCounts& counts) {
-  std::string text;
-  for (const std::string_view kind : hint_kinds) {
-    if (counts.of(kind) == 0) continue;
-    text += fmt::format("{}{} {}", text.empty() ? "" : ", ", counts.of(kind), kind);
-  }
-  return text;
-}
-
 std::string tally_text(const DeviceTally& tally) {
   std::string text =
       fmt::format("tiles {}: {}", tally.statuses.tiles(), statuses_text(tally.statuses));
-  if (const std::string hints = hints_text(tally.hints); !hints.empty()) {
+  if (const std::string hints = hint_counts_text(tally.hints); !hints.empty()) {
     text += "; hints: " + hints;
   }
   return text;
 }
 
-Json hints_json(const HintCounts& counts) {
-  Json json = Json::object();
-  for (const std::string_view kind : hint_kinds) json[std::string(kind)] = counts.of(kind);
-  return json;
-}
-
 Json tally_json(const DeviceTally& tally) {
   Json json = status_counts_json(tally.statuses);
-  json["hints"] = hints_json(tally.hints);
+  json["hints"] = hint_counts_json(tally.hints);
   return json;
-}
-
-// The matrix as data: its devices, legend, rows of codes, and what it says.
-Json matrix_json(const FleetMatrix& matrix) {
-  Json legend = Json::array();
-  for (const LegendEntry& entry : matrix.legend) {
-    legend.push_back({{"code", entry.code}, {"meaning", entry.meaning}});
-  }
-  Json rows = Json::array();
-  for (const MatrixRow& row : matrix.rows) {
-    Json cells = Json::array();
-    for (const MatrixCell& cell : row.cells) {
-      cells.push_back(cell.verified ? Json(cell.code) : Json(nullptr));
-    }
-    rows.push_back({{"physicalTile", row.physical_tile},
-                    {"cells", std::move(cells)},
-                    {"failing", row.failing}});
-  }
-  Json one = Json::array();
-  for (const OneDeviceTile& tile : matrix.on_one_device) {
-    one.push_back({{"physicalTile", tile.physical_tile}, {"device", matrix.devices[tile.device]}});
-  }
-  return Json{{"devices", matrix.devices},
-              {"legend", std::move(legend)},
-              {"rows", std::move(rows)},
-              {"onEveryDevice", tiles_json(matrix.on_every_device)},
-              {"onOneDevice", std::move(one)}};
-}
-
-// The matrix's lines: the devices numbered, a row per tile, the legend, and
-// what the columns say together.
-std::string matrix_text(const FleetMatrix& matrix) {
-  if (matrix.rows.empty()) return "";
-  std::string out = "tiles that do not match on some device:\n";
-  for (std::size_t d = 0; d < matrix.devices.size(); ++d) {
-    out += fmt::format("  [{}] {}\n", d + 1, display_path(matrix.devices[d]));
-  }
-  std::vector<TextTable::Column> columns{{"tile", TextTable::Align::right}};
-  for (std::size_t d = 0; d < matrix.devices.size(); ++d) {
-    columns.push_back({fmt::format("[{}]", d + 1)});
-  }
-  TextTable table(std::move(columns));
-  for (const MatrixRow& row : matrix.rows) {
-    std::vector<std::string> cells{fmt::format("{}", row.physical_tile)};
-    for (const MatrixCell& cell : row.cells) cells.push_back(cell.verified ? cell.code : "-");
-    table.add_row(std::move(cells));
-  }
-  out += table.render("  ");
-  std::string legend;
-  for (const LegendEntry& entry : matrix.legend) {
-    legend += fmt::format("{}{} {}", legend.empty() ? "" : ", ", entry.code, entry.meaning);
-  }
-  out += fmt::format("  legend: {}; - not verified\n", legend);
-  if (matrix.devices.size() > 1) {
-    out += fmt::format("  on every device: {}\n", matrix.on_every_device.empty()
-                                                      ? "no tile"
-                                                      : tile_ranges(matrix.on_every_device));
-    std::string one;
-    for (const OneDeviceTile& tile : matrix.on_one_device) {
-      one += fmt::format("{}{} [{}]", one.empty() ? "" : ", ", tile.physical_tile, tile.device + 1);
-    }
-    out += fmt::format("  on one device only: {}\n", one.empty() ? "no tile" : one);
-  }
-  return out;
 }
 
 // A tile that does not match, as a JUnit failure.
@@ -192,7 +112,8 @@ std::string report_text(const FleetReport& report) {
                        tally_text(device.tally), display_path(device.device.file));
   }
   out += fmt::format("all devices: {}\n", tally_text(report.total));
-  return out + matrix_text(report.matrix);
+  if (report.devices.size() > 1) out += matrix_text(report.matrix);
+  return out;
 }
 
 Json report_json(const FleetReport& report) {
@@ -212,7 +133,7 @@ Json report_json(const FleetReport& report) {
               {"noTemplateSetup", tiles_json(report.without_setup)},
               {"devices", std::move(devices)},
               {"summary", std::move(summary)},
-              {"acrossDevices", matrix_json(report.matrix)}};
+              {"acrossDevices", fleet_matrix_json(report.matrix)}};
 }
 
 std::vector<JunitSuite> report_junit(const FleetReport& report) {
@@ -259,7 +180,7 @@ std::string report_page(const FleetReport& report) {
     for (const TileStatus status : all_tile_statuses) {
       body += fmt::format("<td>{}</td>", device.tally.statuses.of(status));
     }
-    body += fmt::format("<td>{}</td></tr>\n", html_escape(hints_text(device.tally.hints)));
+    body += fmt::format("<td>{}</td></tr>\n", html_escape(hint_counts_text(device.tally.hints)));
   }
   body += "</table>\n";
   const FleetMatrix& matrix = report.matrix;

@@ -59,7 +59,8 @@ std::vector<JunitSuite> verify_junit(const VerifyReport& report, const PackageMo
     }
     std::ranges::stable_sort(cases, {}, &std::pair<std::uint32_t, JunitCase>::first);
     JunitSuite& suite = suites.emplace_back();
-    suite.name = device.records == standard_input_argument ? "standard input" : device.records;
+    suite.name = device.records == standard_input_argument && !device.named() ? "standard input"
+                                                                              : device.name;
     for (auto& [tile, c] : cases) suite.cases.push_back(std::move(c));
   }
   return suites;

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <variant>
 
 #include "format/hex.hpp"
 #include "format/record_json.hpp"
@@ -58,13 +59,20 @@ std::string device_text(const VerifiedDevice& device, std::size_t without_setup,
     out += '\n';
     if (v.status == TileStatus::differ) out += record_diff_text(*v.diff, model, max, "    ");
   }
-  return out + device_summary(device, without_setup) + '\n';
+  out += device_summary(device, without_setup) + '\n';
+  if (const std::string hints = hint_counts_text(device.tally.hints); !hints.empty()) {
+    out += fmt::format("hints: {}\n", hints);
+  }
+  for (const DeviceHint& hint : device.result.hints) {
+    out += fmt::format("device hint: {}\n", device_hint_text(hint));
+  }
+  return out;
 }
 
 }  // namespace
 
 VerifyReport verify_devices(const DeviceCheck& check, std::string package,
-                            std::span<const std::string> patterns, std::size_t max,
+                            std::span<const DeviceRecords> devices, std::size_t max,
                             unsigned threads, std::chrono::milliseconds pipe_wait,
                             std::atomic<std::uint64_t>* tiles_done) {
   VerifyReport report;
@@ -72,13 +80,120 @@ VerifyReport verify_devices(const DeviceCheck& check, std::string package,
   report.without_setup.assign(check.tiles_without_setup().begin(),
                               check.tiles_without_setup().end());
   report.max = max;
-  for (const std::string& pattern : patterns) {
+  std::vector<DeviceResult> results;
+  std::vector<std::string> names;
+  for (const DeviceRecords& given : devices) {
+    DeviceResult result =
+        check.verify(record_source(given.records, pipe_wait), max, threads, tiles_done);
+    if (given.records != standard_input_argument) add_no_records_hint(result, given.records);
+    results.push_back(std::move(result));
+    names.push_back(given.name);
+  }
+  add_same_records_hints(results, names);
+  report.matrix = fleet_matrix(names, results);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
     VerifiedDevice& device = report.devices.emplace_back();
-    device.records = pattern;
-    device.result = check.verify(record_source(pattern, pipe_wait), max, threads, tiles_done);
+    device.name = devices[i].name;
+    device.records = devices[i].records;
+    device.result = std::move(results[i]);
+    device.result.record_digests = {};  // the hints are made: 32 bytes a tile no more
+    device.tally = device_tally(device.result);
     report.total += device.result.counts;
+    report.hints += device.tally.hints;
   }
   return report;
+}
+
+std::string device_label(const VerifiedDevice& device) { return display_path(device.name); }
+
+std::string hint_counts_text(const HintCounts& counts) {
+  std::string text;
+  for (std::size_t i = 0; i < hint_kinds.size(); ++i) {
+    if (counts.counts[i] == 0) continue;
+    text += fmt::format("{}{} {}", text.empty() ? "" : ", ", counts.counts[i], hint_kinds[i]);
+  }
+  return text;
+}
+
+std::string device_hint_text(const DeviceHint& hint) {
+  struct Text {
+    std::string operator()(const device_hint::NoRecords& h) const {
+      return fmt::format("no-records: no record file was found for any tile; the directory {} {}",
+                         display_path(h.directory),
+                         h.directory_exists ? "exists" : "does not exist");
+    }
+    std::string operator()(const device_hint::OffBy& h) const {
+      return fmt::format(
+          "off-by: no record matches its own tile, but each of the {} records read is the "
+          "expected record of the tile numbered {} {}: the records are numbered off by {}",
+          h.records, h.tiles < 0 ? -h.tiles : h.tiles, h.tiles < 0 ? "lower" : "higher", h.tiles);
+    }
+    std::string operator()(const device_hint::ForeignRecords& h) const {
+      return fmt::format(
+          "foreign-records: none of the {} record{} read is the expected record of any verified "
+          "tile of this package",
+          h.records, h.records == 1 ? "" : "s");
+    }
+    std::string operator()(const device_hint::SameRecords& h) const {
+      return fmt::format("same-records: every record is byte for byte the one of device {}",
+                         display_path(h.name));
+    }
+  };
+  return std::visit(Text{}, hint);
+}
+
+std::string matrix_text(const FleetMatrix& matrix) {
+  if (matrix.rows.empty()) return "across devices: every tile matches on every device\n";
+  std::string out = fmt::format("across devices: {} tile{} not match on some device\n",
+                                matrix.rows.size(), matrix.rows.size() == 1 ? " does" : "s do");
+  std::size_t tile_width = 4;
+  for (const MatrixRow& row : matrix.rows) {
+    tile_width = std::max(tile_width, fmt::format("{}", row.physical_tile).size());
+  }
+  std::vector<std::string> labels;
+  std::vector<std::size_t> widths;
+  for (std::size_t d = 0; d < matrix.devices.size(); ++d) {
+    labels.push_back(display_path(matrix.devices[d]));
+    std::size_t width = labels.back().size();
+    for (const MatrixRow& row : matrix.rows) width = std::max(width, row.cells[d].code.size());
+    widths.push_back(width);
+  }
+  const auto line = [&](std::string first, const auto& cell) {
+    std::string text = fmt::format("  {:<{}}", first, tile_width);
+    for (std::size_t d = 0; d < widths.size(); ++d) {
+      text += fmt::format("  {:<{}}", cell(d), widths[d]);
+    }
+    while (text.ends_with(' ')) text.pop_back();
+    return text + '\n';
+  };
+  out += line("tile", [&](std::size_t d) { return labels[d]; });
+  for (const MatrixRow& row : matrix.rows) {
+    out += line(fmt::format("{}", row.physical_tile), [&](std::size_t d) {
+      return row.cells[d].verified ? row.cells[d].code : std::string("-");
+    });
+  }
+  std::string legend;
+  for (const LegendEntry& entry : matrix.legend) {
+    legend += fmt::format("{}{} {}", legend.empty() ? "" : ", ", entry.code, entry.meaning);
+  }
+  out += fmt::format("legend: {}; - not verified; a code after : is the strongest hint\n", legend);
+  out += fmt::format("on every device: {}\n",
+                     matrix.on_every_device.empty()
+                         ? std::string("no tile")
+                         : fmt::format("tile{} {}", matrix.on_every_device.size() == 1 ? "" : "s",
+                                       tile_ranges(matrix.on_every_device)));
+  if (matrix.on_one_device.empty()) {
+    out += "on one device only: no tile\n";
+  } else {
+    std::string tiles;
+    for (const OneDeviceTile& tile : matrix.on_one_device) {
+      tiles += fmt::format("{}{} ({})", tiles.empty() ? "" : ", ", tile.physical_tile,
+                           display_path(matrix.devices[tile.device]));
+    }
+    out += fmt::format("on one device only: tile{} {}\n",
+                       matrix.on_one_device.size() == 1 ? "" : "s", tiles);
+  }
+  return out;
 }
 
 std::string record_name(const VerifiedDevice& device, std::uint32_t physical_tile) {
@@ -105,15 +220,24 @@ std::string verify_text(const VerifyReport& report, const PackageModel& model, b
   }
   const bool many = report.devices.size() > 1;
   for (const VerifiedDevice& device : report.devices) {
-    if (many) out += fmt::format("records {}\n", display_path(device.records));
+    if (device.named()) {
+      out += fmt::format("device {}: records {}\n", device_label(device),
+                         display_path(device.records));
+    } else if (many) {
+      out += fmt::format("records {}\n", display_path(device.records));
+    }
     out += device_text(device, report.without_setup.size(), model, report.max, quiet);
   }
   if (many) {
     out += fmt::format("devices {}:\n", report.devices.size());
     for (const VerifiedDevice& device : report.devices) {
-      out += fmt::format("  {}: {}\n", display_path(device.records),
+      out += fmt::format("  {}: {}\n", device_label(device),
                          device_summary(device, report.without_setup.size()));
+      if (const std::string hints = hint_counts_text(device.tally.hints); !hints.empty()) {
+        out += fmt::format("    hints: {}\n", hints);
+      }
     }
+    out += matrix_text(report.matrix);
   }
   return out;
 }
@@ -121,18 +245,20 @@ std::string verify_text(const VerifyReport& report, const PackageModel& model, b
 Json verify_json(const VerifyReport& report, const PackageModel& model) {
   Json devices = Json::array();
   for (const VerifiedDevice& device : report.devices) {
-    devices.push_back(
-        device_json(device.result, device.records, report.without_setup.size(), model, report.max));
+    devices.push_back(device_json(device.result, device.name, device.records,
+                                  report.without_setup.size(), model, report.max));
   }
   Json summary{{"devices", report.devices.size()}};
   summary.update(status_counts_json(report.total));
   summary["noTemplateSetup"] = report.without_setup.size();
+  summary["hints"] = hint_counts_json(report.hints);
   return Json{{"format", verify_json_format},
               {"package", report.package},
               {"buildDigest", hex_bytes(model.build_digest())},
               {"noTemplateSetup", tiles_json(report.without_setup)},
               {"devices", std::move(devices)},
-              {"summary", std::move(summary)}};
+              {"summary", std::move(summary)},
+              {"acrossDevices", fleet_matrix_json(report.matrix)}};
 }
 
 }  // namespace zem::toolkit
