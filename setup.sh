@@ -25,14 +25,16 @@ tool_packages=(
 # library, and pybind11 and Python's development files for the module.
 build_packages=(libgtest-dev libbenchmark-dev pybind11-dev python3-dev)
 # What only the tests need: the formatter they hold the sources to, pytest
-# for the Python module, the validator of the JSON documents and the browser
+# for the Python module, the validator of the JSON documents, the JUnit
+# reader that reads the JUnit XML as CI systems do, and the browser
 # that loads the pages, libpng to decode its screenshots, the Unicode
 # database the table of non-printable characters is checked against, the
 # three shells whose completion is tried, groff to read the man page, the
 # zstd tool that decompresses unpacked blobs as a user would, and venv, pip,
 # setuptools, wheel and pybind11 for pip to install the module.
 test_packages=(
-  clang-format-16 python3-pytest python3-jsonschema chromium libpng-dev unicode-data
+  clang-format-16 python3-pytest python3-jsonschema python3-junitparser chromium libpng-dev
+  unicode-data
   bash-completion zsh fish groff-base zstd
   python3-venv python3-pip python3-setuptools python3-wheel python3-pybind11
 )

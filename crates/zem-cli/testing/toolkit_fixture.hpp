@@ -88,8 +88,8 @@ class PendingDocuments {
   // first argument that names one writing JSON; help is no document, nor is
   // the nothing a failed run writes.
   void add(const std::vector<std::string>& args, const std::string& out) {
-    static constexpr std::array<std::string_view, 6> writing_json = {"inspect",  "check", "compare",
-                                                                     "template", "diff",  "verify"};
+    static constexpr std::array<std::string_view, 7> writing_json = {
+        "inspect", "check", "compare", "template", "diff", "verify", "report"};
     if (out.empty() || std::ranges::find(args, "--json") == args.end() ||
         std::ranges::find(args, "--help") != args.end() ||
         std::ranges::find(args, "-h") != args.end()) {

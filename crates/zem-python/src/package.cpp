@@ -176,6 +176,12 @@ RecordSource record_source(const Package& package, const py::object& records,
   const py::object path_like = py::module_::import("os").attr("PathLike");
   if (py::isinstance<py::str>(records) || py::isinstance(records, path_like)) {
     pattern = py::module_::import("os").attr("fsencode")(records).cast<std::string>();
+    if (const auto checked = check_record_pattern(*pattern); !checked) {
+      throw py::value_error(checked.error().error == RecordPatternError::width_too_large
+                                ? "a tile number in a record pattern is at most 10 digits wide"
+                                : "a record pattern writes the tile number as {tile}, {tile:03}, "
+                                  "{tile:x} or {tile:04x}");
+    }
     if (!names_each_tile(*pattern)) {
       throw py::value_error("a record pattern names each tile with {tile}");
     }
@@ -383,7 +389,8 @@ void bind_package(py::module_& module) {
           py::arg("threads") = py::none(),
           "Every tile with a template setup (or those of `tiles`) against a device's records: "
           "a mapping from tile numbers to bytes, or a path pattern (str or os.PathLike) with "
-          "{tile}. Returns a DeviceResult.")
+          "{tile} ({tile:03} zero-padded, {tile:x} or {tile:04x} in hexadecimal); a FIFO that "
+          "sends nothing for 10 seconds is unreadable. Returns a DeviceResult.")
       .def(py::pickle([](const Package& p) { return package_state(p); },
                       [](const py::tuple& state) { return package_from_state(state); }))
       .def("__repr__", [](const Package& p) {

@@ -124,6 +124,13 @@ def test_verify_a_device(packages, example, tmp_path):
     assert package.verify({}).tiles[0].status == "missing"
     with pytest.raises(LookupError, match="tile 9"):
         package.verify({9: record})
+    # Dumps named with zero-padded or hexadecimal numbers; unknown formats refused.
+    (tmp_path / "t007.rec").write_bytes(record)
+    assert package.verify(str(tmp_path / "t{tile:03}.rec")).all_match
+    for pattern, message in (("t{tile:q}", "writes the tile number as"),
+                             ("t{tile:011}", "at most 10 digits")):
+        with pytest.raises(ValueError, match=message):
+            package.verify(str(tmp_path / pattern))
 
 
 def check_in_worker(package, record):

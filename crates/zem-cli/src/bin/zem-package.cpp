@@ -10,6 +10,7 @@
 //   diff      a device record against a tile's patched template, explained
 //   template  template setups, or the record a tile expects
 //   verify    every tile of devices against a package
+//   report    verify documents of a fleet merged into one report
 //   map       pictures of a package's tiles and a tile's memory
 //   unpack    a package as a manifest and a file per blob
 //   pack      a package built from such a directory

@@ -1,11 +1,14 @@
 #include "toolkit/files.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
+#include <system_error>
 
 namespace zem::toolkit {
 namespace {
@@ -80,6 +83,21 @@ Outcome<void> write_output(const std::optional<std::string>& path,
   if (auto written = write_all(fd.get(), bytes, *path); !written) return written;
   // close() is where some file systems report a failed write.
   if (::close(fd.release()) != 0) return std::unexpected(file_os_error(*path, errno));
+  return {};
+}
+
+Outcome<void> check_output_place(const std::string& path, std::string_view option, bool force) {
+  if (path == "-") return {};
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::error_code error;
+  if (!parent.empty() && !std::filesystem::is_directory(parent, error)) {
+    return std::unexpected(Failure{fmt::format("{} {}: the directory {} does not exist", option,
+                                               display_path(path), display_path(parent.native()))});
+  }
+  struct stat there {};
+  if (!force && ::lstat(path.c_str(), &there) == 0) {
+    return std::unexpected(file_error(path, "exists; give --force to overwrite it"));
+  }
   return {};
 }
 

@@ -33,6 +33,13 @@ enum class ExistingFile : std::uint8_t { replace, refuse };
                                          std::span<const std::uint8_t> bytes,
                                          ExistingFile existing = ExistingFile::replace);
 
+// Checks, before any work is done, that the file `path` given to `option`
+// can be written when the work is done: its directory exists, and, unless
+// `force`, no file is there yet. "-" (standard output) always can. So a run
+// whose verdict is its exit status never loses it to a late failed write.
+[[nodiscard]] Outcome<void> check_output_place(const std::string& path, std::string_view option,
+                                               bool force);
+
 // Writes the text `text` (a page) to standard output when `path` is "-", a
 // terminal included, or else to the file at `path`: a new one, or one that
 // exists only when `force` says so; without it an existing file is refused

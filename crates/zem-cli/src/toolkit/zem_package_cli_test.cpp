@@ -52,10 +52,10 @@ TEST_F(ZemPackageTest, EverySubcommandHasHelp) {
 }
 
 TEST_F(ZemPackageTest, UsageErrorsAreOneLine) {
-  EXPECT_TRUE(
-      failed_with(run({}),
-                  "missing subcommand: expected inspect, check, compare, extract, diff, "
-                  "template, verify, map, unpack, pack or repack (see zem-package --help)"));
+  EXPECT_TRUE(failed_with(run({}),
+                          "missing subcommand: expected inspect, check, compare, extract, diff, "
+                          "template, verify, report, map, unpack, pack or repack (see zem-package "
+                          "--help)"));
   EXPECT_TRUE(failed_with(run({"--foo"}), "unknown option \"--foo\" (see zem-package --help)"));
   EXPECT_TRUE(failed_with(run({"check", package(), "--foo"}),
                           "check: unknown option \"--foo\" (see zem-package check --help)"));

@@ -6,6 +6,7 @@
 // worked out once, for as many devices as there are.
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -208,10 +209,12 @@ class ZEM_PACKAGE_API DeviceCheck {
   // Compares each verified tile's record, as `records` reads it, with the
   // record the tile expects, on `threads` threads; at most `max` differing
   // words of each are explained, and every hint that holds is given, the
-  // device-wide `OffBy` and `ForeignRecords` among them. The
-  // verdicts are in tile number order, whatever the threads.
-  [[nodiscard]] DeviceResult verify(const RecordSource& records, std::size_t max,
-                                    unsigned threads) const;
+  // device-wide `OffBy` and `ForeignRecords` among them. The verdicts are in
+  // tile number order, whatever the threads. When `tiles_done` is given, it
+  // is raised by one as each tile's verdict is reached, so that another
+  // thread can show how far the check has come.
+  [[nodiscard]] DeviceResult verify(const RecordSource& records, std::size_t max, unsigned threads,
+                                    std::atomic<std::uint64_t>* tiles_done = nullptr) const;
 
  private:
   DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,

@@ -35,8 +35,9 @@ struct DeviceRecord {
 };
 
 // How long a FIFO may stay without a writer or without data before its
-// record is given up.
-inline constexpr std::chrono::milliseconds default_pipe_wait{std::chrono::seconds{30}};
+// record is given up: long enough for a writer that is starting, short
+// enough that a forgotten one does not hold up a device of many tiles.
+inline constexpr std::chrono::milliseconds default_pipe_wait{std::chrono::seconds{10}};
 
 struct RecordReadOptions {
   // Bytes kept; whatever follows only counts towards the length.

@@ -224,8 +224,8 @@ const CheckedTile* DeviceCheck::tile(std::uint32_t physical_tile) const noexcept
   return found != tiles_.end() && found->physical_tile == physical_tile ? &*found : nullptr;
 }
 
-DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max,
-                                 unsigned threads) const {
+DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, unsigned threads,
+                                 std::atomic<std::uint64_t>* tiles_done) const {
   DeviceResult result;
   result.tiles.resize(tiles_.size());
   result.record_digests.resize(tiles_.size());
@@ -234,6 +234,13 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max,
     const CheckedTile& tile = tiles_[i];
     TileVerdict& verdict = result.tiles[i];
     verdict.physical_tile = tile.physical_tile;
+    // Counted however the verdict is reached, early returns included.
+    struct Done {
+      std::atomic<std::uint64_t>* count;
+      ~Done() {
+        if (count != nullptr) count->fetch_add(1, std::memory_order_relaxed);
+      }
+    } const done{tiles_done};
     try {
       if (!tile.expected) {
         verdict.status = TileStatus::failed;

@@ -16,8 +16,8 @@
 namespace zem::toolkit {
 namespace {
 
-// "expected inspect, check, compare, extract, diff, template, verify, map, unpack,
-// pack or repack".
+// "expected inspect, check, compare, extract, diff, template, verify, report,
+// map, unpack, pack or repack".
 std::string expected_subcommands() {
   std::string text = "expected ";
   for (std::size_t i = 0; i < subcommand_table.size(); ++i) {

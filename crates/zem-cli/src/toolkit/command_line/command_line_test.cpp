@@ -135,10 +135,10 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
   } cases[] = {
       {{},
        "missing subcommand: expected inspect, check, compare, extract, diff, template, verify, "
-       "map, unpack, pack or repack (see zem-package --help)"},
+       "report, map, unpack, pack or repack (see zem-package --help)"},
       {{"validate", "p"},
        "unknown subcommand \"validate\": expected inspect, check, compare, extract, diff, "
-       "template, verify, map, unpack, pack or repack (see zem-package --help)"},
+       "template, verify, report, map, unpack, pack or repack (see zem-package --help)"},
       {{"--foo"}, "unknown option \"--foo\" (see zem-package --help)"},
       {{"inspect"}, "inspect: missing PACKAGE (see zem-package inspect --help)"},
       {{"inspect", "-x.zpkg"},

@@ -13,7 +13,8 @@ inline constexpr std::string_view standard_input_help =
 
 inline constexpr std::string_view valid_package_help =
     "Only a valid package is read: one that fails a check is a failure. TILE is\n"
-    "written in decimal, with an optional + and leading zeros.\n";
+    "written in decimal, with an optional + and leading zeros, or in hexadecimal\n"
+    "after 0x (0x1f).\n";
 
 inline constexpr std::string_view record_help =
     "A RECORD is a device record file: raw little-endian 32-bit words, the words\n"

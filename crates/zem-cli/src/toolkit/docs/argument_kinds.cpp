@@ -8,7 +8,7 @@ namespace zem::toolkit {
 ArgumentKind argument_kind(std::string_view name) {
   // Names of values that are no file. Anything else is taken for a file,
   // which every shell proposes by default anyway.
-  constexpr std::array<std::string_view, 3> no_completion = {"N", "LIST", "DIGEST"};
+  constexpr std::array<std::string_view, 4> no_completion = {"N", "LIST", "DIGEST", "SECONDS"};
   if (name == "PACKAGE") return ArgumentKind::package;
   if (name == "TILE") return ArgumentKind::tile;
   if (std::ranges::find(no_completion, name) != no_completion.end()) return ArgumentKind::none;

@@ -7,12 +7,12 @@
 
 namespace zem::toolkit {
 
-RecordSource record_source(const std::string& pattern) {
+RecordSource record_source(const std::string& pattern, std::chrono::milliseconds pipe_wait) {
   if (pattern == standard_input_argument) {
     return
         [](std::uint32_t, std::uint64_t limit) { return read_device_record(STDIN_FILENO, limit); };
   }
-  return pattern_records(pattern);
+  return pattern_records(pattern, pipe_wait);
 }
 
 Outcome<void> refuse_terminal_records() {

@@ -3,6 +3,7 @@
 // How the toolkit reads device records: a file, a FIFO, or standard input
 // for "-", each through the library's one bounded reader.
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -14,8 +15,9 @@ namespace zem::toolkit {
 
 // The records of a device: those `pattern` names (see `record_path`), or
 // standard input for "-", which holds the record of whichever one tile is
-// asked for.
-[[nodiscard]] RecordSource record_source(const std::string& pattern);
+// asked for. A FIFO that sends nothing for `pipe_wait` is given up.
+[[nodiscard]] RecordSource record_source(const std::string& pattern,
+                                         std::chrono::milliseconds pipe_wait = default_pipe_wait);
 
 // The record that `argument` names, or standard input for "-" (never a
 // terminal), at most `limit` bytes of it kept; a failure names the file:

@@ -7,8 +7,32 @@
 
 namespace zem::toolkit {
 
+std::expected<std::uint32_t, cli::WholeNumberError> parse_tile_number(
+    std::string_view text) noexcept {
+  if (!text.starts_with("0x") && !text.starts_with("0X")) return cli::parse_whole_number(text);
+  text.remove_prefix(2);
+  if (text.empty()) return std::unexpected(cli::WholeNumberError::invalid_digit);
+  std::uint64_t value = 0;
+  for (const char c : text) {
+    unsigned digit = 0;
+    if (c >= '0' && c <= '9') {
+      digit = static_cast<unsigned>(c - '0');
+    } else if (c >= 'a' && c <= 'f') {
+      digit = static_cast<unsigned>(c - 'a' + 10);
+    } else if (c >= 'A' && c <= 'F') {
+      digit = static_cast<unsigned>(c - 'A' + 10);
+    } else {
+      return std::unexpected(cli::WholeNumberError::invalid_digit);
+    }
+    value = value * 16 + digit;
+    // Checked at every digit, so that the value never grows past 36 bits.
+    if (value > 0xffffffffU) return std::unexpected(cli::WholeNumberError::overflow);
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
 Outcome<std::uint32_t> physical_tile_argument(std::string_view argument, std::string_view name) {
-  const auto tile = cli::parse_whole_number(argument);
+  const auto tile = parse_tile_number(argument);
   if (tile) return *tile;
   switch (tile.error()) {
     case cli::WholeNumberError::empty:

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "common/whole_number.hpp"
+#include "toolkit/tile/tile_argument.hpp"
 #include "zem_package/package_error.hpp"
 
 namespace zem::toolkit {
@@ -28,8 +28,8 @@ Outcome<std::vector<std::uint32_t>> tile_list_argument(std::string_view argument
     const std::size_t dash = part.find('-');
     const std::string_view first = part.substr(0, dash);
     const std::string_view last = dash == std::string_view::npos ? first : part.substr(dash + 1);
-    const auto from = cli::parse_whole_number(first);
-    const auto to = cli::parse_whole_number(last);
+    const auto from = parse_tile_number(first);
+    const auto to = parse_tile_number(last);
     if (!from || !to) {
       return invalid(
           fmt::format("{} is not a tile number or a range of them", quote_escaped(part)));

@@ -13,7 +13,8 @@ namespace zem::toolkit {
 // Parses a list of physical tiles: numbers and ranges, separated by commas,
 // such as "7", "0-255" or "1-4,8,10-12". Each number has the grammar of a
 // tile argument; a range's end is not below its start. The tiles come out
-// in increasing order, each once. A failure names the part that is wrong:
+// in increasing order, each once. A number may be written in hexadecimal
+// ("0x10-0x1f"). A failure names the part that is wrong:
 // "invalid tile list \"4-2\": the range 4-2 runs backwards".
 [[nodiscard]] Outcome<std::vector<std::uint32_t>> tile_list_argument(std::string_view argument);
 

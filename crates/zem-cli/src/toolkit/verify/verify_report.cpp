@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <variant>
 
+#include "format/hex.hpp"
 #include "format/record_json.hpp"
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/tile/record_diff.hpp"
@@ -72,7 +73,8 @@ std::string device_text(const VerifiedDevice& device, std::size_t without_setup,
 
 VerifyReport verify_devices(const DeviceCheck& check, std::string package,
                             std::span<const DeviceRecords> devices, std::size_t max,
-                            unsigned threads) {
+                            unsigned threads, std::chrono::milliseconds pipe_wait,
+                            std::atomic<std::uint64_t>* tiles_done) {
   VerifyReport report;
   report.package = std::move(package);
   report.without_setup.assign(check.tiles_without_setup().begin(),
@@ -81,7 +83,8 @@ VerifyReport verify_devices(const DeviceCheck& check, std::string package,
   std::vector<DeviceResult> results;
   std::vector<std::string> names;
   for (const DeviceRecords& given : devices) {
-    DeviceResult result = check.verify(record_source(given.records), max, threads);
+    DeviceResult result =
+        check.verify(record_source(given.records, pipe_wait), max, threads, tiles_done);
     if (given.records != standard_input_argument) add_no_records_hint(result, given.records);
     results.push_back(std::move(result));
     names.push_back(given.name);
@@ -255,6 +258,7 @@ Json verify_json(const VerifyReport& report, const PackageModel& model) {
   summary["hints"] = hint_counts_json(report.hints);
   return Json{{"format", verify_json_format},
               {"package", report.package},
+              {"buildDigest", hex_bytes(model.build_digest())},
               {"noTemplateSetup", tiles_json(report.without_setup)},
               {"devices", std::move(devices)},
               {"summary", std::move(summary)},

@@ -3,6 +3,8 @@
 // What `verify` found, as one value: its lines, its JSON document and its
 // page are each written from it, and count nothing of their own.
 
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -49,10 +51,14 @@ struct VerifyReport {
 };
 
 // Verifies `devices` against the tiles of `check`, one device after the
-// other, each on `threads` threads, and puts them side by side.
+// other, each on `threads` threads, and puts them side by side; a FIFO is
+// waited for at most `pipe_wait`, and `tiles_done` (when given) counts the
+// tiles verified so far, all devices together.
 [[nodiscard]] VerifyReport verify_devices(const DeviceCheck& check, std::string package,
                                           std::span<const DeviceRecords> devices, std::size_t max,
-                                          unsigned threads);
+                                          unsigned threads,
+                                          std::chrono::milliseconds pipe_wait = default_pipe_wait,
+                                          std::atomic<std::uint64_t>* tiles_done = nullptr);
 
 // How a device is shown: its name, as `display_path` shows a path.
 [[nodiscard]] std::string device_label(const VerifiedDevice& device);
@@ -89,8 +95,9 @@ struct VerifyReport {
 
 // Version of the JSON document that `verify --json` writes: 3 since a long
 // record's hint says how many of its extra words were read; 4 since devices
-// have names, hint counts and device-wide hints, and the document holds the
-// devices side by side (`acrossDevices`).
+// have names, hint counts and device-wide hints, the document holds the
+// devices side by side (`acrossDevices`) and names the package by its build
+// digest too, so that documents of one package can be merged.
 inline constexpr int verify_json_format = 4;
 
 }  // namespace zem::toolkit

@@ -1,0 +1,174 @@
+// End-to-end tests of `zem-package report`: shards of a fleet verified in
+// code, merged; a duplicate device, a document of another package and
+// documents that are no verify document refused; the JUnit XML read by a
+// real JUnit reader.
+
+#include <gtest/gtest.h>
+
+#include <bit>
+
+#include "junit_reader.hpp"
+#include "toolkit_fixture.hpp"
+
+namespace zem::testing {
+namespace {
+
+using Words = std::vector<std::uint32_t>;
+
+// The example with tile 10 loading tile 7's template too.
+std::vector<std::uint8_t> fleet_package() {
+  return with_model([](Application& model) {
+    model.tiles.push_back(TileImage{10, 0, 0, 0, {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0}}});
+  });
+}
+
+class ReportTest : public ZemPackageTest {
+ protected:
+  // Devices a (every record right), b (tile 7 byte-swapped) and c (tile 7
+  // byte-swapped, tile 10 missing), verified in two shards, a and b then c;
+  // and the documents that are refused.
+  void SetUp() override {
+    write("fleet.zpkg", fleet_package());
+    const Words good = make_template_tile().record;
+    Words swapped = good;
+    for (std::uint32_t& w : swapped) w = std::byteswap(w);
+    for (const char* device : {"a", "b", "c"})
+      std::filesystem::create_directory(dir() + "/" + device);
+    record(good, "a/tile7.rec");
+    record(good, "a/tile10.rec");
+    record(swapped, "b/tile7.rec");
+    record(good, "b/tile10.rec");
+    record(swapped, "c/tile7.rec");
+    shard("shard1.json", "fleet.zpkg", {"a/tile{tile}.rec", "b/tile{tile}.rec"});
+    shard("shard2.json", "fleet.zpkg", {"c/tile{tile}.rec"});
+    shard("again.json", "fleet.zpkg", {"b/tile{tile}.rec"});
+    shard("foreign.json", package("other.zpkg"), {"a/tile{tile}.rec"});
+    const ProgramRun inspect = run({"inspect", "--json", "fleet.zpkg"});
+    write("inspect.json", as_bytes(inspect.out));
+    const std::string first(as_text("shard1.json"));
+    write("cut.json", as_bytes(first.substr(0, first.size() / 2)));
+    std::string older = first;
+    older.replace(older.find("\"format\": 4"), 11, "\"format\": 3");
+    write("older.json", as_bytes(older));
+    write("bad.json", as_bytes("{\"format\": 4,\n  \"devices\": [} "));
+  }
+
+  void shard(const std::string& name, const std::string& package,
+             const std::vector<std::string>& patterns) {
+    std::vector<std::string> args{"verify", "--json", package};
+    for (const std::string& pattern : patterns) {
+      args.push_back("--records");
+      args.push_back(pattern);
+    }
+    const ProgramRun run = this->run(args);
+    ASSERT_NE(run.out, "") << run.err;
+    write(name, as_bytes(run.out));
+  }
+
+  [[nodiscard]] std::string as_text(const std::string& name) const {
+    const std::vector<std::uint8_t> bytes = read(name);
+    return {bytes.begin(), bytes.end()};
+  }
+};
+
+TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
+  const auto usage = [](std::string_view message) {
+    return "report: " + std::string(message) + " (see zem-package report --help)";
+  };
+  const std::string digest = ToolJson::parse(as_text("shard1.json"))["buildDigest"];
+  const std::string other = ToolJson::parse(as_text("foreign.json"))["buildDigest"];
+  ASSERT_NE(digest, other);
+  const struct {
+    const char* name;
+    std::vector<std::string> args;
+    std::string error;  // empty: merged
+  } cases[] = {
+      {"two shards", {"shard1.json", "shard2.json"}, ""},
+      {"a device twice",
+       {"shard1.json", "shard2.json", "again.json"},
+       "device b/tile{tile}.rec is in both shard1.json and again.json"},
+      {"another package",
+       {"shard1.json", "foreign.json"},
+       "shard1.json and foreign.json are verify documents of different packages: build digest " +
+           digest + " and " + other},
+      {"not verify",
+       {"shard1.json", "inspect.json"},
+       "inspect.json: not a verify document (as zem-package verify --json writes): it lacks "
+       "format, devices, noTemplateSetup or summary"},
+      {"cut short", {"cut.json"}, ""},
+      {"older format",
+       {"older.json"},
+       "older.json: a verify document of format 3; report reads format 4"},
+      {"not JSON", {"bad.json"}, "bad.json: not valid JSON at line 2, column 15"},
+      {"missing", {"none.json"}, "none.json: No such file or directory (os error 2)"},
+      {"junit nowhere",
+       {"shard1.json", "--junit", "x/r.xml"},
+       usage("--junit x/r.xml: the directory x does not exist")},
+      {"html nowhere",
+       {"shard1.json", "--html", "x/r.html"},
+       usage("--html x/r.html: the directory x does not exist")},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args{"report"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const ProgramRun run = this->run(args);
+    if (std::string_view(c.name) == "cut short") {
+      EXPECT_EQ(run.status, tool_failure) << c.name;
+      EXPECT_TRUE(
+          run.err.starts_with("zem-package: error: cut.json: the JSON ends early, at line "))
+          << run.err;
+    } else if (c.error.empty()) {
+      EXPECT_EQ(run.status, tool_negative) << c.name << run.err;
+    } else {
+      EXPECT_TRUE(failed_with(run, c.error)) << c.name;
+    }
+  }
+
+  const ProgramRun text = run({"report", "shard1.json", "shard2.json"});
+  for (const char* line : {
+           "devices 3:\n  a/tile{tile}.rec: tiles 2: 2 match (from shard1.json)\n",
+           // Tile 7's record byte-swapped is tile 10's byte-swapped too.
+           "\n  c/tile{tile}.rec: tiles 2: 1 differ, 1 missing; hints: 1 byte-swapped, 1 "
+           "record-of-tile (from shard2.json)\n",
+           "\nall devices: tiles 6: 3 match, 2 differ, 1 missing; hints: 2 byte-swapped, 2 "
+           "record-of-tile\n",
+           "\non every device: no tile\non one device only: tile 10 (c/tile{tile}.rec)\n",
+       }) {
+    EXPECT_NE(text.out.find(line), std::string::npos) << line << "\nin\n" << text.out;
+  }
+
+  const ProgramRun json = run({"report", "--json", "shard1.json", "shard2.json", "--junit",
+                               "fleet.xml", "--html", "fleet.html"});
+  EXPECT_EQ(json.status, tool_negative) << json.err;
+  const ToolJson document = ToolJson::parse(json.out);
+  EXPECT_EQ(document["summary"]["devices"], 3);
+  EXPECT_EQ(document["summary"]["differ"], 2);
+  EXPECT_EQ(document["summary"]["hints"], ToolJson::parse(R"([{"kind": "byte-swapped", "tiles": 2},
+                                {"kind": "record-of-tile", "tiles": 2}])"));
+  EXPECT_EQ(document["acrossDevices"]["onOneDevice"][0]["name"], "c/tile{tile}.rec");
+  std::string codes;
+  for (const ToolJson& row : document["acrossDevices"]["rows"]) {
+    codes += std::to_string(row["physicalTile"].get<std::uint32_t>()) + ":";
+    for (const ToolJson& cell : row["cells"]) {
+      codes += " " + (cell.is_null() ? std::string("-") : cell["code"].get<std::string>());
+    }
+    codes += "\n";
+  }
+  EXPECT_EQ(codes, "7: . D:bs D:bs\n10: . . M\n");
+  EXPECT_TRUE(exists("fleet.html"));
+
+  const JunitRead read = read_junit(dir(), "fleet.xml");
+  if (read.status == junit_reader_missing) GTEST_SKIP() << read.err;
+  ASSERT_EQ(read.status, 0) << read.err;
+  EXPECT_EQ(junit_counts(read.document),
+            "a/tile{tile}.rec: 3 0 1 / 3 0 1\n"
+            "b/tile{tile}.rec: 3 1 1 / 3 1 1\n"
+            "c/tile{tile}.rec: 3 2 1 / 3 2 1\n");
+  const ToolJson& c_tiles = read.document["suites"][2]["cases"];
+  EXPECT_EQ(c_tiles[1]["message"], "differ: 10 words differ");
+  EXPECT_NE(c_tiles[1]["text"].get<std::string>().find("hint: byte-swapped"), std::string::npos)
+      << c_tiles[1];
+}
+
+}  // namespace
+}  // namespace zem::testing
