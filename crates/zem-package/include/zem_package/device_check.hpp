@@ -181,8 +181,9 @@ struct DeviceCheckRead {
   // package stays where it is however this value moves, so that `check`
   // may refer to it.
   ReadResult<std::unique_ptr<const Package>> package;
-  // For a package that was read: its check, or the failure `prepare` gives.
-  std::optional<ReadResult<DeviceCheck>> check;
+  // The check; or the failure `prepare` gives, or the read's failure when
+  // there is no package.
+  ReadResult<DeviceCheck> check;
 };
 
 }  // namespace zem

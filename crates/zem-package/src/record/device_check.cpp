@@ -166,15 +166,13 @@ namespace {
 // assembled while it read.
 DeviceCheckRead finish_read(ReadResult<Package> read, std::span<const std::uint32_t> tiles,
                             unsigned threads, const TileAssembly& assembly) {
-  DeviceCheckRead result;
   if (!read) {
-    result.package = std::unexpected(std::move(read).error());
-    return result;
+    ReadFailure failure = std::move(read).error();
+    return DeviceCheckRead{std::unexpected(failure), std::unexpected(failure)};
   }
   auto package = std::make_unique<const Package>(std::move(*read));
-  result.check = prepare_device_check(*package, tiles, threads, &assembly);
-  result.package = std::move(package);
-  return result;
+  ReadResult<DeviceCheck> check = prepare_device_check(*package, tiles, threads, &assembly);
+  return DeviceCheckRead{std::move(package), std::move(check)};
 }
 
 }  // namespace
