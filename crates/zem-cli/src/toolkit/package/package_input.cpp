@@ -146,7 +146,12 @@ Outcome<DeviceCheckRead> read_package_check(const std::string& argument,
   ZEM_ASSIGN_OR_RETURN(OpenedPackage opened, open_package(argument));
   DeviceCheckRead read =
       DeviceCheck::read_and_prepare(std::move(opened.fd), tiles, {.threads = threads});
-  if (read.package) return read;
+  if (read.package) {
+    // As `read_package` does: what follows the message on standard input
+    // is read and let go.
+    if (opened.standard_input) ZEM_RETURN_IF_ERROR(count_rest(STDIN_FILENO));
+    return read;
+  }
   Failure failure = invalid_package(argument, read.package.error());
   failure.hints = read_hints(opened, read.package.error(), {});
   return std::unexpected(std::move(failure));
