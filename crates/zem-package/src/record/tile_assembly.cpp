@@ -68,15 +68,23 @@ void TileAssembly::tiles_ahead(const std::vector<TileImage>* tiles) noexcept {
     }
     std::ranges::sort(wanted);
     wanted.erase(std::ranges::unique(wanted).begin(), wanted.end());
+    // Each number's first tile, as `find_tile` takes it: looked up in
+    // constant time, so that many tiles cost no more than their list.
+    std::unordered_map<std::uint32_t, const TileImage*> by_number;
+    for (const TileImage& tile : *tiles) by_number.try_emplace(tile.physical_tile, &tile);
     for (const std::uint32_t number : wanted) {
-      const TileImage* tile = find_tile(*tiles, number);
-      if (tile == nullptr) continue;
-      Plan::Tile planned{*tile, {*tile}, {}, 0, Plan::State::waiting, std::nullopt};
+      const auto found = by_number.find(number);
+      if (found == by_number.end()) continue;
+      const TileImage& tile = *found->second;
+      Plan::Tile planned{tile, {tile}, {}, 0, Plan::State::waiting, std::nullopt};
+      // Blobs numbered in order of first use, each looked up in constant
+      // time, so that a tile of many segments costs no more than its list.
+      std::unordered_map<std::uint64_t, std::uint64_t> local;
       for (Segment& segment : planned.renumbered.front().segments) {
         if (segment.data_size == 0) continue;
-        auto at = std::ranges::find(planned.blobs, segment.blob);
-        if (at == planned.blobs.end()) at = planned.blobs.insert(at, segment.blob);
-        segment.blob = static_cast<std::uint64_t>(at - planned.blobs.begin());
+        const auto [at, added] = local.try_emplace(segment.blob, planned.blobs.size());
+        if (added) planned.blobs.push_back(segment.blob);
+        segment.blob = at->second;
       }
       // A tile that takes no blob's bytes costs nothing to rebuild later.
       if (planned.blobs.empty()) continue;
