@@ -23,6 +23,7 @@
 #include "zem_package/application.hpp"
 #include "zem_package/device_record.hpp"
 #include "zem_package/expected_record.hpp"
+#include "zem_package/io.hpp"
 #include "zem_package/package.hpp"
 #include "zem_package/record_diff.hpp"
 #include "zem_package/record_hints.hpp"
@@ -175,6 +176,8 @@ struct CheckedTile {
   friend bool operator==(const CheckedTile&, const CheckedTile&) = default;
 };
 
+struct DeviceCheckRead;
+
 // The tiles of one package that a device check verifies, with the record
 // each expects: worked out once, then compared with the records of as many
 // devices as there are. The package must outlive the check.
@@ -187,6 +190,22 @@ class ZEM_PACKAGE_API DeviceCheck {
   [[nodiscard]] static ReadResult<DeviceCheck> prepare(const Package& package,
                                                        std::span<const std::uint32_t> tiles,
                                                        unsigned threads);
+
+  // Reads the package from `file`, or from `bytes`, as a strict
+  // `Package::read` does on `options.threads` threads, and prepares tiles
+  // `tiles` as `prepare` does, with the same outcome, but from the contents
+  // the read decompresses to check the blobs: a tile is prepared as soon as
+  // the blobs it takes bytes from are checked, and its memory released
+  // then. Blob contents are kept only while a tile still waits for another
+  // blob, up to a budget; the tiles it leaves out are prepared from the
+  // package after the read. So each blob is decompressed once, and the
+  // memory needed stays bounded whatever the number of tiles.
+  [[nodiscard]] static DeviceCheckRead read_and_prepare(io::FileDescriptor file,
+                                                        std::span<const std::uint32_t> tiles,
+                                                        const ReadOptions& options);
+  [[nodiscard]] static DeviceCheckRead read_and_prepare(std::span<const std::uint8_t> bytes,
+                                                        std::span<const std::uint32_t> tiles,
+                                                        const ReadOptions& options);
 
   DeviceCheck(DeviceCheck&&) noexcept;
   DeviceCheck& operator=(DeviceCheck&&) noexcept;
@@ -217,6 +236,7 @@ class ZEM_PACKAGE_API DeviceCheck {
                                     std::atomic<std::uint64_t>* tiles_done = nullptr) const;
 
  private:
+  friend struct DeviceCheckAccess;
   DeviceCheck(const Package& package, std::vector<CheckedTile> tiles,
               std::vector<std::uint32_t> without_setup);
 
@@ -229,6 +249,17 @@ class ZEM_PACKAGE_API DeviceCheck {
   std::unique_ptr<AddressOwners> owners_;
   std::unique_ptr<RecordIndex> records_;
   std::vector<std::optional<Digest>> expected_digests_;  // beside `tiles_`
+};
+
+// What `DeviceCheck::read_and_prepare` gives.
+struct DeviceCheckRead {
+  // The package, or the read's failure, as `Package::read` gives them. The
+  // package stays where it is however this value moves, so that `check`
+  // may refer to it.
+  ReadResult<std::unique_ptr<const Package>> package;
+  // The check; or the failure `prepare` gives, or the read's failure when
+  // there is no package.
+  ReadResult<DeviceCheck> check;
 };
 
 }  // namespace zem

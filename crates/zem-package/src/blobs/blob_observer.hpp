@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
+
+#include "zem_package/package_model.hpp"
 
 namespace zem {
 
@@ -18,6 +21,16 @@ class BlobObserver {
   BlobObserver(const BlobObserver&) = delete;
   BlobObserver& operator=(const BlobObserver&) = delete;
   virtual ~BlobObserver() = default;
+
+  // Whether the observer wants the package's tiles before any blob is
+  // checked (see `tiles_ahead`).
+  [[nodiscard]] virtual bool wants_tiles() const noexcept { return false; }
+
+  // For an observer that wants them, called once before the first blob is
+  // checked: the package's tiles, read ahead of their turn, or null when
+  // they could not be read. Their failures are not reported here: the read
+  // meets them again in their turn, after the blobs.
+  virtual void tiles_ahead(const std::vector<TileImage>* /*tiles*/) noexcept {}
 
   // Blob `index` of the table passed its own checks (it may still turn out
   // a duplicate). `contents` are its contents, valid during the call only.

@@ -20,6 +20,7 @@
 #include "message/framing.hpp"
 #include "model/model_structure.hpp"
 #include "reading/message_reader.hpp"
+#include "reading/observed_read.hpp"
 #include "reading/read_completion.hpp"
 #include "reading/tile_memory_source.hpp"
 #include "tile/tile_rebuild.hpp"
@@ -80,8 +81,9 @@ ReadFailure file_failure(const io::FileError& error) {
 // strict read completes itself and fails at its first failure, a survey
 // completes itself when nothing failed before.
 ReadResult<Package> read_package_from(const std::function<Result<FramedMessage>()>& frame,
-                                      const ReadOptions& options) {
-  auto read = read_package(frame, options, KeepContents::no);
+                                      const ReadOptions& options,
+                                      BlobObserver* observer = nullptr) {
+  auto read = read_package(frame, options, KeepContents::no, observer);
   if (!read) return std::unexpected(std::move(read).error());
   std::vector<std::uint64_t> sizes;
   sizes.reserve(read->contents.model.blobs.size());
@@ -206,6 +208,21 @@ ReadResult<Package> Package::read(io::FileDescriptor file, const ReadOptions& op
   const int fd = file.get();
   return read_package_from([fd, &options] { return read_framed_message(fd, options.threads); },
                            options);
+}
+
+ReadResult<Package> read_observed(std::span<const std::uint8_t> bytes, const ReadOptions& options,
+                                  BlobObserver& observer) {
+  const ReadOptions strict{options.threads, ReadMode::strict};
+  return read_package_from([bytes] { return read_framed_message(bytes); }, strict, &observer);
+}
+
+ReadResult<Package> read_observed(io::FileDescriptor file, const ReadOptions& options,
+                                  BlobObserver& observer) {
+  // The file is closed when its read ends, whichever way it ends.
+  const int fd = file.get();
+  const ReadOptions strict{options.threads, ReadMode::strict};
+  return read_package_from([fd, &strict] { return read_framed_message(fd, strict.threads); },
+                           strict, &observer);
 }
 
 bool Package::valid() const noexcept { return state_->contents.failures.empty(); }

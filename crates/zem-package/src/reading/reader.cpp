@@ -7,6 +7,8 @@
 
 #include <capnp/serialize.h>
 
+#include <new>
+#include <optional>
 #include <utility>
 
 #include "blobs/blob_check.hpp"
@@ -74,6 +76,29 @@ ReadResult<void> check_header(schema::Application::Reader root, ReadPlace& place
   return {};
 }
 
+// The tiles of the message, read with a reader of their own ahead of the
+// blobs, for an observer that wants them; none when they cannot be read.
+// Whatever fails here is left for the read proper to meet in its turn.
+std::optional<std::vector<TileImage>> read_tiles_ahead(const FramedMessage& framed,
+                                                       const capnp::ReaderOptions& options) {
+  try {
+    capnp::FlatArrayMessageReader message(framed.words(), options);
+    const PointerBounds bounds(framed.words());
+    ReadPlace place;
+    bounds.check_root();
+    const schema::Application::Reader root = message.getRoot<schema::Application>();
+    bounds.check(root, 3, PointerUse::struct_list);
+    std::vector<TileImage> tiles;
+    StructureReader structure(place, &bounds);
+    if (!structure.tiles(root.getTiles(), tiles)) return std::nullopt;
+    return tiles;
+  } catch (const kj::Exception&) {
+    return std::nullopt;
+  } catch (const std::bad_alloc&) {
+    return std::nullopt;
+  }
+}
+
 // Steps of the read after the framing. Any reader of the message may throw
 // where it follows a pointer; `place` says where that was.
 //
@@ -138,6 +163,11 @@ ReadResult<MessageContents> read_fields(const FramedMessage& framed, const ReadO
     }
     return finish(which, std::nullopt);
   };
+
+  if (observer != nullptr && !survey && observer->wants_tiles()) {
+    const std::optional<std::vector<TileImage>> tiles = read_tiles_ahead(framed, reader_options);
+    observer->tiles_ahead(tiles ? &*tiles : nullptr);
+  }
 
   place.set(Stage::blobs, {{F::blobs}});
   std::vector<ReadFailure> blob_failures;

@@ -11,8 +11,11 @@
 #include <thread>
 
 #include "blobs/sha256.hpp"
-#include "record/for_each_index.hpp"
+#include "reading/observed_read.hpp"
 #include "reading/tile_memory_source.hpp"
+#include "record/device_check_read.hpp"
+#include "record/for_each_index.hpp"
+#include "record/tile_assembly.hpp"
 #include "tile/tile_rebuild.hpp"
 #include "zem_package/record_pattern.hpp"
 
@@ -157,9 +160,16 @@ DeviceCheck::DeviceCheck(DeviceCheck&&) noexcept = default;
 DeviceCheck& DeviceCheck::operator=(DeviceCheck&&) noexcept = default;
 DeviceCheck::~DeviceCheck() = default;
 
-ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
-                                             std::span<const std::uint32_t> tiles,
-                                             unsigned threads) {
+struct DeviceCheckAccess {
+  static DeviceCheck make(const Package& package, std::vector<CheckedTile> tiles,
+                          std::vector<std::uint32_t> without_setup) {
+    return DeviceCheck(package, std::move(tiles), std::move(without_setup));
+  }
+};
+
+ReadResult<DeviceCheck> prepare_device_check(const Package& package,
+                                             std::span<const std::uint32_t> tiles, unsigned threads,
+                                             const TileAssembly* assembly) {
   if (!package.valid()) return std::unexpected(package.failures().front());
   std::vector<std::uint32_t> chosen(tiles.begin(), tiles.end());
   if (chosen.empty()) {
@@ -181,6 +191,12 @@ ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
   std::vector<Found> found(chosen.size());
   for_each_index(chosen.size(), threads, [&](std::size_t i) {
     try {
+      if (assembly != nullptr) {
+        if (auto assembled = assembly->outcome(chosen[i], package.model().tiles)) {
+          found[i] = std::move(*assembled);
+          return;
+        }
+      }
       ReadResult<TileMemory> memory = memories.tile_memory(chosen[i]);
       if (!memory) {
         // A tile without segments holds no template setup.
@@ -191,13 +207,7 @@ ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
         }
         return;
       }
-      const std::optional<FoundSetup> setup = find_template_setup(memory->bytes);
-      if (!setup) {
-        found[i] = std::nullopt;
-        return;
-      }
-      found[i] =
-          CheckedTile{chosen[i], memory->load_base, *setup, expected_record(*memory, setup->setup)};
+      found[i] = examine_tile(*memory);
     } catch (const std::bad_alloc&) {
       found[i] =
           std::unexpected(ReadFailure{PackageError::io("OutOfMemory", "out of memory"),
@@ -215,7 +225,51 @@ ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
       without_setup.push_back(chosen[i]);
     }
   }
-  return DeviceCheck(package, std::move(verified), std::move(without_setup));
+  return DeviceCheckAccess::make(package, std::move(verified), std::move(without_setup));
+}
+
+ReadResult<DeviceCheck> DeviceCheck::prepare(const Package& package,
+                                             std::span<const std::uint32_t> tiles,
+                                             unsigned threads) {
+  return prepare_device_check(package, tiles, threads, nullptr);
+}
+
+namespace {
+
+// The check of the package that `read` gave, prepared with what `assembly`
+// assembled while it read.
+DeviceCheckRead finish_read(ReadResult<Package> read, std::span<const std::uint32_t> tiles,
+                            unsigned threads, const TileAssembly& assembly) {
+  if (!read) {
+    ReadFailure failure = std::move(read).error();
+    return DeviceCheckRead{std::unexpected(failure), std::unexpected(failure)};
+  }
+  auto package = std::make_unique<const Package>(std::move(*read));
+  ReadResult<DeviceCheck> check = prepare_device_check(*package, tiles, threads, &assembly);
+  return DeviceCheckRead{std::move(package), std::move(check)};
+}
+
+}  // namespace
+
+DeviceCheckRead read_and_prepare_with(std::span<const std::uint8_t> bytes,
+                                      std::span<const std::uint32_t> tiles,
+                                      const ReadOptions& options, TileAssembly& assembly) {
+  return finish_read(read_observed(bytes, options, assembly), tiles, options.threads, assembly);
+}
+
+DeviceCheckRead DeviceCheck::read_and_prepare(std::span<const std::uint8_t> bytes,
+                                              std::span<const std::uint32_t> tiles,
+                                              const ReadOptions& options) {
+  TileAssembly assembly(tiles);
+  return read_and_prepare_with(bytes, tiles, options, assembly);
+}
+
+DeviceCheckRead DeviceCheck::read_and_prepare(io::FileDescriptor file,
+                                              std::span<const std::uint32_t> tiles,
+                                              const ReadOptions& options) {
+  TileAssembly assembly(tiles);
+  return finish_read(read_observed(std::move(file), options, assembly), tiles, options.threads,
+                     assembly);
 }
 
 const CheckedTile* DeviceCheck::tile(std::uint32_t physical_tile) const noexcept {

@@ -145,9 +145,13 @@ Outcome<ExitStatus> run(const VerifyOptions& options, unsigned threads) {
   }
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.html, options.package));
   ZEM_RETURN_IF_ERROR(refuse_overwriting(options.junit, options.package));
-  ZEM_ASSIGN_OR_RETURN(const Package package, read_valid_package(options.package, threads));
-  ZEM_ASSIGN_OR_RETURN(const DeviceCheck check,
-                       prepare_check(package, options.package, options.tiles, threads));
+  // The check is prepared as the package is read: each blob decompressed once.
+  ZEM_ASSIGN_OR_RETURN(DeviceCheckRead read,
+                       read_package_check(options.package, options.tiles, threads));
+  const Package& package = **read.package;
+  ZEM_ASSIGN_OR_RETURN(
+      const DeviceCheck check,
+      prepared_check(package, options.package, options.tiles, std::move(read.check)));
   const VerifyReport report = [&] {
     ProgressLine progress(standard_error_is_terminal(), options.devices.size(),
                           check.tiles().size());

@@ -62,13 +62,6 @@ FileLook look_of(const io::RegularFile& file) {
   return file_look(std::span(head).first(static_cast<std::size_t>(got)), file.size);
 }
 
-// Hints for a regular file whose package could not be framed.
-std::vector<std::string> hints_for(const ReadResult<Package>& package, FileLook look,
-                                   std::uint64_t size, std::string_view swapped_usage) {
-  if (package || package.error().stage != ReadStage::framing) return {};
-  return framing_hints(look, size, swapped_usage);
-}
-
 }  // namespace
 
 std::vector<std::string> framing_hints(FileLook look, std::uint64_t file_size,
@@ -102,27 +95,37 @@ std::string package_name(std::string_view argument) {
                                              : display_path(argument);
 }
 
-Outcome<PackageInput> read_package(const std::string& argument, const ReadOptions& options,
-                                   std::string_view swapped_usage) {
+Outcome<OpenedPackage> open_package(const std::string& argument) {
   if (argument == standard_input_argument) {
     ZEM_ASSIGN_OR_RETURN(io::FileDescriptor fd, standard_input());
-    // Standard input is read as it arrives: its first bytes are gone by
-    // the time a framing fails, so it gets no hints.
-    PackageInput input{Package::read(std::move(fd), options), std::nullopt, {}};
-    if (input.package) {
-      ZEM_ASSIGN_OR_RETURN(input.trailing_bytes, count_rest(STDIN_FILENO));
-    }
-    return input;
+    return OpenedPackage{std::move(fd), true, FileLook::unknown, 0};
   }
   ZEM_ASSIGN_OR_RETURN(io::RegularFile file, open_input(argument));
   const FileLook look = look_of(file);
-  PackageInput input{Package::read(std::move(file.fd), options), std::nullopt, {}};
-  input.hints = hints_for(input.package, look, file.size, swapped_usage);
-  if (input.package) {
+  return OpenedPackage{std::move(file.fd), false, look, file.size};
+}
+
+std::vector<std::string> read_hints(const OpenedPackage& opened, const ReadFailure& failure,
+                                    std::string_view swapped_usage) {
+  // Standard input is read as it arrives: its first bytes are gone by the
+  // time a framing fails, so it gets no hints.
+  if (opened.standard_input || failure.stage != ReadStage::framing) return {};
+  return framing_hints(opened.look, opened.size, swapped_usage);
+}
+
+Outcome<PackageInput> read_package(const std::string& argument, const ReadOptions& options,
+                                   std::string_view swapped_usage) {
+  ZEM_ASSIGN_OR_RETURN(OpenedPackage opened, open_package(argument));
+  PackageInput input{Package::read(std::move(opened.fd), options), std::nullopt, {}};
+  if (!input.package) {
+    input.hints = read_hints(opened, input.package.error(), swapped_usage);
+  } else if (opened.standard_input) {
+    ZEM_ASSIGN_OR_RETURN(input.trailing_bytes, count_rest(STDIN_FILENO));
+  } else {
     // The size is the one the file had when it was opened; a file that
     // shrank since holds nothing after the message.
     const std::uint64_t message = input.package->message_size();
-    input.trailing_bytes = file.size > message ? file.size - message : 0;
+    input.trailing_bytes = opened.size > message ? opened.size - message : 0;
   }
   return input;
 }
@@ -134,6 +137,23 @@ Outcome<Package> read_valid_package(const std::string& argument, unsigned thread
   if (input.package) return std::move(*input.package);
   Failure failure = invalid_package(argument, input.package.error());
   failure.hints = std::move(input.hints);
+  return std::unexpected(std::move(failure));
+}
+
+Outcome<DeviceCheckRead> read_package_check(const std::string& argument,
+                                            std::span<const std::uint32_t> tiles,
+                                            unsigned threads) {
+  ZEM_ASSIGN_OR_RETURN(OpenedPackage opened, open_package(argument));
+  DeviceCheckRead read =
+      DeviceCheck::read_and_prepare(std::move(opened.fd), tiles, {.threads = threads});
+  if (read.package) {
+    // As `read_package` does: what follows the message on standard input
+    // is read and let go.
+    if (opened.standard_input) ZEM_RETURN_IF_ERROR(count_rest(STDIN_FILENO));
+    return read;
+  }
+  Failure failure = invalid_package(argument, read.package.error());
+  failure.hints = read_hints(opened, read.package.error(), {});
   return std::unexpected(std::move(failure));
 }
 

@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "toolkit/tool_error.hpp"
 #include "toolkit/package/file_look.hpp"
+#include "zem_package/device_check.hpp"
 #include "zem_package/package.hpp"
 
 namespace zem::toolkit {
@@ -36,6 +38,25 @@ struct PackageInput {
 [[nodiscard]] std::vector<std::string> framing_hints(FileLook look, std::uint64_t file_size,
                                                      std::string_view swapped_usage = {});
 
+// A package argument opened for its read: its file (standard input for "-"),
+// and for a regular file what its first bytes look like and its size.
+struct OpenedPackage {
+  io::FileDescriptor fd;
+  bool standard_input = false;
+  FileLook look = FileLook::unknown;
+  std::uint64_t size = 0;
+};
+
+// Opens the package that `argument` names: a regular file, or standard input
+// for "-" (never a terminal).
+[[nodiscard]] Outcome<OpenedPackage> open_package(const std::string& argument);
+
+// The `framing_hints` for a package whose read failed with `failure`: only a
+// regular file whose framing failed gets any.
+[[nodiscard]] std::vector<std::string> read_hints(const OpenedPackage& opened,
+                                                  const ReadFailure& failure,
+                                                  std::string_view swapped_usage);
+
 // Reads the package that `argument` names, as `options` say (a survey, to
 // show all it can; or strictly): a regular file, or standard input for "-"
 // (read into memory as it arrives; never a terminal), whose bytes after the
@@ -52,6 +73,14 @@ struct PackageInput {
 // (`swapped_usage` as there).
 [[nodiscard]] Outcome<Package> read_valid_package(const std::string& argument, unsigned threads,
                                                   std::string_view swapped_usage = {});
+
+// Reads the package that `argument` names strictly, as `read_valid_package`
+// does and failing as it fails, and prepares the device check of tiles
+// `tiles` with the same read (see `DeviceCheck::read_and_prepare`): the
+// package is there, and the check's own outcome is the caller's to render.
+[[nodiscard]] Outcome<DeviceCheckRead> read_package_check(const std::string& argument,
+                                                          std::span<const std::uint32_t> tiles,
+                                                          unsigned threads);
 
 // "<package>: invalid package: <the failure, located>".
 [[nodiscard]] Failure invalid_package(std::string_view argument, const ReadFailure& failure);

@@ -55,6 +55,13 @@ Outcome<TileMemory> find_tile_memory(const Package& package, std::uint32_t physi
 
 Outcome<DeviceCheck> prepare_check(const Package& package, std::string_view package_argument,
                                    std::span<const std::uint32_t> tiles, unsigned threads) {
+  return prepared_check(package, package_argument, tiles,
+                        DeviceCheck::prepare(package, tiles, threads));
+}
+
+Outcome<DeviceCheck> prepared_check(const Package& package, std::string_view package_argument,
+                                    std::span<const std::uint32_t> tiles,
+                                    ReadResult<DeviceCheck> check) {
   for (const std::uint32_t tile : tiles) {
     if (find_tile(package.model().tiles, tile) == nullptr) {
       return std::unexpected(package_error(
@@ -62,7 +69,6 @@ Outcome<DeviceCheck> prepare_check(const Package& package, std::string_view pack
                                     {package_tiles(package.model())}}));
     }
   }
-  auto check = DeviceCheck::prepare(package, tiles, threads);
   if (check) return std::move(*check);
   // What is left is a tile whose image cannot be rebuilt.
   const ReadFailure& failure = check.error();

@@ -46,6 +46,14 @@ struct TileTemplate {
                                                  std::span<const std::uint32_t> tiles,
                                                  unsigned threads);
 
+// The device check `check` of tiles `tiles` of the valid package that
+// `package_argument` names, as `DeviceCheck::prepare` or
+// `DeviceCheck::read_and_prepare` gave it, made what `prepare_check` makes.
+[[nodiscard]] Outcome<DeviceCheck> prepared_check(const Package& package,
+                                                  std::string_view package_argument,
+                                                  std::span<const std::uint32_t> tiles,
+                                                  ReadResult<DeviceCheck> check);
+
 // A tile that holds a template setup.
 struct TileSetup {
   std::uint32_t physical_tile = 0;
