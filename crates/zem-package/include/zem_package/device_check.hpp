@@ -160,7 +160,8 @@ ZEM_PACKAGE_API void add_no_records_hint(DeviceResult& result, std::string_view 
 
 // Adds `SameRecords` to each two of `results` that have the same records:
 // every tile verified on both has no record on either or a record read
-// whole on both, the same bytes, and one record at least is read.
+// whole on both, the same bytes, and one record at least differs from the
+// one its tile expects (devices that match agree without being one dump).
 // `names[i]` is the name of `results[i]`.
 ZEM_PACKAGE_API void add_same_records_hints(std::span<DeviceResult> results,
                                             std::span<const std::string> names);

@@ -61,6 +61,7 @@ void add_no_records_hint(DeviceResult& result, std::string_view pattern) {
 void add_same_records_hints(std::span<DeviceResult> results, std::span<const std::string> names) {
   const auto same = [](const DeviceResult& a, const DeviceResult& b) {
     std::size_t read = 0;
+    std::size_t differing = 0;
     std::size_t j = 0;
     for (std::size_t i = 0; i < a.tiles.size(); ++i) {
       while (j < b.tiles.size() && b.tiles[j].physical_tile < a.tiles[i].physical_tile) ++j;
@@ -73,8 +74,11 @@ void add_same_records_hints(std::span<DeviceResult> results, std::span<const std
       const std::optional<Digest>& db = b.record_digests.at(j);
       if (!da || !db || *da != *db) return false;
       ++read;
+      if (a.tiles[i].status == TileStatus::differ) ++differing;
     }
-    return read > 0;
+    // Healthy devices all hold the expected records: that they agree says
+    // nothing. The same wrong records on two devices are one dump twice.
+    return read > 0 && differing > 0;
   };
   const std::size_t count = std::min(results.size(), names.size());
   for (std::size_t i = 0; i < count; ++i) {
