@@ -317,7 +317,13 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, u
       }
       verdict.diff = diff_record(*tile.expected, *record, options);
       verdict.status = verdict.diff->matches() ? TileStatus::match : TileStatus::differ;
-      if (!record->cut()) result.record_digests[i] = sha256(record->bytes);
+      // A matching record is the expected one, whose digest is known: only
+      // records that differ are hashed, so a healthy device costs nothing more.
+      if (verdict.status == TileStatus::match) {
+        result.record_digests[i] = expected_digests_[i];
+      } else if (!record->cut()) {
+        result.record_digests[i] = sha256(record->bytes);
+      }
     } catch (const std::bad_alloc&) {
       verdict.status = TileStatus::failed;
       verdict.reason = "out of memory";
