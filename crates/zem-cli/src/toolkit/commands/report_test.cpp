@@ -150,7 +150,8 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
   for (const ToolJson& row : document["acrossDevices"]["rows"]) {
     codes += std::to_string(row["physicalTile"].get<std::uint32_t>()) + ":";
     for (const ToolJson& cell : row["cells"]) {
-      codes += " " + (cell.is_null() ? std::string("-") : cell["code"].get<std::string>());
+      codes += ' ';
+      codes += cell.is_null() ? "-" : cell["code"].get_ref<const std::string&>();
     }
     codes += "\n";
   }
