@@ -240,14 +240,18 @@ UnpackReport unpack(const py::object& package, const py::object& directory, bool
                      UnpackOptions{threads_of(threads), force, ignore_build_digest});
 }
 
-// A package already read unpacks from its message's bytes: the writer reads
-// them again, strictly, so a package read as a survey that failed is
-// refused as a strict read refuses it.
+// A package already read unpacks from its message's bytes, lent, not
+// copied (the Package outlives the call): the writer reads them again,
+// strictly, so a package read as a survey that failed is refused as a
+// strict read refuses it.
 UnpackReport unpack_read_package(const Package& package, const py::object& directory, bool force,
                                  bool ignore_build_digest, const py::object& threads) {
-  const std::span<const std::uint8_t> bytes = package.message_bytes();
-  return unpack_from(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), path_of(directory),
-                     UnpackOptions{threads_of(threads), force, ignore_build_digest});
+  const std::string into = path_of(directory);
+  const UnpackOptions options{threads_of(threads), force, ignore_build_digest};
+  return take([&] {
+    const py::gil_scoped_release released;
+    return unpack_package(package.message_bytes(), into, options);
+  }());
 }
 
 PackReport pack(const py::object& directory, const py::object& output, bool force,

@@ -83,7 +83,11 @@ void add_same_records_hints(std::span<DeviceResult> results, std::span<const std
   const std::size_t count = std::min(results.size(), names.size());
   for (std::size_t i = 0; i < count; ++i) {
     for (std::size_t j = i + 1; j < count; ++j) {
-      if (!same(results[i], results[j])) continue;
+      // A device with no differing tile cannot share a wrong record.
+      if (results[i].counts.of(TileStatus::differ) == 0 ||
+          results[j].counts.of(TileStatus::differ) == 0 || !same(results[i], results[j])) {
+        continue;
+      }
       results[i].hints.emplace_back(device_hint::SameRecords{j, names[j]});
       results[j].hints.emplace_back(device_hint::SameRecords{i, names[i]});
     }

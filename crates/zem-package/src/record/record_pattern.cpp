@@ -34,18 +34,18 @@ std::optional<Placeholder> placeholder_at(std::string_view text) {
   }
   const Placeholder refused{placeholder_start.size() + close + 1,
                             std::unexpected(RecordPatternError::unknown_format)};
-  std::string_view spec = rest.substr(1, close - 1);
+  std::string_view format_text = rest.substr(1, close - 1);
   TileFormat format;
-  if (spec.ends_with('x')) {
+  if (format_text.ends_with('x')) {
     format.hex = true;
-    spec.remove_suffix(1);
+    format_text.remove_suffix(1);
   }
-  if (spec.empty()) return format.hex ? Placeholder{refused.length, format} : refused;
+  if (format_text.empty()) return format.hex ? Placeholder{refused.length, format} : refused;
   // A width is written as "0" and its digits: zeros are what pads it.
-  if (spec.size() < 2 || spec.front() != '0') return refused;
-  spec.remove_prefix(1);
+  if (format_text.size() < 2 || format_text.front() != '0') return refused;
+  format_text.remove_prefix(1);
   std::size_t width = 0;
-  for (const char c : spec) {
+  for (const char c : format_text) {
     if (c < '0' || c > '9') return refused;
     // Digits past the third cannot make a width within the limit; stopping
     // keeps the sum from overflowing.
