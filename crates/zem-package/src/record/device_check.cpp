@@ -340,21 +340,25 @@ DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, u
 }
 
 void DeviceCheck::add_record_hints(DeviceResult& result) const {
+  // Both hints need every record read to differ: a device with one matching
+  // tile is left at once, before the index below is built.
+  std::vector<std::size_t> read;  // the tiles with a record
+  for (std::size_t i = 0; i < result.tiles.size(); ++i) {
+    if (!has_record(result.tiles[i])) continue;
+    if (result.tiles[i].status == TileStatus::match) return;
+    read.push_back(i);
+  }
+  if (read.empty()) return;
   // The verified tiles by their expected records.
   std::multimap<Digest, std::size_t> by_digest;
   for (std::size_t i = 0; i < tiles_.size(); ++i) {
     if (expected_digests_[i]) by_digest.emplace(*expected_digests_[i], i);
   }
-  std::vector<std::size_t> read;  // the tiles with a record
-  bool any_known = false;         // a record is the expected record of some tile
-  for (std::size_t i = 0; i < result.tiles.size(); ++i) {
-    if (!has_record(result.tiles[i])) continue;
-    if (result.tiles[i].status == TileStatus::match) return;
-    read.push_back(i);
+  // Whether a record is the expected record of some tile.
+  const bool any_known = std::ranges::any_of(read, [&](std::size_t i) {
     const std::optional<Digest>& digest = result.record_digests[i];
-    if (digest && by_digest.contains(*digest)) any_known = true;
-  }
-  if (read.empty()) return;
+    return digest && by_digest.contains(*digest);
+  });
   if (!any_known) {
     result.hints.emplace_back(device_hint::ForeignRecords{read.size()});
     return;

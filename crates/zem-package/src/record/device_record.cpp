@@ -21,9 +21,12 @@ using io::FileType;
 
 // Reads up to `limit` bytes, then one more to learn whether there are more.
 // With `wait`, the descriptor is non-blocking and each read first waits for
-// data, at most that long.
+// data, at most that long. `opened_size` is a regular file's size when it was
+// opened: a read that stops short exactly there has reached the end, so a
+// record costs one read, not a second one that only finds the end.
 io::Result<DeviceRecord> read_bounded(int fd, std::uint64_t limit,
-                                      std::optional<std::chrono::milliseconds> wait) {
+                                      std::optional<std::chrono::milliseconds> wait,
+                                      std::optional<std::uint64_t> opened_size = std::nullopt) {
   DeviceRecord record;
   std::vector<std::uint8_t>& bytes = record.bytes;
   std::uint8_t probe = 0;
@@ -49,7 +52,9 @@ io::Result<DeviceRecord> read_bounded(int fd, std::uint64_t limit,
     }
     if (n < 0) return std::unexpected(read_error(errno));
     if (!full) bytes.resize(at + static_cast<std::size_t>(n));
-    if (n == 0) {
+    const bool short_at_size =
+        !full && static_cast<std::size_t>(n) < room && opened_size && bytes.size() == *opened_size;
+    if (n == 0 || short_at_size) {
       record.size = bytes.size();
       return record;
     }
@@ -74,7 +79,7 @@ io::Result<DeviceRecord> read_device_record(const std::filesystem::path& path,
   const FileType type = file->type;
   switch (type) {
     case FileType::regular: {
-      auto record = read_bounded(fd.get(), options.limit, std::nullopt);
+      auto record = read_bounded(fd.get(), options.limit, std::nullopt, file->size);
       // A file that grew or shrank while it was read has the length read;
       // one cut at the limit has at least its size when opened.
       if (record && record->more_than_size) {
