@@ -96,6 +96,8 @@ struct OffBy {
 };
 // None of the `records` records read is byte for byte the expected record of
 // any verified tile of the package: records of another package or build.
+// Not given when every record read is all zeros or all ones: blank memory,
+// which each tile's own hint names.
 struct ForeignRecords {
   std::size_t records = 0;
   friend bool operator==(const ForeignRecords&, const ForeignRecords&) = default;

@@ -360,7 +360,15 @@ void DeviceCheck::add_record_hints(DeviceResult& result) const {
     return digest && by_digest.contains(*digest);
   });
   if (!any_known) {
-    result.hints.emplace_back(device_hint::ForeignRecords{read.size()});
+    // Records that are all zeros or all ones are blank memory, which each
+    // tile's own hint already says, not records of another package.
+    const bool any_written = std::ranges::any_of(read, [&](std::size_t i) {
+      return !std::ranges::any_of(result.tiles[i].diff->hints, [](const Hint& hint) {
+        return std::holds_alternative<hint::AllZeros>(hint) ||
+               std::holds_alternative<hint::AllOnes>(hint);
+      });
+    });
+    if (any_written) result.hints.emplace_back(device_hint::ForeignRecords{read.size()});
     return;
   }
   if (read.size() < 2) return;

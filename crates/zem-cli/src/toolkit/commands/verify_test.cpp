@@ -175,6 +175,10 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
   for (const char* name : {"other/tile7.rec", "other/tile8.rec", "other/tile10.rec"}) {
     record(Words(12, 0x5a5a5a5a), name);
   }
+  std::filesystem::create_directory(dir() + "/zeros");
+  for (const char* name : {"zeros/tile7.rec", "zeros/tile8.rec", "zeros/tile10.rec"}) {
+    record(Words(12, 0), name);
+  }
   std::filesystem::copy(dir() + "/dev", dir() + "/copy");
   std::filesystem::copy(dir() + "/good", dir() + "/good2");
   const struct {
@@ -191,6 +195,8 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
       {{"other/tile{tile}.rec"},
        "device hint: foreign-records: none of the 3 records read is the expected record of any "
        "verified tile of this package\n"},
+      // Blank records are each tile's all-zeros, not another package's.
+      {{"zeros/tile{tile}.rec"}, "device hint: foreign-records", false},
       {{"dev/tile{tile}.rec", "copy/tile{tile}.rec"},
        "device hint: same-records: every record is byte for byte the one of device "
        "copy/tile{tile}.rec\n"},
