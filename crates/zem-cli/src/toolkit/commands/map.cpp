@@ -41,14 +41,17 @@ constexpr std::array<OperandSyntax, 2> operand_syntax = {{
 }};
 constexpr std::array<std::string_view, 4> help_details = {
     "Without TILE, -o writes the device view: a cell per tile, labelled with its\n"
-    "number and shaded by the share of tile memory the package loads, whose\n"
-    "title gives its segments, bytes loaded and template setup; choosing a cell\n"
-    "shows the tile's view further down the page. With TILE, -o writes that\n"
-    "tile's view: tile memory from 0x4c000 to 0xe8000 as a bar over an address\n"
-    "axis, a block per segment in its blob's colour, its zero-filled part\n"
-    "hatched, binding slices as brackets, the template setup, its regions and\n"
-    "patch table marked, a legend and the tables of segments and slices. Without\n"
-    "-o, TILE's map is printed as text, 80 columns wide.\n",
+    "number and shaded by the share of tile memory the package loads, hatched\n"
+    "when it holds no template setup, whose title gives its segments, bytes\n"
+    "loaded and template setup; choosing a cell shows the tile's view further\n"
+    "down the page. With TILE, -o writes that tile's view: tile memory from\n"
+    "0x4c000 to 0xe8000 as a bar over an address axis, a block per segment in\n"
+    "its blob's colour, its zero-filled part hatched, binding slices as\n"
+    "brackets, the template setup, its regions and patch table marked, a legend\n"
+    "and the tables of segments and slices. A tile with a template setup also\n"
+    "gets a zoomed inset: the setup, its regions and the patch table on an axis\n"
+    "of their own, labelled with their addresses, their span outlined on the\n"
+    "full axis. Without -o, TILE's map is printed as text, 80 columns wide.\n",
     "A page is one HTML file with its style inline and no script: it needs\n"
     "nothing else, offline or printed. It is at most 2 MiB; what cannot be drawn\n"
     "within that is counted instead. An existing FILE is kept unless --force.\n",

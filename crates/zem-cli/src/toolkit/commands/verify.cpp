@@ -96,10 +96,11 @@ constexpr std::array<std::string_view, 9> help_details = {
     "`deviceHints` and the hint counts of its `summary`.\n",
     "--html writes one self-contained HTML page beside the lines or the JSON: a\n"
     "section per device with its device view, a cell per tile coloured by its\n"
-    "status (or as having no template setup), and the view of every tile that\n"
-    "does not match, its differing words marked at their addresses and explained,\n"
-    "with the hints that hold. It is at most 2 MiB; the views that do not fit are\n"
-    "counted instead. An existing FILE is kept unless --force.\n",
+    "status (or hatched as having no template setup), and the view of every tile\n"
+    "that does not match, its differing words marked at their addresses and\n"
+    "explained, with the hints that hold and the zoomed inset of its template.\n"
+    "It is at most 2 MiB; the views that do not fit are counted instead. An\n"
+    "existing FILE is kept unless --force.\n",
     "--junit writes JUnit XML for CI: a testsuite per device, a testcase per\n"
     "verified tile (tile 7), failed with its status, hints and first\n"
     "differences unless it matches, and a skipped one per tile without a\n"

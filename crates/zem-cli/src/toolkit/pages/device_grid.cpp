@@ -42,9 +42,17 @@ std::string device_grid(std::span<const GridCell> cells, std::size_t columns) {
     std::string cell = fmt::format(R"(<g class="cell" data-tile="{}")", c.physical_tile);
     if (!c.status.empty()) cell += fmt::format(R"( data-status="{}")", html_escape(c.status));
     cell += fmt::format(
-        R"( data-setup="{}"><title>{}</title><rect x="{}" y="{}" width="{}" height="{}" fill="{}"/><text x="{}" y="{}" font-size="{}">{}</text></g>)",
+        R"( data-setup="{}"><title>{}</title><rect x="{}" y="{}" width="{}" height="{}" fill="{}"/>)",
         c.setup ? "yes" : "no", html_escape(c.title), x, y, cell_size, cell_size,
-        html_escape(c.fill), x + cell_size / 2, label_y, font, label);
+        html_escape(c.fill));
+    // A tile without a template setup is hatched over its fill, so that it
+    // shows without its hue and in print.
+    if (!c.setup) {
+      cell += fmt::format(R"(<rect class="no-setup" x="{}" y="{}" width="{}" height="{}"/>)", x, y,
+                          cell_size, cell_size);
+    }
+    cell += fmt::format(R"(<text x="{}" y="{}" font-size="{}">{}</text></g>)", x + cell_size / 2,
+                        label_y, font, label);
     if (!c.mark.empty()) {
       const std::string mark =
           fmt::format(R"(<text class="mark" x="{}" y="{}">{}</text></g>)", x + cell_size / 2,

@@ -15,7 +15,7 @@ struct GridCell {
   std::string status;  // its data-status value, or empty for none
   std::string title;   // its hover text, plain (escaped here)
   std::string target;  // the id of its tile view in the page, or empty for none
-  bool setup = false;  // whether the tile holds a template setup
+  bool setup = false;  // whether the tile holds a template setup; hatched if not
   // A few characters drawn under its number, so that its status reads
   // without its hue ("D:bs"); none when empty.
   std::string mark;
@@ -27,8 +27,8 @@ struct GridCell {
 
 // A device view as an SVG grid of `columns` columns (at least 1), a cell per
 // tile in the order given, labelled with its physical tile number, shaded
-// with its fill, titled with its hover text and, when it has a target,
-// linked to its tile view.
+// with its fill, hatched when it holds no template setup, titled with its
+// hover text and, when it has a target, linked to its tile view.
 [[nodiscard]] std::string device_grid(std::span<const GridCell> cells, std::size_t columns);
 
 }  // namespace zem::toolkit::pages

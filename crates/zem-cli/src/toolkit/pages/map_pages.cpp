@@ -28,13 +28,15 @@ std::string package_paragraph(const PackageModel& model) {
                      hex_address(tile_memory_base), hex_address(tile_memory_end));
 }
 
-std::string shade_legend() {
+// The shades of the device view and the hatching of a tile without a
+// template setup.
+std::string device_legend() {
   std::string out = R"(<ul class="legend">)";
   for (const int percent : {0, 25, 50, 75, 100}) {
     out += fmt::format(R"(<li><span class="swatch" style="background:{}"></span>{} % loaded</li>)",
                        loaded_colour(percent / 100.0), percent);
   }
-  return out + "</ul>";
+  return out + R"(<li><span class="swatch no-setup"></span>hatched: no template setup</li></ul>)";
 }
 
 // The view of a tile as `map` draws it: no status, no differences.
@@ -86,9 +88,9 @@ std::string map_device_page(const Package& package, std::string_view package_nam
       fmt::format("<h1>Package {}</h1>", html_escape(package_name)) + package_paragraph(model);
   if (budget.take(grid.size())) {
     body += R"(<section class="device" data-device="package"><h2>Device view</h2>)"
-            "<p>A cell per tile, shaded by the share of tile memory the package loads; "
-            "choose a tile for its view.</p>" +
-            grid + shade_legend() + "</section>";
+            "<p>A cell per tile, shaded by the share of tile memory the package loads and "
+            "hatched when the tile holds no template setup; choose a tile for its view.</p>" +
+            grid + device_legend() + "</section>";
   } else {
     body += fmt::format(
         R"(<p class="summary">The device view of {} tiles does not fit the page; draw one tile with zem-package map PACKAGE TILE.</p>)",

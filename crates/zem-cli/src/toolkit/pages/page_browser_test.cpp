@@ -163,6 +163,16 @@ TEST_F(PageBrowserTest, DeviceAndTileViewsHoldThePackage) {
     const bool setup = tile.physical_tile == 7 || tile.physical_tile == 8;
     EXPECT_EQ(count(view, R"(data-region="template-setup")"), setup ? 1U : 0U) << n;
     EXPECT_EQ(count(view, R"(data-region="primary")"), setup ? 1U : 0U) << n;
+    // Those tiles' views zoom in on their template in an inset, its span
+    // outlined on the full axis; and their device cells are the ones not
+    // hatched.
+    EXPECT_EQ(count(view, R"(<g class="setup-inset")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(count(view, R"(class="inset-range")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(count(view, R"(data-inset-region="primary")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(count(view, R"(data-inset-region="patch-words")"), setup ? 1U : 0U) << n;
+    const std::string_view cell = section(page, R"(<g class="cell" data-tile=")" + n + '"');
+    EXPECT_EQ(count(cell.substr(0, cell.find("</g>")), R"(class="no-setup")"), setup ? 0U : 1U)
+        << n;
   }
   // Package text is text: no script ran or was made, quotes stay inside
   // their attribute, a direction override shows as its code.
@@ -194,6 +204,8 @@ TEST_F(PageBrowserTest, VerifyPageMarksStatusesAndWords) {
         << tile;
   }
   EXPECT_EQ(count(page, R"(<g class="cell" data-tile="7" data-status="missing")"), 1U);
+  // Only the cells with no template setup are hatched.
+  EXPECT_EQ(count(first, R"(class="no-setup")"), 2U) << first;
   EXPECT_NE(first.find(R"(data-records="dev/tile{tile}.rec")"), std::string_view::npos);
   const std::string_view differ = section(page, R"(<section class="tile" id="d0-tile-7")");
   EXPECT_EQ(count(differ, R"(<line class="word" data-word="1")"), 1U) << differ;

@@ -27,6 +27,13 @@ h1{font-size:1.3em}h2{font-size:1.1em}
 .patch-table{fill:#8c564b;background:#8c564b}
 .patch-words{fill:#bcbd22;background:#bcbd22}
 .word{stroke:#d62728;stroke-width:2}
+.inset-range{fill:none;stroke:#000;stroke-width:1.5;stroke-dasharray:4 2}
+.swatch.inset-range{border:1.5px dashed #000}
+.inset-guide{fill:none;stroke:#666;stroke-dasharray:2 3}
+.inset-frame{fill:#fafafa;stroke:#bbb}
+.inset-label{fill:#222;stroke:#fff;stroke-width:3px;paint-order:stroke}
+.grid .no-setup{fill:url(#no-setup-hatch)}
+.swatch.no-setup{background-image:repeating-linear-gradient(-45deg,transparent 0 3px,#444 3px 5px)}
 .swatch.word{background:#d62728}
 .axis{stroke:#555}
 .tick{fill:#333}
@@ -52,7 +59,9 @@ constexpr std::string_view definitions =
     R"(<svg width="0" height="0" style="position:absolute" aria-hidden="true"><defs>)"
     R"svg(<pattern id="hatch" width="6" height="6" patternUnits="userSpaceOnUse" patternTransform="rotate(45)">)svg"
     R"(<rect width="6" height="6" fill="#fff" fill-opacity=".6"/>)"
-    R"(<line x1="0" y1="0" x2="0" y2="6" stroke="#333" stroke-width="2"/></pattern>)";
+    R"(<line x1="0" y1="0" x2="0" y2="6" stroke="#333" stroke-width="2"/></pattern>)"
+    R"svg(<pattern id="no-setup-hatch" width="8" height="8" patternUnits="userSpaceOnUse" patternTransform="rotate(-45)">)svg"
+    R"(<line x1="0" y1="0" x2="0" y2="8" stroke="#444" stroke-width="2"/></pattern>)";
 
 }  // namespace
 

@@ -31,8 +31,8 @@ class PageBudget {
 // A whole HTML document: self-contained (its style inline; no script, font,
 // image or link to anything outside it), titled `title` (plain text,
 // escaped here), with `body` (HTML) as its body. The shared SVG definitions
-// (the hatching of zero-filled memory, the tile views' address axis) come
-// first in it.
+// (the hatching of zero-filled memory and of the device view's tiles
+// without a template setup, the tile views' address axis) come first in it.
 [[nodiscard]] std::string page_document(std::string_view title, std::string_view body);
 
 }  // namespace zem::toolkit::pages

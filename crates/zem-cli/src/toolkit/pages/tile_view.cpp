@@ -3,12 +3,14 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "format/hex.hpp"
 #include "toolkit/pages/html_text.hpp"
 #include "toolkit/pages/palette.hpp"
+#include "toolkit/pages/setup_inset.hpp"
 
 namespace zem::toolkit::pages {
 namespace {
@@ -46,24 +48,7 @@ std::string block(std::uint64_t start, std::uint64_t end, double top, double h,
 }
 
 void draw_regions(std::string& svg, const TemplateMarks& marks) {
-  const TemplateSetup& s = marks.setup;
-  struct Region {
-    std::string_view name;
-    std::uint64_t start;
-    std::uint64_t end;
-  };
-  std::vector<Region> regions = {
-      {"template-setup", marks.setup_address,
-       std::uint64_t{marks.setup_address} + template_setup_bytes},
-      {"primary", s.primary, s.primary + 4ULL * s.primary_words},
-      {"secondary", s.secondary, s.secondary + 4ULL * s.secondary_words},
-      {"patch-table", s.patch_table, s.patch_table + 4ULL},
-  };
-  if (marks.table_start) {
-    regions.push_back({"patch-words", *marks.table_start,
-                       *marks.table_start + 4ULL * std::max<std::size_t>(marks.table_words, 1)});
-  }
-  for (const Region& r : regions) {
+  for (const TemplateRange& r : template_ranges(marks)) {
     svg +=
         block(r.start, r.end, 4, 12, fmt::format(R"(class="region {0}" data-region="{0}")", r.name),
               fmt::format("{} {}", r.name, range_text(r.start, r.end)));
@@ -178,6 +163,7 @@ std::string legend(const TileImage& tile, const PackageModel& model, bool with_m
          {"template-setup", "primary", "secondary", "patch-table", "patch-words"}) {
       out += fmt::format(R"(<li><span class="swatch region {0}"></span>{0}</li>)", region);
     }
+    out += R"(<li><span class="swatch inset-range"></span>the span zoomed below</li>)";
   }
   if (with_words) out += R"(<li><span class="swatch word"></span>differing word</li>)";
   return out + "</ul>";
@@ -253,7 +239,16 @@ std::string tile_view(const TileViewInput& input) {
                    fmt::format("segment {} zero-filled {}", i, range_text(data_end, end)));
     }
   }
-  if (input.marks) draw_regions(svg, *input.marks);
+  std::optional<SetupInset> inset;
+  if (input.marks) {
+    draw_regions(svg, *input.marks);
+    inset = setup_inset(*input.marks);
+    // Where the inset below lies on the full axis, however narrow.
+    const double x = x_of(inset->start);
+    svg += fmt::format(
+        R"(<rect class="inset-range" x="{:.1f}" y="1" width="{:.1f}" height="{}"><title>zoomed below: {}</title></rect>)",
+        x, std::max(x_of(inset->end) - x, 2.0), axis_y - 1, range_text(inset->start, inset->end));
+  }
   for (const ExplainedWord& word : input.differences) {
     const double x = x_of(word.place.address);
     svg += fmt::format(
@@ -264,7 +259,13 @@ std::string tile_view(const TileViewInput& input) {
   svg += R"(<use href="#tile-axis"/>)";
   std::size_t lanes = 0;
   const std::size_t unplaced = draw_brackets(svg, spans, lanes);
-  const double height = bracket_top + lane_height * static_cast<double>(lanes) + 4;
+  double height = bracket_top + lane_height * static_cast<double>(lanes) + 4;
+  if (inset) {
+    const InsetDrawing drawing =
+        inset_drawing(*inset, axis_y, height + 4, x_of(inset->start), x_of(inset->end));
+    svg += drawing.svg;
+    height += 4 + drawing.height;
+  }
   out += fmt::format(
       R"(<svg class="tile-map" viewBox="-2 0 1004 {0}" width="100%" role="img" aria-label="tile {1} memory map">)",
       height, tile.physical_tile);

@@ -39,8 +39,9 @@ struct TileViewInput {
 // a scaled bar over an address axis, each segment a block in its blob's
 // colour with its zero-filled part hatched, the binding slices as labelled
 // brackets below it, the template setup, its two regions and the patch
-// table marked above it, a legend, and the tables of the tile's segments
-// and slices.
+// table marked above it, and, for a tile with a template setup, those again
+// on a zoomed inset below the brackets whose span is outlined on the bar; a
+// legend, and the tables of the tile's segments and slices.
 [[nodiscard]] std::string tile_view(const TileViewInput& input);
 
 // The SVG group of the address axis, which the page that holds tile views

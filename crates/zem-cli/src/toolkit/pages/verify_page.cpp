@@ -99,7 +99,7 @@ std::string status_legend() {
         status_name(status), status_colour(status_name(status)), status_code(status));
   }
   out += fmt::format(
-      R"(<li data-status="{0}"><span class="swatch" style="background:{1}"></span>{0}</li>)",
+      R"(<li data-status="{0}"><span class="swatch no-setup" style="background-color:{1}"></span>{0} (hatched)</li>)",
       no_setup_status, status_colour(no_setup_status));
   return out + "<li>after the letter, the code of the strongest hint</li></ul>";
 }
