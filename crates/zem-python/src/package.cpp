@@ -15,8 +15,8 @@
 
 #include "conversions.hpp"
 #include "errors.hpp"
-#include "model_lists.hpp"
 #include "fleet.hpp"
+#include "model_lists.hpp"
 #include "records.hpp"
 #include "zem_package/device_check.hpp"
 #include "zem_package/fleet_check.hpp"
