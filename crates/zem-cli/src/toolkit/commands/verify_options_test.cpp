@@ -76,14 +76,13 @@ TEST_F(VerifyOptionsTest, ProgressShowsOnATerminalOnly) {
   std::filesystem::create_directory(dir() + "/f");
   record(make_template_tile().record, "f/tile7.rec");
   ASSERT_EQ(::mkfifo((dir() + "/f/tile10.rec").c_str(), 0600), 0);
-  const std::vector<std::string> args = {
-      ZEM_PACKAGE_TOOL_PATH, "verify",           "two.zpkg", "--records",
-      "f/tile{tile}.rec",    "--record-timeout", "3"};
+  const std::vector<std::string> args = {"verify",           "two.zpkg",         "--records",
+                                         "f/tile{tile}.rec", "--record-timeout", "3"};
   const std::regex progress("verify: [01] of 1 device, [0-2] of 2 tiles");
   for (const bool terminal : {true, false}) {
     RunSettings settings{dir(), {}, std::nullopt, {}};
     settings.stderr_on_terminal = terminal;
-    const ProgramRun run = run_program(args[0], {args.begin() + 1, args.end()}, settings);
+    const ProgramRun run = run_program(ZEM_PACKAGE_TOOL_PATH, args, settings);
     EXPECT_EQ(run.status, tool_negative) << terminal << run.err;
     EXPECT_NE(run.out.find("tile 10  unreadable"), std::string::npos) << run.out;
     if (terminal) {
