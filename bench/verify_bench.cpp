@@ -34,9 +34,9 @@
 #include <vector>
 
 #include "command_options.hpp"
+#include "fleet_files.hpp"
 #include "large_package.hpp"
 #include "machine.hpp"
-#include "package_builder.hpp"
 #include "run_statistics.hpp"
 #include "timed_run.hpp"
 #include "workspace.hpp"
@@ -57,36 +57,6 @@ constexpr std::string_view option_names[] = {"tiles",    "rounds",  "devices", "
 
 double mib(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
 
-struct Device {
-  std::string package;
-  std::uint32_t template_tile = 0;
-  std::vector<std::string> patterns;  // one per device, `{tile}` for the tile's number
-  std::uint64_t file_bytes = 0;
-};
-
-// The package and the records of `devices` devices, all of them matching;
-// every device's record files are links to the first device's.
-Device generate(const LargePackageOptions& options, std::uint64_t devices,
-                const Workspace& workspace) {
-  const LargePackage large = make_large_package(options);
-  Device device{workspace.file("device.zpkg"), large.template_tile, {}, large.package.size()};
-  zem::testing::write_file(device.package, large.package);
-  for (std::uint64_t d = 0; d < devices; ++d) {
-    const std::string directory = workspace.file(fmt::format("device{}", d));
-    fs::create_directory(directory);
-    for (std::size_t t = 0; t < large.records.size(); ++t) {
-      const std::string path = fmt::format("{}/tile{}.rec", directory, t);
-      if (d == 0) {
-        zem::testing::write_file(path, large.records[t]);
-      } else {
-        fs::create_hard_link(fmt::format("{}/tile{}.rec", workspace.file("device0"), t), path);
-      }
-    }
-    device.patterns.push_back(directory + "/tile{tile}.rec");
-  }
-  return device;
-}
-
 class Bench {
  public:
   Bench(Launcher& launcher, std::string verifier, std::string toolkit, std::string floor,
@@ -100,7 +70,7 @@ class Bench {
         err_(workspace.file("run.err")) {}
 
   // Times the five runs, alternating, and reports; whether the targets hold.
-  bool measure(const Device& device, std::uint32_t tiles, std::uint64_t rounds) {
+  bool measure(const FleetFiles& device, std::uint32_t tiles, std::uint64_t rounds) {
     const std::string tile = std::to_string(device.template_tile);
     const std::string record =
         fmt::format("{}/tile{}.rec", fs::path(device.patterns[0]).parent_path().string(), tile);
@@ -236,7 +206,7 @@ int run(std::span<char* const> arguments) {
       package.layout = layout;
       package.seed = options.number("seed", 1, UINT64_MAX);
       fmt::print("\n{} tiles, layout {}\n", tiles, layout_name(layout));
-      const Device device = generate(package, devices, workspace);
+      const FleetFiles device = make_fleet_files(package, devices, workspace);
       fmt::print("package: {:.1f} MiB\n", mib(device.file_bytes));
       Bench bench(launcher, verifier, toolkit, floor, threads, workspace);
       met = bench.measure(device, tiles, rounds) && met;

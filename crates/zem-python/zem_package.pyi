@@ -240,6 +240,60 @@ class DeviceResult:
     all_match: bool
     def to_dict(self) -> dict[str, Any]: ...
 
+class MatrixCell:
+    """One device's cell in a row of a FleetMatrix."""
+
+    verified: bool  # whether the device verified the tile
+    status: Optional[str]  # None when not verified
+    hint: Optional[str]  # the kind of the strongest hint, or None
+    code: str  # "D:bs", "M", "."; empty when not verified
+    def to_dict(self) -> Optional[dict[str, Any]]: ...
+
+class MatrixRow:
+    """A tile that does not match on some device."""
+
+    physical_tile: int
+    cells: list[MatrixCell]  # one per device, in the devices' order
+    failing: int  # the devices on which it does not match
+    def to_dict(self) -> dict[str, Any]: ...
+
+class LegendEntry:
+    code: str
+    meaning: str  # a status's name or a hint's kind
+    def to_dict(self) -> dict[str, Any]: ...
+
+class OneDeviceTile:
+    """A tile that does not match on exactly one device."""
+
+    physical_tile: int
+    device: int  # position in FleetMatrix.devices
+    name: str
+    def to_dict(self) -> dict[str, Any]: ...
+
+class FleetMatrix:
+    """Devices side by side; `to_dict` is `acrossDevices` of verify --json."""
+
+    devices: list[str]
+    rows: list[MatrixRow]
+    legend: list[LegendEntry]
+    on_every_device: list[int]
+    on_one_device: list[OneDeviceTile]
+    def to_dict(self) -> dict[str, Any]: ...
+
+class FleetDevice:
+    name: str
+    result: DeviceResult
+    def to_dict(self) -> dict[str, Any]: ...
+
+class Fleet:
+    """Devices verified together against one package."""
+
+    devices: list[FleetDevice]  # in the order given
+    matrix: FleetMatrix
+    def to_dict(self) -> dict[str, Any]: ...
+
+def fleet_matrix(results: Mapping[str, DeviceResult]) -> FleetMatrix: ...
+
 class Package:
     """A package read by `read`: its model and what can be asked of it.
     It pickles as its message's bytes and how it was read."""
@@ -269,6 +323,14 @@ class Package:
         max: int = 8,
         threads: Optional[int] = None,
     ) -> DeviceResult: ...
+    def verify_fleet(
+        self,
+        devices: Mapping[str, Union[Mapping[int, bytes], str, os.PathLike[str]]],
+        *,
+        tiles: Optional[Iterable[int]] = None,
+        max: int = 8,
+        threads: Optional[int] = None,
+    ) -> Fleet: ...
     def unpack(
         self,
         directory: Union[str, os.PathLike[str]],

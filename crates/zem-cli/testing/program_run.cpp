@@ -1,6 +1,7 @@
 #include "program_run.hpp"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -56,6 +58,49 @@ class Capture {
   int fd_;
 };
 
+// A pseudo-terminal: the program writes to its far end, and what it shows
+// is read here as it comes, so that the program never waits on a full
+// terminal.
+class Terminal {
+ public:
+  Terminal() {
+    if (::openpty(&near_, &far_, nullptr, nullptr, nullptr) != 0) throw_errno("openpty");
+    // Neither end stays open in the program past the one it is given.
+    ::fcntl(near_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(far_, F_SETFD, FD_CLOEXEC);
+    ::fcntl(near_, F_SETFL, ::fcntl(near_, F_GETFL) | O_NONBLOCK);
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+  ~Terminal() {
+    ::close(near_);
+    close_far();
+  }
+  [[nodiscard]] int far() const { return far_; }
+  // Once the program has it, only the program holds the far end: when the
+  // program ends, reading the near end then finds its end.
+  void close_far() {
+    if (far_ >= 0) ::close(far_);
+    far_ = -1;
+  }
+  // Takes in what the terminal holds now.
+  void drain() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(near_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return;  // nothing more now (EAGAIN), or the far end is closed (EIO)
+      shown_.append(buffer, static_cast<std::size_t>(n));
+    }
+  }
+  [[nodiscard]] const std::string& shown() const { return shown_; }
+
+ private:
+  int near_ = -1;
+  int far_ = -1;
+  std::string shown_;
+};
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream contents;
@@ -90,12 +135,15 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
   } else {
     posix_spawn_file_actions_adddup2(&actions, out.fd(), 1);
   }
-  posix_spawn_file_actions_adddup2(&actions, err.fd(), 2);
+  std::optional<Terminal> terminal;
+  if (settings.stderr_on_terminal) terminal.emplace();
+  posix_spawn_file_actions_adddup2(&actions, terminal ? terminal->far() : err.fd(), 2);
   pid_t pid = 0;
   const int spawned =
       ::posix_spawn(&pid, storage[0].c_str(), &actions, nullptr, argv.data(), environment.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) throw std::system_error(spawned, std::generic_category(), "posix_spawn");
+  if (terminal) terminal->close_far();
 
   int wait_status = 0;
   struct rusage usage {};
@@ -105,6 +153,7 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
     if (done == pid) break;
     if (done < 0 && errno != EINTR) throw_errno("wait4");
     if (std::chrono::steady_clock::now() > deadline) ::kill(pid, SIGKILL);
+    if (terminal) terminal->drain();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ProgramRun run;
@@ -116,7 +165,12 @@ ProgramRun run_program(const std::string& program, const std::vector<std::string
     // Output sent to a device by absolute path is gone; only a file is read.
     run.out = read_file(settings.directory + "/" + *settings.stdout_path);
   }
-  run.err = err.contents();
+  if (terminal) {
+    terminal->drain();
+    run.err = terminal->shown();
+  } else {
+    run.err = err.contents();
+  }
   return run;
 }
 

@@ -29,6 +29,10 @@ struct RunSettings {
   // A command that runs the program (its path and arguments), such as one
   // that drops privileges.
   std::vector<std::string> wrapper;
+  // Standard error on a pseudo-terminal instead of a file, for what a
+  // program shows only on a terminal: `err` is then what the terminal got,
+  // each newline as the terminal sends it back ("\r\n").
+  bool stderr_on_terminal = false;
 };
 
 // Runs `program` with `args` passed as raw bytes and standard input from

@@ -4,6 +4,7 @@
 #include <pybind11/pybind11.h>
 
 #include "errors.hpp"
+#include "fleet.hpp"
 #include "model.hpp"
 #include "package.hpp"
 #include "records.hpp"
@@ -21,6 +22,7 @@ PYBIND11_MODULE(zem_package, module) {
   zem::python::bind_errors(module);
   zem::python::bind_model(module);
   zem::python::bind_records(module);
+  zem::python::bind_fleet(module);
   zem::python::bind_package(module);
   zem::python::bind_writing(module);
 }

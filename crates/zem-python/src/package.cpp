@@ -11,12 +11,15 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "conversions.hpp"
 #include "errors.hpp"
+#include "fleet.hpp"
 #include "model_lists.hpp"
 #include "records.hpp"
 #include "zem_package/device_check.hpp"
+#include "zem_package/fleet_check.hpp"
 #include "zem_package/io.hpp"
 #include "zem_package/package.hpp"
 #include "zem_package/record_pattern.hpp"
@@ -209,6 +212,25 @@ RecordSource record_source(const Package& package, const py::object& records,
   };
 }
 
+// The tiles a check is asked for: every tile with a template setup for None.
+std::vector<std::uint32_t> tiles_of(const py::object& tiles) {
+  std::vector<std::uint32_t> chosen;
+  if (!tiles.is_none()) {
+    for (const py::handle tile : tiles) chosen.push_back(tile_number(tile));
+  }
+  return chosen;
+}
+
+// What a check that could not be prepared raises: LookupError for the first
+// tile of `chosen` that the package does not have.
+[[noreturn]] void raise_check_failure(const Package& package, std::span<const std::uint32_t> chosen,
+                                      const ReadFailure& failure) {
+  const auto at = std::ranges::find_if(chosen, [&](std::uint32_t tile) {
+    return find_tile(package.model().tiles, tile) == nullptr;
+  });
+  raise_tile_failure(failure, at != chosen.end() ? *at : 0);
+}
+
 std::size_t max_of(const py::object& max) {
   const auto value = max.cast<long long>();
   if (value < 0) throw py::value_error("max is a count, 0 or more");
@@ -356,10 +378,7 @@ void bind_package(py::module_& module) {
              const py::object& max, const py::object& threads) {
             const PackagePtr package = self.cast<PackagePtr>();
             valid(*package);
-            std::vector<std::uint32_t> chosen;
-            if (!tiles.is_none()) {
-              for (const py::handle tile : tiles) chosen.push_back(tile_number(tile));
-            }
+            const std::vector<std::uint32_t> chosen = tiles_of(tiles);
             std::map<std::uint32_t, std::vector<std::uint8_t>> held;
             std::optional<std::string> pattern;
             const RecordSource source = record_source(*package, records, held, pattern);
@@ -374,13 +393,7 @@ void bind_package(py::module_& module) {
             }
             if (pattern) add_no_records_hint(result, *pattern);
             result.record_digests = {};
-            if (!*check) {
-              const ReadFailure& failure = check->error();
-              const auto at = std::ranges::find_if(chosen, [&](std::uint32_t tile) {
-                return find_tile(package->model().tiles, tile) == nullptr;
-              });
-              raise_tile_failure(failure, at != chosen.end() ? *at : 0);
-            }
+            if (!*check) raise_check_failure(*package, chosen, check->error());
             const std::span<const std::uint32_t> without = (*check)->tiles_without_setup();
             return PyDevice{
                 package, std::move(result), pattern, {without.begin(), without.end()}, limit};
@@ -391,6 +404,70 @@ void bind_package(py::module_& module) {
           "a mapping from tile numbers to bytes, or a path pattern (str or os.PathLike) with "
           "{tile} ({tile:03} zero-padded, {tile:x} or {tile:04x} in hexadecimal); a FIFO that "
           "sends nothing for 10 seconds is unreadable. Returns a DeviceResult.")
+      .def(
+          "verify_fleet",
+          [](const py::object& self, const py::object& devices, const py::object& tiles,
+             const py::object& max, const py::object& threads) {
+            const PackagePtr package = self.cast<PackagePtr>();
+            valid(*package);
+            if (py::isinstance<py::str>(devices) || !py::hasattr(devices, "items")) {
+              throw py::type_error("devices are a mapping from device names to records");
+            }
+            const py::list items(devices.attr("items")());
+            if (items.empty()) throw py::value_error("verify_fleet needs at least one device");
+            const std::vector<std::uint32_t> chosen = tiles_of(tiles);
+            // Each device's records held apart, where its source finds them.
+            std::vector<std::map<std::uint32_t, std::vector<std::uint8_t>>> held(items.size());
+            std::vector<FleetDevice> fleet;
+            for (std::size_t i = 0; i < items.size(); ++i) {
+              const auto pair = items[i].cast<py::tuple>();
+              FleetDevice device{device_name(pair[0]), {}, {}};
+              device.records = record_source(*package, pair[1], held[i], device.pattern);
+              for (const FleetDevice& other : fleet) {
+                if (other.name == device.name) {
+                  throw py::value_error(fmt::format("two devices are named {}",
+                                                    py::repr(pair[0]).cast<std::string>()));
+                }
+                if (other.pattern && other.pattern == device.pattern) {
+                  throw py::value_error(
+                      fmt::format("devices {} and {} read the same records {}",
+                                  py::repr(text(other.name)).cast<std::string>(),
+                                  py::repr(pair[0]).cast<std::string>(),
+                                  py::repr(text(*device.pattern)).cast<std::string>()));
+                }
+              }
+              fleet.push_back(std::move(device));
+            }
+            const std::size_t limit = max_of(max);
+            const unsigned count = threads_of(threads);
+            std::optional<ReadResult<DeviceCheck>> check;
+            FleetResult checked;
+            {
+              py::gil_scoped_release released;
+              check.emplace(DeviceCheck::prepare(*package, chosen, count));
+              if (*check) checked = verify_fleet(**check, fleet, limit, count);
+            }
+            if (!*check) raise_check_failure(*package, chosen, check->error());
+            const std::span<const std::uint32_t> without = (*check)->tiles_without_setup();
+            PyFleet result;
+            for (std::size_t i = 0; i < fleet.size(); ++i) {
+              result.devices.push_back({fleet[i].name, PyDevice{package,
+                                                                std::move(checked.devices[i]),
+                                                                fleet[i].pattern,
+                                                                {without.begin(), without.end()},
+                                                                limit}});
+            }
+            result.matrix = std::move(checked.matrix);
+            return result;
+          },
+          py::arg("devices"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
+          py::arg("threads") = py::none(),
+          "Several devices against the package, its tiles prepared once: `devices` maps each "
+          "device's name to its records, as `verify` takes them. Devices are verified one "
+          "after the other, each on `threads` threads; each two with the same records get a "
+          "same-records device hint, as `zem-package verify` gives them. Two devices reading "
+          "the same pattern are refused. Returns a Fleet: a FleetDevice per device, in the "
+          "order given, and their FleetMatrix.")
       .def(py::pickle([](const Package& p) { return package_state(p); },
                       [](const py::tuple& state) { return package_from_state(state); }))
       .def("__repr__", [](const Package& p) {

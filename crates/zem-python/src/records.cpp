@@ -436,7 +436,7 @@ void bind_records(py::module_& module) {
             return list;
           },
           "What the device's records say as a whole: a DeviceHint each (no-records, off-by, "
-          "foreign-records).")
+          "foreign-records, and same-records for a device of a Fleet).")
       .def_readonly("no_template_setup", &PyDevice::without_setup,
                     "The tiles without a template setup, not verified.")
       .def_property_readonly("all_match", [](const PyDevice& d) { return d.result.all_match(); })

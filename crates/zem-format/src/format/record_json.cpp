@@ -248,32 +248,36 @@ Json device_hint_json(const DeviceHint& hint) {
   return json;
 }
 
+Json matrix_cell_json(const MatrixCell& cell) {
+  if (!cell.verified) return nullptr;
+  Json json{{"status", status_name(cell.status)}, {"code", cell.code}};
+  if (!cell.hint.empty()) json["hint"] = cell.hint;
+  return json;
+}
+
+Json matrix_row_json(const MatrixRow& row) {
+  Json cells = Json::array();
+  for (const MatrixCell& cell : row.cells) cells.push_back(matrix_cell_json(cell));
+  return Json{
+      {"physicalTile", row.physical_tile}, {"failing", row.failing}, {"cells", std::move(cells)}};
+}
+
+Json legend_entry_json(const LegendEntry& entry) {
+  return Json{{"code", entry.code}, {"meaning", entry.meaning}};
+}
+
+Json one_device_tile_json(const OneDeviceTile& tile, std::string_view name) {
+  return Json{{"physicalTile", tile.physical_tile}, {"device", tile.device}, {"name", name}};
+}
+
 Json fleet_matrix_json(const FleetMatrix& matrix) {
   Json rows = Json::array();
-  for (const MatrixRow& row : matrix.rows) {
-    Json cells = Json::array();
-    for (const MatrixCell& cell : row.cells) {
-      if (!cell.verified) {
-        cells.push_back(nullptr);
-        continue;
-      }
-      Json json{{"status", status_name(cell.status)}, {"code", cell.code}};
-      if (!cell.hint.empty()) json["hint"] = cell.hint;
-      cells.push_back(std::move(json));
-    }
-    rows.push_back(Json{{"physicalTile", row.physical_tile},
-                        {"failing", row.failing},
-                        {"cells", std::move(cells)}});
-  }
+  for (const MatrixRow& row : matrix.rows) rows.push_back(matrix_row_json(row));
   Json legend = Json::array();
-  for (const LegendEntry& entry : matrix.legend) {
-    legend.push_back(Json{{"code", entry.code}, {"meaning", entry.meaning}});
-  }
+  for (const LegendEntry& entry : matrix.legend) legend.push_back(legend_entry_json(entry));
   Json one = Json::array();
   for (const OneDeviceTile& tile : matrix.on_one_device) {
-    one.push_back(Json{{"physicalTile", tile.physical_tile},
-                       {"device", tile.device},
-                       {"name", matrix.devices[tile.device]}});
+    one.push_back(one_device_tile_json(tile, matrix.devices[tile.device]));
   }
   return Json{{"devices", matrix.devices},
               {"rows", std::move(rows)},

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "format/json_values.hpp"
 #include "zem_package/device_check.hpp"
@@ -84,6 +85,14 @@ namespace zem {
 // "onEveryDevice": [tiles], "onOneDevice": [{"physicalTile", "device",
 // "name"}]}.
 [[nodiscard]] Json fleet_matrix_json(const FleetMatrix& matrix);
+
+// The parts of `acrossDevices`, each as it stands there: a row, a cell
+// (null when the device did not verify the tile), a legend entry and a tile
+// that fails on one device only, named `name`.
+[[nodiscard]] Json matrix_row_json(const MatrixRow& row);
+[[nodiscard]] Json matrix_cell_json(const MatrixCell& cell);
+[[nodiscard]] Json legend_entry_json(const LegendEntry& entry);
+[[nodiscard]] Json one_device_tile_json(const OneDeviceTile& tile, std::string_view name);
 
 // [3, 5, 6].
 [[nodiscard]] Json tiles_json(std::span<const std::uint32_t> tiles);

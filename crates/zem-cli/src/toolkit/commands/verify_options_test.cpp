@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <regex>
+
 #include "junit_reader.hpp"
 #include "toolkit_fixture.hpp"
 
@@ -66,6 +68,31 @@ TEST_F(VerifyOptionsTest, AFifoWithoutWriterIsUnreadableAndTheRunGoesOn) {
                          "within the time allowed\n"),
             std::string::npos)
       << run.out;
+}
+
+// A FIFO that never sends holds the run for --record-timeout seconds, well
+// past the second after which a terminal is shown how far the run has come.
+TEST_F(VerifyOptionsTest, ProgressShowsOnATerminalOnly) {
+  std::filesystem::create_directory(dir() + "/f");
+  record(make_template_tile().record, "f/tile7.rec");
+  ASSERT_EQ(::mkfifo((dir() + "/f/tile10.rec").c_str(), 0600), 0);
+  const std::vector<std::string> args = {"verify",           "two.zpkg",         "--records",
+                                         "f/tile{tile}.rec", "--record-timeout", "3"};
+  const std::regex progress("verify: [01] of 1 device, [0-2] of 2 tiles");
+  for (const bool terminal : {true, false}) {
+    RunSettings settings{dir(), {}, std::nullopt, {}};
+    settings.stderr_on_terminal = terminal;
+    const ProgramRun run = run_program(ZEM_PACKAGE_TOOL_PATH, args, settings);
+    EXPECT_EQ(run.status, tool_negative) << terminal << run.err;
+    EXPECT_NE(run.out.find("tile 10  unreadable"), std::string::npos) << run.out;
+    if (terminal) {
+      EXPECT_TRUE(std::regex_search(run.err, progress)) << run.err;
+      // The line is cleared at the end, so that what follows starts clean.
+      EXPECT_TRUE(run.err.ends_with('\r')) << run.err;
+    } else {
+      EXPECT_EQ(run.err, "");
+    }
+  }
 }
 
 TEST_F(VerifyOptionsTest, JunitReadByAJunitReader) {

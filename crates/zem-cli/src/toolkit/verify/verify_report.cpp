@@ -11,6 +11,7 @@
 #include "toolkit/tile/record_diff.hpp"
 #include "toolkit/tile/record_input.hpp"
 #include "toolkit/tile/tile_list.hpp"
+#include "zem_package/fleet_check.hpp"
 #include "zem_package/record_pattern.hpp"
 
 namespace zem::toolkit {
@@ -80,23 +81,19 @@ VerifyReport verify_devices(const DeviceCheck& check, std::string package,
   report.without_setup.assign(check.tiles_without_setup().begin(),
                               check.tiles_without_setup().end());
   report.max = max;
-  std::vector<DeviceResult> results;
-  std::vector<std::string> names;
+  std::vector<FleetDevice> fleet;
   for (const DeviceRecords& given : devices) {
-    DeviceResult result =
-        check.verify(record_source(given.records, pipe_wait), max, threads, tiles_done);
-    if (given.records != standard_input_argument) add_no_records_hint(result, given.records);
-    results.push_back(std::move(result));
-    names.push_back(given.name);
+    std::optional<std::string> pattern;
+    if (given.records != standard_input_argument) pattern = given.records;
+    fleet.push_back({given.name, record_source(given.records, pipe_wait), std::move(pattern)});
   }
-  add_same_records_hints(results, names);
-  report.matrix = fleet_matrix(names, results);
+  FleetResult checked = verify_fleet(check, fleet, max, threads, tiles_done);
+  report.matrix = std::move(checked.matrix);
   for (std::size_t i = 0; i < devices.size(); ++i) {
     VerifiedDevice& device = report.devices.emplace_back();
     device.name = devices[i].name;
     device.records = devices[i].records;
-    device.result = std::move(results[i]);
-    device.result.record_digests = {};  // the hints are made: 32 bytes a tile no more
+    device.result = std::move(checked.devices[i]);
     device.tally = device_tally(device.result);
     report.total += device.result.counts;
     report.hints += device.tally.hints;
