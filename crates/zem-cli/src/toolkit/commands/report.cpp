@@ -51,12 +51,9 @@ constexpr std::string_view exit_statuses =
     "other failure (bad usage, a document that cannot be read, is not a verify\n"
     "document or is of another package, a device in two documents).\n";
 
-Outcome<ExitStatus> run(const ReportOptions& options) {
-  std::vector<VerifyDocument> documents;
-  for (const std::string& file : options.documents) {
-    ZEM_ASSIGN_OR_RETURN(VerifyDocument document, read_verify_document(file));
-    documents.push_back(std::move(document));
-  }
+Outcome<ExitStatus> run(const ReportOptions& options, unsigned threads) {
+  ZEM_ASSIGN_OR_RETURN(std::vector<VerifyDocument> documents,
+                       read_verify_documents(options.documents, threads));
   ZEM_ASSIGN_OR_RETURN(const FleetReport report, merge_documents(std::move(documents)));
   fmt::print(stdout, "{}", options.json ? json_text(report_json(report)) : report_text(report));
   if (options.html) {
@@ -91,7 +88,7 @@ Outcome<SubcommandRun> prepare(const ParsedArguments& arguments) {
   if (options.html && options.junit && *options.html == *options.junit) {
     return std::unexpected(Failure{"--html and --junit name the same file"});
   }
-  return [options = std::move(options)](unsigned) { return run(options); };
+  return [options = std::move(options)](unsigned threads) { return run(options, threads); };
 }
 
 }  // namespace

@@ -100,6 +100,11 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
        {"older.json"},
        "older.json: a verify document of format 3; report reads format 4"},
       {"not JSON", {"bad.json"}, "bad.json: not valid JSON at line 2, column 15"},
+      // Read on several threads, the first failing document in the order
+      // given is the one named.
+      {"first failure",
+       {"shard1.json", "older.json", "bad.json", "none.json", "shard2.json"},
+       "older.json: a verify document of format 3; report reads format 4"},
       {"missing", {"none.json"}, "none.json: No such file or directory (os error 2)"},
       {"junit nowhere",
        {"shard1.json", "--junit", "x/r.xml"},

@@ -3,8 +3,13 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <new>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -256,6 +261,49 @@ Outcome<VerifyDocument> read_verify_document(const std::string& path) {
   if (!bytes) return std::unexpected(file_os_error(path, bytes.error().os_error));
   return parse_verify_document(
       std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()), path);
+}
+
+Outcome<std::vector<VerifyDocument>> read_verify_documents(std::span<const std::string> paths,
+                                                           unsigned threads) {
+  std::vector<std::optional<Outcome<VerifyDocument>>> read(paths.size());
+  // The first document that failed, in the order given: later ones are not
+  // needed, earlier ones still are, since one of them may fail first.
+  std::atomic<std::size_t> first_failure{paths.size()};
+  std::atomic<std::size_t> next{0};
+  const auto drain = [&] {
+    for (std::size_t i = next++; i < paths.size(); i = next++) {
+      if (i > first_failure.load()) continue;
+      try {
+        read[i] = read_verify_document(paths[i]);
+      } catch (const std::bad_alloc&) {
+        read[i] = std::unexpected(file_error(paths[i], "not enough memory to read it"));
+      }
+      if (!*read[i]) {
+        std::size_t failed = first_failure.load();
+        while (i < failed && !first_failure.compare_exchange_weak(failed, i)) {
+        }
+      }
+    }
+  };
+  {
+    std::vector<std::jthread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(std::max(threads, 1U) - 1, paths.size());
+    for (std::size_t t = 0; t < wanted; ++t) {
+      try {
+        helpers.emplace_back(drain);
+      } catch (const std::system_error&) {
+        break;  // the threads started, and this one, read them all
+      }
+    }
+    drain();
+  }  // joins the helpers
+  std::vector<VerifyDocument> documents;
+  documents.reserve(paths.size());
+  for (std::optional<Outcome<VerifyDocument>>& document : read) {
+    if (!*document) return std::unexpected(std::move(*document).error());
+    documents.push_back(std::move(**document));
+  }
+  return documents;
 }
 
 }  // namespace zem::toolkit

@@ -5,6 +5,7 @@
 // values a merged report is made of.
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,11 @@ struct VerifyDocument {
 // document: devices[0].tiles[2].status is not a tile status", "a.json: a
 // verify document of format 3; report reads format 4".
 [[nodiscard]] Outcome<VerifyDocument> read_verify_document(const std::string& path);
+
+// The documents at `paths`, read and parsed on `threads` threads; the first
+// failure in the order of `paths` is the one returned, whatever the threads.
+[[nodiscard]] Outcome<std::vector<VerifyDocument>> read_verify_documents(
+    std::span<const std::string> paths, unsigned threads);
 
 // The same from a document's text, `file` naming it in failures.
 [[nodiscard]] Outcome<VerifyDocument> parse_verify_document(std::string_view text,
