@@ -237,6 +237,12 @@ class ZEM_PACKAGE_API DeviceCheck {
   // thread can show how far the check has come.
   [[nodiscard]] DeviceResult verify(const RecordSource& records, std::size_t max, unsigned threads,
                                     std::atomic<std::uint64_t>* tiles_done = nullptr) const;
+  // The same for several devices at once, a result per device in their
+  // order: their tiles are shared out over the threads together, so that
+  // the threads are started once and none waits at the end of a device.
+  [[nodiscard]] std::vector<DeviceResult> verify(
+      std::span<const RecordSource> devices, std::size_t max, unsigned threads,
+      std::atomic<std::uint64_t>* tiles_done = nullptr) const;
 
  private:
   friend struct DeviceCheckAccess;

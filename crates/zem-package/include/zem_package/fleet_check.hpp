@@ -40,9 +40,9 @@ struct FleetResult {
   FleetMatrix matrix;
 };
 
-// Verifies `devices` against the tiles of `check`, one device after the
-// other in the order given, each on `threads` threads with at most `max`
-// differing words of a tile explained; adds `NoRecords` to each device
+// Verifies `devices` against the tiles of `check`, their tiles shared out
+// together over `threads` threads, device after device in the order given,
+// with at most `max` differing words of a tile explained; adds `NoRecords` to each device
 // whose pattern found no record file and `SameRecords` to each two devices
 // with the same records; and puts the devices side by side. `tiles_done`,
 // when given, counts the tiles verified so far, all devices together.

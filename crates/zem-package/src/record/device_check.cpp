@@ -286,57 +286,84 @@ const CheckedTile* DeviceCheck::tile(std::uint32_t physical_tile) const noexcept
   return found != tiles_.end() && found->physical_tile == physical_tile ? &*found : nullptr;
 }
 
+namespace {
+
+// Compares tile `tile`'s record, as `records` reads it, with the one it
+// expects (whose digest is `expected_digest`), into `verdict`; a record that
+// differs is hashed into `digest` for the device-wide hints.
+void verify_tile(const CheckedTile& tile, const std::optional<Digest>& expected_digest,
+                 const RecordSource& records, const DiffOptions& options, TileVerdict& verdict,
+                 std::optional<Digest>& digest, std::atomic<std::uint64_t>* tiles_done) {
+  verdict.physical_tile = tile.physical_tile;
+  // Counted however the verdict is reached, early returns included.
+  struct Done {
+    std::atomic<std::uint64_t>* count;
+    ~Done() {
+      if (count != nullptr) count->fetch_add(1, std::memory_order_relaxed);
+    }
+  } const done{tiles_done};
+  try {
+    if (!tile.expected) {
+      verdict.status = TileStatus::failed;
+      verdict.reason = to_string(tile.expected.error());
+      return;
+    }
+    const io::Result<DeviceRecord> record =
+        records(tile.physical_tile, tile.expected->size() * 4 + record_slack);
+    if (!record) {
+      verdict.status =
+          record_missing(record.error()) ? TileStatus::missing : TileStatus::unreadable;
+      if (verdict.status == TileStatus::unreadable) {
+        verdict.reason = record_error_text(record.error());
+      }
+      return;
+    }
+    verdict.diff = diff_record(*tile.expected, *record, options);
+    verdict.status = verdict.diff->matches() ? TileStatus::match : TileStatus::differ;
+    // A matching record is the expected one, whose digest is known: only
+    // records that differ are hashed, so a healthy device costs nothing more.
+    if (verdict.status == TileStatus::match) {
+      digest = expected_digest;
+    } else if (!record->cut()) {
+      digest = sha256(record->bytes);
+    }
+  } catch (const std::bad_alloc&) {
+    verdict.status = TileStatus::failed;
+    verdict.reason = "out of memory";
+    verdict.diff.reset();
+  }
+}
+
+}  // namespace
+
 DeviceResult DeviceCheck::verify(const RecordSource& records, std::size_t max, unsigned threads,
                                  std::atomic<std::uint64_t>* tiles_done) const {
-  DeviceResult result;
-  result.tiles.resize(tiles_.size());
-  result.record_digests.resize(tiles_.size());
+  return std::move(verify(std::span(&records, 1), max, threads, tiles_done).front());
+}
+
+std::vector<DeviceResult> DeviceCheck::verify(std::span<const RecordSource> devices,
+                                              std::size_t max, unsigned threads,
+                                              std::atomic<std::uint64_t>* tiles_done) const {
+  std::vector<DeviceResult> results(devices.size());
+  for (DeviceResult& result : results) {
+    result.tiles.resize(tiles_.size());
+    result.record_digests.resize(tiles_.size());
+  }
   const DiffOptions options{max, owners_.get(), records_.get()};
-  for_each_index(tiles_.size(), threads, [&](std::size_t i) {
-    const CheckedTile& tile = tiles_[i];
-    TileVerdict& verdict = result.tiles[i];
-    verdict.physical_tile = tile.physical_tile;
-    // Counted however the verdict is reached, early returns included.
-    struct Done {
-      std::atomic<std::uint64_t>* count;
-      ~Done() {
-        if (count != nullptr) count->fetch_add(1, std::memory_order_relaxed);
-      }
-    } const done{tiles_done};
-    try {
-      if (!tile.expected) {
-        verdict.status = TileStatus::failed;
-        verdict.reason = to_string(tile.expected.error());
-        return;
-      }
-      const io::Result<DeviceRecord> record =
-          records(tile.physical_tile, tile.expected->size() * 4 + record_slack);
-      if (!record) {
-        verdict.status =
-            record_missing(record.error()) ? TileStatus::missing : TileStatus::unreadable;
-        if (verdict.status == TileStatus::unreadable) {
-          verdict.reason = record_error_text(record.error());
-        }
-        return;
-      }
-      verdict.diff = diff_record(*tile.expected, *record, options);
-      verdict.status = verdict.diff->matches() ? TileStatus::match : TileStatus::differ;
-      // A matching record is the expected one, whose digest is known: only
-      // records that differ are hashed, so a healthy device costs nothing more.
-      if (verdict.status == TileStatus::match) {
-        result.record_digests[i] = expected_digests_[i];
-      } else if (!record->cut()) {
-        result.record_digests[i] = sha256(record->bytes);
-      }
-    } catch (const std::bad_alloc&) {
-      verdict.status = TileStatus::failed;
-      verdict.reason = "out of memory";
-      verdict.diff.reset();
-    }
+  // Every device's tiles in one share-out, device after device: no thread
+  // waits for a device's last record before it starts on the next device's.
+  const std::size_t count = tiles_.size();
+  for_each_index(count * devices.size(), threads, [&](std::size_t k) {
+    const std::size_t device = k / count;
+    const std::size_t i = k % count;
+    verify_tile(tiles_[i], expected_digests_[i], devices[device], options, results[device].tiles[i],
+                results[device].record_digests[i], tiles_done);
   });
-  for (const TileVerdict& verdict : result.tiles) result.counts.add(verdict.status);
-  add_record_hints(result);
-  return result;
+  for (DeviceResult& result : results) {
+    for (const TileVerdict& verdict : result.tiles) result.counts.add(verdict.status);
+    add_record_hints(result);
+  }
+  return results;
 }
 
 void DeviceCheck::add_record_hints(DeviceResult& result) const {

@@ -40,9 +40,16 @@ io::Result<DeviceRecord> read_bounded(int fd, std::uint64_t limit,
     }
     const bool full = bytes.size() >= limit;
     // Grows as bytes arrive, never past the limit.
-    const std::size_t room = full ? 1
-                                  : static_cast<std::size_t>(std::min<std::uint64_t>(
-                                        limit - bytes.size(), std::uint64_t{1} << 16));
+    std::size_t room = full ? 1
+                            : static_cast<std::size_t>(std::min<std::uint64_t>(
+                                  limit - bytes.size(), std::uint64_t{1} << 16));
+    // A file of known size needs room for that size and one byte more, to
+    // see it grow: no more memory is set aside, and none zeroed, than it
+    // fills.
+    if (!full && opened_size && bytes.size() <= *opened_size) {
+      room =
+          static_cast<std::size_t>(std::min<std::uint64_t>(room, *opened_size - bytes.size() + 1));
+    }
     const std::size_t at = bytes.size();
     if (!full) bytes.resize(at + room);
     const ssize_t n = ::read(fd, full ? &probe : bytes.data() + at, room);

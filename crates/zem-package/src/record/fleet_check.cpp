@@ -7,16 +7,16 @@ FleetResult verify_fleet(const DeviceCheck& check, std::span<const FleetDevice> 
                          std::atomic<std::uint64_t>* tiles_done) {
   FleetResult fleet;
   std::vector<std::string> names;
-  fleet.devices.reserve(devices.size());
+  std::vector<RecordSource> sources;
   names.reserve(devices.size());
-  // One device after the other, its tiles shared out over every thread: a
-  // device's records are read together, and the verdicts are the same
-  // whatever the threads.
+  sources.reserve(devices.size());
   for (const FleetDevice& device : devices) {
-    DeviceResult result = check.verify(device.records, max, threads, tiles_done);
-    if (device.pattern) add_no_records_hint(result, *device.pattern);
-    fleet.devices.push_back(std::move(result));
     names.push_back(device.name);
+    sources.push_back(device.records);
+  }
+  fleet.devices = check.verify(sources, max, threads, tiles_done);
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (devices[i].pattern) add_no_records_hint(fleet.devices[i], *devices[i].pattern);
   }
   add_same_records_hints(fleet.devices, names);
   fleet.matrix = fleet_matrix(names, fleet.devices);
