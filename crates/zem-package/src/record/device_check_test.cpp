@@ -92,6 +92,12 @@ TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
   const std::vector<TileVerdict> matching = check->verify(right, 8, 3).tiles;
   EXPECT_EQ(matching[0].status, TileStatus::match);
   EXPECT_EQ(matching[1].status, TileStatus::match);
+  // Several devices at once: each device's own verdicts, in the order given.
+  const std::vector<DeviceResult> both =
+      check->verify(std::vector<RecordSource>{right, records}, 8, 4);
+  ASSERT_EQ(both.size(), 2U);
+  EXPECT_EQ(both[0].tiles, matching);
+  EXPECT_EQ(both[1], device_one);
   EXPECT_EQ(DeviceCheck::prepare(package, std::vector<std::uint32_t>{5}, 1).error().subject,
             FailureSubject::unknown_tile);
 }
