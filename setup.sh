@@ -20,6 +20,7 @@ cd "$(dirname "$0")"
 tool_packages=(
   build-essential cmake ninja-build pkg-config
   capnproto libcapnp-dev libzstd-dev libssl-dev libfmt-dev nlohmann-json3-dev
+  libsimdjson-dev
 )
 # What the rest of a full build needs: the test framework, the benchmark
 # library, and pybind11 and Python's development files for the module.

@@ -8,6 +8,8 @@
 #include <bit>
 
 #include "junit_reader.hpp"
+#include "toolkit/report/verify_documents.hpp"
+#include "toolkit/report/well_formed_document.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
@@ -174,6 +176,45 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
   EXPECT_EQ(c_tiles[1]["message"], "differ: 10 words differ");
   EXPECT_NE(c_tiles[1]["text"].get<std::string>().find("hint: byte-swapped"), std::string::npos)
       << c_tiles[1];
+}
+
+// The fast reader takes what verify wrote and gives what the exact reader
+// gives; a document edited past what it reads exactly is left to the exact
+// reader, or read the same by both.
+TEST_F(ReportTest, TheFastReaderAgreesWithTheExactOne) {
+  const auto edited = [&](const std::string& name, std::string_view from, std::string_view to) {
+    std::string text = as_text(name);
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+  };
+  const struct {
+    const char* name;
+    std::string text;
+    bool fast;  // read by the fast reader
+  } cases[] = {
+      {"shard1", as_text("shard1.json"), true},
+      {"shard2", as_text("shard2.json"), true},
+      {"foreign", as_text("foreign.json"), true},
+      {"a float count",
+       edited("shard2.json", "\"differingWords\": ", "\"differingWords\": 0.5, \"x\": "), true},
+      {"minus zero", edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": -0"), false},
+      {"a key twice", edited("shard2.json", "\"status\": ", "\"status\": \"match\", \"status\": "),
+       false},
+      {"a float in a hint", edited("shard2.json", "\"kind\": ", "\"z\": 1.5, \"kind\": "), false},
+      {"a float tile", edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": 7.0"),
+       false},
+      {"not JSON", as_text("bad.json"), false},
+  };
+  for (const auto& c : cases) {
+    const std::optional<toolkit::VerifyDocument> fast =
+        toolkit::read_well_formed_document(c.text, "d.json");
+    EXPECT_EQ(fast.has_value(), c.fast) << c.name;
+    if (!fast) continue;
+    const auto exact = toolkit::parse_verify_document_exactly(c.text, "d.json");
+    ASSERT_TRUE(exact.has_value()) << c.name;
+    EXPECT_EQ(*fast, *exact) << c.name;
+  }
 }
 
 }  // namespace
