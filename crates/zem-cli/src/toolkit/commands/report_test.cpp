@@ -53,6 +53,9 @@ class ReportTest : public ZemPackageTest {
     older.replace(older.find("\"format\": 4"), 11, "\"format\": 3");
     write("older.json", as_bytes(older));
     write("bad.json", as_bytes("{\"format\": 4,\n  \"devices\": [} "));
+    std::string twice(as_text("shard2.json"));
+    twice.replace(twice.find("\"physicalTile\": 10"), 18, "\"physicalTile\": 7");
+    write("twice.json", as_bytes(twice));
   }
 
   void shard(const std::string& name, const std::string& package,
@@ -102,6 +105,10 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
        {"older.json"},
        "older.json: a verify document of format 3; report reads format 4"},
       {"not JSON", {"bad.json"}, "bad.json: not valid JSON at line 2, column 15"},
+      {"a tile twice",
+       {"twice.json"},
+       "twice.json: not a verify document (as zem-package verify --json writes): devices[0] "
+       "names tile 7 twice"},
       // Read on several threads, the first failing document in the order
       // given is the one named.
       {"first failure",

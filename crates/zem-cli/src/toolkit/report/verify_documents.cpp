@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 
 #include "toolkit/files.hpp"
 #include "toolkit/package/package_input.hpp"
@@ -170,6 +171,9 @@ Shaped<ReportedDevice> device_of(const Document& device, const std::string& wher
   }
   ZEM_ASSIGN_OR_RETURN(const Document* tiles, array_member(device, "tiles", where));
   reported.outcome.name = reported.name;
+  // The tiles named so far: a hash set, so that a document of millions of
+  // tiles costs no more than its length.
+  std::unordered_set<std::uint32_t> seen;
   for (std::size_t i = 0; i < tiles->size(); ++i) {
     ZEM_ASSIGN_OR_RETURN(ReportedTile tile,
                          tile_of((*tiles)[i], fmt::format("{}.tiles[{}]", where, i)));
@@ -177,8 +181,7 @@ Shaped<ReportedDevice> device_of(const Document& device, const std::string& wher
     for (const std::string& hint : tile.hints) {
       outcome.hints.push_back(hint.substr(0, hint.find(' ')));
     }
-    if (std::ranges::find(reported.outcome.tiles, tile.physical_tile,
-                          &TileOutcome::physical_tile) != reported.outcome.tiles.end()) {
+    if (!seen.insert(tile.physical_tile).second) {
       return std::unexpected(
           ShapeError{where, fmt::format("names tile {} twice", tile.physical_tile)});
     }
