@@ -169,6 +169,23 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
               {"status": "differ", "code": "D:bs", "hint": "byte-swapped"},
               {"status": "match", "code": "."}]})"));
 
+  // Every link of the page leads to an anchor the page holds.
+  ASSERT_EQ(run({"verify", "device.zpkg", "--quiet", "--records", "A=dev/tile{tile}.rec",
+                 "--records", "B=good/tile{tile}.rec", "--html", "fleet.html"})
+                .status,
+            tool_negative);
+  const std::vector<std::uint8_t> bytes = read("fleet.html");
+  const std::string page(bytes.begin(), bytes.end());
+  std::size_t links = 0;
+  for (std::size_t at = page.find("href=\"#"); at != std::string::npos;
+       at = page.find("href=\"#", at + 1)) {
+    const std::size_t start = at + 7;
+    const std::string id = page.substr(start, page.find('"', start) - start);
+    EXPECT_NE(page.find("id=\"" + id + "\""), std::string::npos) << id;
+    ++links;
+  }
+  EXPECT_GT(links, 0U);
+
   // What a whole device's records say, each on a device made to say it.
   std::filesystem::create_directory(dir() + "/empty");
   std::filesystem::create_directory(dir() + "/other");
