@@ -234,40 +234,14 @@ Outcome<VerifyDocument> document_of(const Document& json, const std::string& fil
   return document;
 }
 
-// The most lists and objects open at once in `text`, brackets in strings
-// not counted. Where `text` is valid JSON, it is exactly what a parser
-// nests to, so a text within `max_depth` here is parsed without watching
-// the depth, which is much faster.
-int bracket_depth(std::string_view text) {
-  int depth = 0;
-  int deepest = 0;
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '[' || c == '{') {
-      deepest = std::max(deepest, ++depth);
-    } else if (c == ']' || c == '}') {
-      --depth;
-    }
-  }
-  return deepest;
-}
-
 }  // namespace
 
 Outcome<VerifyDocument> parse_verify_document(std::string_view text, const std::string& file) {
   // Nearly every document is one verify wrote: read fast, and exactly only
   // when something is off. A deep one is the exact reader's to refuse.
-  if (bracket_depth(text) <= max_depth) {
-    std::optional<VerifyDocument> well_formed = read_well_formed_document(text, file);
+  const TextOutline outline = outline_of(text);
+  if (outline.depth <= max_depth) {
+    std::optional<VerifyDocument> well_formed = read_well_formed_document(text, file, outline);
     if (well_formed) return std::move(*well_formed);
   }
   return parse_verify_document_exactly(text, file);
@@ -277,7 +251,8 @@ Outcome<VerifyDocument> parse_verify_document_exactly(std::string_view text,
                                                       const std::string& file) {
   Document json;
   try {
-    if (bracket_depth(text) <= max_depth) {
+    // Within the depth, parsed without watching it, which is much faster.
+    if (outline_of(text).depth <= max_depth) {
       json = Document::parse(text);
     } else {
       json = Document::parse(text, [](int depth, Document::parse_event_t, Document&) {

@@ -21,28 +21,6 @@ using simdjson::dom::object;
 // Nothing: the exact reader is to read the document.
 constexpr std::nullopt_t off = std::nullopt;
 
-// Whether a text holds, outside its strings, a number written "-0": the
-// parser reads it as 0 and the exact reader as a signed number, which is
-// not a tile number.
-bool has_negative_zero(std::string_view text) {
-  bool in_string = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_string) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        in_string = false;
-      }
-    } else if (c == '"') {
-      in_string = true;
-    } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '0') {
-      return true;
-    }
-  }
-  return false;
-}
-
 // A whole number that is not negative, as the exact reader takes one.
 std::optional<std::uint64_t> unsigned_of(element value) {
   if (value.type() == element_type::UINT64) return value.get_uint64().value_unsafe();
@@ -229,9 +207,40 @@ std::optional<ReportedDevice> reported_device(element value, const std::string& 
 
 }  // namespace
 
+TextOutline outline_of(std::string_view text) {
+  TextOutline outline;
+  int depth = 0;
+  bool in_string = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '[' || c == '{') {
+      outline.depth = std::max(outline.depth, ++depth);
+    } else if (c == ']' || c == '}') {
+      --depth;
+    } else if (c == '-' && i + 1 < text.size() && text[i + 1] == '0') {
+      outline.negative_zero = true;
+    }
+  }
+  return outline;
+}
+
 std::optional<VerifyDocument> read_well_formed_document(std::string_view text,
                                                         const std::string& file) {
-  if (has_negative_zero(text)) return off;
+  return read_well_formed_document(text, file, outline_of(text));
+}
+
+std::optional<VerifyDocument> read_well_formed_document(std::string_view text,
+                                                        const std::string& file,
+                                                        const TextOutline& outline) {
+  if (outline.negative_zero) return off;
   simdjson::dom::parser parser;
   element root;
   if (parser.parse(text.data(), text.size()).get(root) != simdjson::SUCCESS) return off;

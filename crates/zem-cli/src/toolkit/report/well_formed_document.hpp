@@ -17,6 +17,22 @@
 
 namespace zem::toolkit {
 
+// What one pass over a JSON text finds outside its strings.
+struct TextOutline {
+  // The most lists and objects open at once. Where the text is valid JSON,
+  // it is exactly how deep a parser nests.
+  int depth = 0;
+  // A number written "-0": the fast parser reads it as 0, the exact reader
+  // as a signed number, which is not a tile number.
+  bool negative_zero = false;
+};
+
+[[nodiscard]] TextOutline outline_of(std::string_view text);
+
+// `outline` is `outline_of(text)`, for a caller that has it already.
+[[nodiscard]] std::optional<VerifyDocument> read_well_formed_document(std::string_view text,
+                                                                      const std::string& file,
+                                                                      const TextOutline& outline);
 [[nodiscard]] std::optional<VerifyDocument> read_well_formed_document(std::string_view text,
                                                                       const std::string& file);
 
