@@ -46,24 +46,40 @@ PackagePtr finish(const std::function<ReadResult<Package>()>& read) {
   return std::make_shared<Package>(std::move(**package));
 }
 
+// A package file that could not be opened or read: the OSError Python's
+// own reads give, or a ValueError for a path that is not a regular file.
+[[noreturn]] void raise_file_error(const io::FileError& error, const py::object& source) {
+  if (error.not_regular()) {
+    throw py::value_error(fmt::format("{} is {}, not a package file",
+                                      py::repr(source).cast<std::string>(),
+                                      io::describe(error.type)));
+  }
+  raise_os_error(error.os_error, source);
+}
+
+// What a read of `source` that failed raises.
+[[noreturn]] void raise_read_failure(const ReadFailure& failure, const py::object& source) {
+  if (failure.subject == FailureSubject::file) raise_file_error(*failure.file_error, source);
+  raise_read_error(failure);
+}
+
+bool is_path(const py::object& source) {
+  return py::isinstance<py::str>(source) ||
+         py::isinstance(source, py::module_::import("os").attr("PathLike"));
+}
+
+std::string path_bytes(const py::object& source) {
+  return py::module_::import("os").attr("fsencode")(source).cast<std::string>();
+}
+
 PackagePtr read_path(const py::object& source, const ReadOptions& options) {
-  const py::object path = py::module_::import("os").attr("fsencode")(source);
-  const std::string bytes = path.cast<std::string>();
+  const std::string path = path_bytes(source);
   std::optional<ReadResult<Package>> package;
   {
     py::gil_scoped_release released;
-    package.emplace(Package::read(std::filesystem::path(bytes), options));
+    package.emplace(Package::read(std::filesystem::path(path), options));
   }
-  if (!*package && (*package).error().subject == FailureSubject::file) {
-    const io::FileError& error = *(*package).error().file_error;
-    if (error.not_regular()) {
-      throw py::value_error(fmt::format("{} is {}, not a package file",
-                                        py::repr(source).cast<std::string>(),
-                                        io::describe(error.type)));
-    }
-    raise_os_error(error.os_error, source);
-  }
-  if (!*package) raise_read_error(package->error());
+  if (!*package) raise_read_failure(package->error(), source);
   return std::make_shared<Package>(std::move(**package));
 }
 
@@ -105,10 +121,7 @@ PackagePtr read_file_object(const py::object& file, const ReadOptions& options) 
 }
 
 PackagePtr read(const py::object& source, const ReadOptions& options) {
-  const py::object path_like = py::module_::import("os").attr("PathLike");
-  if (py::isinstance<py::str>(source) || py::isinstance(source, path_like)) {
-    return read_path(source, options);
-  }
+  if (is_path(source)) return read_path(source, options);
   if (PyObject_CheckBuffer(source.ptr())) {
     const std::vector<std::uint8_t> bytes = bytes_like(source, "the package");
     return finish([&] { return Package::read(bytes, options); });
@@ -176,9 +189,8 @@ ExpectedRecord expected_or_raise(const Package& package, std::uint32_t tile) {
 RecordSource record_source(const Package& package, const py::object& records,
                            std::map<std::uint32_t, std::vector<std::uint8_t>>& held,
                            std::optional<std::string>& pattern) {
-  const py::object path_like = py::module_::import("os").attr("PathLike");
-  if (py::isinstance<py::str>(records) || py::isinstance(records, path_like)) {
-    pattern = py::module_::import("os").attr("fsencode")(records).cast<std::string>();
+  if (is_path(records)) {
+    pattern = path_bytes(records);
     if (const auto checked = check_record_pattern(*pattern); !checked) {
       throw py::value_error(checked.error().error == RecordPatternError::width_too_large
                                 ? "a tile number in a record pattern is at most 10 digits wide"
@@ -251,7 +263,147 @@ PackagePtr package_from_state(const py::tuple& state) {
   return finish([&] { return Package::read(bytes, options); });
 }
 
+// A check of the chosen tiles, with the package it belongs to, which the
+// results keep alive.
+struct PreparedCheck {
+  std::shared_ptr<const Package> package;
+  ReadResult<DeviceCheck> check;
+};
+
+// Prepares `chosen` from a package already read: its blobs are
+// decompressed again.
+PreparedCheck prepare_check(const PackagePtr& package, std::span<const std::uint32_t> chosen,
+                            unsigned threads) {
+  valid(*package);
+  std::optional<ReadResult<DeviceCheck>> check;
+  {
+    py::gil_scoped_release released;
+    check.emplace(DeviceCheck::prepare(*package, chosen, threads));
+  }
+  return {package, std::move(*check)};
+}
+
+// Reads the package at `source`, a path or a bytes-like object, and
+// prepares `chosen` in the same read, each blob decompressed once; raises
+// what `read` raises for a package it refuses.
+PreparedCheck read_and_prepare_check(const py::object& source,
+                                     std::span<const std::uint32_t> chosen, unsigned threads) {
+  const ReadOptions options{threads, ReadMode::strict};
+  std::optional<DeviceCheckRead> read;
+  if (is_path(source)) {
+    const std::string path = path_bytes(source);
+    std::optional<io::Result<io::RegularFile>> file;
+    {
+      py::gil_scoped_release released;
+      file.emplace(io::open_regular_file(path.c_str()));
+      if (*file) {
+        read.emplace(DeviceCheck::read_and_prepare(std::move((*file)->fd), chosen, options));
+      }
+    }
+    if (!*file) raise_file_error(file->error(), source);
+  } else if (PyObject_CheckBuffer(source.ptr())) {
+    const std::vector<std::uint8_t> bytes = bytes_like(source, "the package");
+    py::gil_scoped_release released;
+    read.emplace(DeviceCheck::read_and_prepare(bytes, chosen, options));
+  } else {
+    throw py::type_error(
+        fmt::format("a package to verify is a path or a bytes-like object, not {}",
+                    py::str(py::type::handle_of(source).attr("__name__")).cast<std::string>()));
+  }
+  if (!read->package) raise_read_failure(read->package.error(), source);
+  return {std::shared_ptr<const Package>(std::move(*read->package)), std::move(read->check)};
+}
+
+// The devices of a fleet as Python gives them: a mapping, not empty.
+py::list fleet_items(const py::object& devices) {
+  if (py::isinstance<py::str>(devices) || !py::hasattr(devices, "items")) {
+    throw py::type_error("devices are a mapping from device names to records");
+  }
+  py::list items(devices.attr("items")());
+  if (items.empty()) throw py::value_error("verify_fleet needs at least one device");
+  return items;
+}
+
+// One device's records, a mapping or a pattern, against a prepared check.
+PyDevice verify_device(PreparedCheck prepared, std::span<const std::uint32_t> chosen,
+                       const py::object& records, std::size_t limit, unsigned threads) {
+  std::map<std::uint32_t, std::vector<std::uint8_t>> held;
+  std::optional<std::string> pattern;
+  const RecordSource source = record_source(*prepared.package, records, held, pattern);
+  if (!prepared.check) raise_check_failure(*prepared.package, chosen, prepared.check.error());
+  DeviceResult result;
+  {
+    py::gil_scoped_release released;
+    result = prepared.check->verify(source, limit, threads);
+  }
+  if (pattern) add_no_records_hint(result, *pattern);
+  result.record_digests = {};
+  const std::span<const std::uint32_t> without = prepared.check->tiles_without_setup();
+  return PyDevice{std::move(prepared.package),
+                  std::move(result),
+                  std::move(pattern),
+                  {without.begin(), without.end()},
+                  limit};
+}
+
+// Several devices, `items` of a mapping from names to records, against a
+// prepared check.
+PyFleet verify_devices(PreparedCheck prepared, std::span<const std::uint32_t> chosen,
+                       const py::list& items, std::size_t limit, unsigned threads) {
+  // Each device's records held apart, where its source finds them.
+  std::vector<std::map<std::uint32_t, std::vector<std::uint8_t>>> held(items.size());
+  std::vector<FleetDevice> fleet;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    const auto pair = items[i].cast<py::tuple>();
+    FleetDevice device{device_name(pair[0]), {}, {}};
+    device.records = record_source(*prepared.package, pair[1], held[i], device.pattern);
+    for (const FleetDevice& other : fleet) {
+      if (other.name == device.name) {
+        throw py::value_error(
+            fmt::format("two devices are named {}", py::repr(pair[0]).cast<std::string>()));
+      }
+      if (other.pattern && other.pattern == device.pattern) {
+        throw py::value_error(fmt::format("devices {} and {} read the same records {}",
+                                          py::repr(text(other.name)).cast<std::string>(),
+                                          py::repr(pair[0]).cast<std::string>(),
+                                          py::repr(text(*device.pattern)).cast<std::string>()));
+      }
+    }
+    fleet.push_back(std::move(device));
+  }
+  if (!prepared.check) raise_check_failure(*prepared.package, chosen, prepared.check.error());
+  FleetResult checked;
+  {
+    py::gil_scoped_release released;
+    checked = verify_fleet(*prepared.check, fleet, limit, threads);
+  }
+  const std::span<const std::uint32_t> without = prepared.check->tiles_without_setup();
+  PyFleet result;
+  for (std::size_t i = 0; i < fleet.size(); ++i) {
+    result.devices.push_back({fleet[i].name, PyDevice{prepared.package,
+                                                      std::move(checked.devices[i]),
+                                                      fleet[i].pattern,
+                                                      {without.begin(), without.end()},
+                                                      limit}});
+  }
+  result.matrix = std::move(checked.matrix);
+  return result;
+}
+
 }  // namespace
+
+constexpr const char* verify_doc =
+    "Every tile with a template setup (or those of `tiles`) against a device's records: a "
+    "mapping from tile numbers to bytes, or a path pattern (str or os.PathLike) with {tile} "
+    "({tile:03} zero-padded, {tile:x} or {tile:04x} in hexadecimal); a FIFO that sends nothing "
+    "for 10 seconds is unreadable. Returns a DeviceResult.";
+constexpr const char* verify_fleet_doc =
+    "Several devices against the package, its tiles prepared once: `devices` maps each "
+    "device's name to its records, as `verify` takes them. The tiles of all devices are "
+    "shared out over `threads` threads together; each two devices with the same records get "
+    "a same-records device hint, as `zem-package verify` gives them. Two devices reading the "
+    "same pattern are refused. Returns a Fleet: a FleetDevice per device, in the order given, "
+    "and their FleetMatrix.";
 
 void bind_package(py::module_& module) {
   py::class_<PyTileMemory>(module, "TileMemory", py::buffer_protocol(),
@@ -374,100 +526,29 @@ void bind_package(py::module_& module) {
           "it: a Diff, at most `max` of its differing words explained.")
       .def(
           "verify",
-          [](const py::object& self, const py::object& records, const py::object& tiles,
+          [](const PackagePtr& package, const py::object& records, const py::object& tiles,
              const py::object& max, const py::object& threads) {
-            const PackagePtr package = self.cast<PackagePtr>();
-            valid(*package);
             const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-            std::map<std::uint32_t, std::vector<std::uint8_t>> held;
-            std::optional<std::string> pattern;
-            const RecordSource source = record_source(*package, records, held, pattern);
             const std::size_t limit = max_of(max);
             const unsigned count = threads_of(threads);
-            std::optional<ReadResult<DeviceCheck>> check;
-            DeviceResult result;
-            {
-              py::gil_scoped_release released;
-              check.emplace(DeviceCheck::prepare(*package, chosen, count));
-              if (*check) result = (*check)->verify(source, limit, count);
-            }
-            if (pattern) add_no_records_hint(result, *pattern);
-            result.record_digests = {};
-            if (!*check) raise_check_failure(*package, chosen, check->error());
-            const std::span<const std::uint32_t> without = (*check)->tiles_without_setup();
-            return PyDevice{
-                package, std::move(result), pattern, {without.begin(), without.end()}, limit};
+            return verify_device(prepare_check(package, chosen, count), chosen, records, limit,
+                                 count);
           },
           py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
-          py::arg("threads") = py::none(),
-          "Every tile with a template setup (or those of `tiles`) against a device's records: "
-          "a mapping from tile numbers to bytes, or a path pattern (str or os.PathLike) with "
-          "{tile} ({tile:03} zero-padded, {tile:x} or {tile:04x} in hexadecimal); a FIFO that "
-          "sends nothing for 10 seconds is unreadable. Returns a DeviceResult.")
+          py::arg("threads") = py::none(), verify_doc)
       .def(
           "verify_fleet",
-          [](const py::object& self, const py::object& devices, const py::object& tiles,
+          [](const PackagePtr& package, const py::object& devices, const py::object& tiles,
              const py::object& max, const py::object& threads) {
-            const PackagePtr package = self.cast<PackagePtr>();
-            valid(*package);
-            if (py::isinstance<py::str>(devices) || !py::hasattr(devices, "items")) {
-              throw py::type_error("devices are a mapping from device names to records");
-            }
-            const py::list items(devices.attr("items")());
-            if (items.empty()) throw py::value_error("verify_fleet needs at least one device");
+            const py::list items = fleet_items(devices);
             const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-            // Each device's records held apart, where its source finds them.
-            std::vector<std::map<std::uint32_t, std::vector<std::uint8_t>>> held(items.size());
-            std::vector<FleetDevice> fleet;
-            for (std::size_t i = 0; i < items.size(); ++i) {
-              const auto pair = items[i].cast<py::tuple>();
-              FleetDevice device{device_name(pair[0]), {}, {}};
-              device.records = record_source(*package, pair[1], held[i], device.pattern);
-              for (const FleetDevice& other : fleet) {
-                if (other.name == device.name) {
-                  throw py::value_error(fmt::format("two devices are named {}",
-                                                    py::repr(pair[0]).cast<std::string>()));
-                }
-                if (other.pattern && other.pattern == device.pattern) {
-                  throw py::value_error(
-                      fmt::format("devices {} and {} read the same records {}",
-                                  py::repr(text(other.name)).cast<std::string>(),
-                                  py::repr(pair[0]).cast<std::string>(),
-                                  py::repr(text(*device.pattern)).cast<std::string>()));
-                }
-              }
-              fleet.push_back(std::move(device));
-            }
             const std::size_t limit = max_of(max);
             const unsigned count = threads_of(threads);
-            std::optional<ReadResult<DeviceCheck>> check;
-            FleetResult checked;
-            {
-              py::gil_scoped_release released;
-              check.emplace(DeviceCheck::prepare(*package, chosen, count));
-              if (*check) checked = verify_fleet(**check, fleet, limit, count);
-            }
-            if (!*check) raise_check_failure(*package, chosen, check->error());
-            const std::span<const std::uint32_t> without = (*check)->tiles_without_setup();
-            PyFleet result;
-            for (std::size_t i = 0; i < fleet.size(); ++i) {
-              result.devices.push_back({fleet[i].name, PyDevice{package,
-                                                                std::move(checked.devices[i]),
-                                                                fleet[i].pattern,
-                                                                {without.begin(), without.end()},
-                                                                limit}});
-            }
-            result.matrix = std::move(checked.matrix);
-            return result;
+            return verify_devices(prepare_check(package, chosen, count), chosen, items, limit,
+                                  count);
           },
           py::arg("devices"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
-          py::arg("threads") = py::none(),
-          "Several devices against the package, its tiles prepared once: `devices` maps each "
-          "device's name to its records, as `verify` takes them. Devices are verified one "
-          "after the other, each on `threads` threads; each two with the same records get a "
-          "same-records device hint, as `zem-package verify` gives them. Two devices reading "
-          "the same pattern are refused. Returns a Fleet: a FleetDevice per device, in the "
-          "order given, and their FleetMatrix.")
+          py::arg("threads") = py::none(), verify_fleet_doc)
       .def(py::pickle([](const Package& p) { return package_state(p); },
                       [](const py::tuple& state) { return package_from_state(state); }))
       .def("__repr__", [](const Package& p) {
@@ -489,6 +570,41 @@ void bind_package(py::module_& module) {
       "OSError. With survey=True a broken package is read as far as it can be, and its "
       "failures are listed. threads=None uses the processors this process may run on, at "
       "most 16.");
+  module.def(
+      "verify",
+      [](const py::object& package, const py::object& records, const py::object& tiles,
+         const py::object& max, const py::object& threads) {
+        const std::vector<std::uint32_t> chosen = tiles_of(tiles);
+        const std::size_t limit = max_of(max);
+        const unsigned count = threads_of(threads);
+        return verify_device(read_and_prepare_check(package, chosen, count), chosen, records, limit,
+                             count);
+      },
+      py::arg("package"), py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(),
+      py::arg("max") = 8, py::arg("threads") = py::none(),
+      (std::string("read(package).verify(records, ...) in one read of the package, a path or a "
+                   "bytes-like object: each blob is decompressed once, to check it and to "
+                   "build the tiles that take bytes from it. Raises as read does for a package "
+                   "it refuses. ") +
+       verify_doc)
+          .c_str());
+  module.def(
+      "verify_fleet",
+      [](const py::object& package, const py::object& devices, const py::object& tiles,
+         const py::object& max, const py::object& threads) {
+        const py::list items = fleet_items(devices);
+        const std::vector<std::uint32_t> chosen = tiles_of(tiles);
+        const std::size_t limit = max_of(max);
+        const unsigned count = threads_of(threads);
+        return verify_devices(read_and_prepare_check(package, chosen, count), chosen, items, limit,
+                              count);
+      },
+      py::arg("package"), py::arg("devices"), py::kw_only(), py::arg("tiles") = py::none(),
+      py::arg("max") = 8, py::arg("threads") = py::none(),
+      (std::string("read(package).verify_fleet(devices, ...) in one read of the package, as "
+                   "zem_package.verify makes it. ") +
+       verify_fleet_doc)
+          .c_str());
 }
 
 }  // namespace zem::python

@@ -2,9 +2,11 @@
 differences and whole devices, each the same as the tool's JSON says."""
 
 import concurrent.futures
+import io
 import json
 import os
 import pickle
+import re
 import subprocess
 
 import pytest
@@ -131,6 +133,37 @@ def test_verify_a_device(packages, example, tmp_path):
                              ("t{tile:011}", "at most 10 digits")):
         with pytest.raises(ValueError, match=message):
             package.verify(str(tmp_path / pattern))
+
+
+def test_verify_in_one_read_is_verify_of_a_read_package(packages, example, damaged, tmp_path):
+    record = (packages / "example.record").read_bytes()
+    (tmp_path / "tile7.rec").write_bytes(record[4:] + record[:4])
+    devices = {"good": {7: record}, "swapped": tmp_path / "tile{tile}.rec"}
+    package = zem_package.read(example)
+    for source in (example, str(packages / "example.zpkg"), packages / "example.zpkg"):
+        for records in devices.values():
+            once = zem_package.verify(source, records, max=2, threads=2)
+            assert once.to_dict() == package.verify(records, max=2).to_dict(), source
+        fleet = zem_package.verify_fleet(source, devices, tiles=[7])
+        expected = package.verify_fleet(devices, tiles=[7])
+        assert [d.to_dict() for d in fleet.devices] == [d.to_dict() for d in expected.devices]
+        assert fleet.matrix.to_dict() == expected.matrix.to_dict()
+    # A package refused as read refuses it; records and tiles as the methods refuse them.
+    case = next(c for c in damaged if c["stage"] not in ("framing", "header"))
+    with pytest.raises(zem_package.ReadError) as raised:
+        zem_package.read(packages / case["file"])
+    for source, error, message in (
+            (packages / case["file"], zem_package.ReadError, re.escape(str(raised.value))),
+            (tmp_path / "missing.zpkg", FileNotFoundError, "missing.zpkg"),
+            (tmp_path, IsADirectoryError, ""),
+            (io.BytesIO(example), TypeError, "path or a bytes-like object"),
+            (example, LookupError, "no tile has physical tile number 9")):
+        with pytest.raises(error, match=message):
+            zem_package.verify(source, {7: record}, tiles=[9] if error is LookupError else None)
+    with pytest.raises(LookupError, match="tile 9"):
+        zem_package.verify(example, {9: record})
+    with pytest.raises(ValueError, match="at least one device"):
+        zem_package.verify_fleet(example, {})
 
 
 def check_in_worker(package, record):
