@@ -72,7 +72,8 @@ if(ZEM_BUILD_TESTS)
   endforeach()
   # The man page's generator is tested in process, in the same program.
   add_executable(zem_docs_tests
-    src/toolkit/completion/completion_test.cpp src/toolkit/docs/man_page_test.cpp)
+    src/toolkit/completion/completion_test.cpp src/toolkit/docs/completion_names_test.cpp
+    src/toolkit/docs/man_page_test.cpp)
   target_link_libraries(zem_docs_tests PRIVATE
     zem_toolkit_docs zem_cli_testing zem_warnings GTest::gtest_main)
   target_compile_definitions(zem_docs_tests PRIVATE

@@ -27,9 +27,18 @@ def test_every_source_gives_the_same_package(packages, example):
     ]
     for package in reads:
         assert package.valid and package.failures == []
-        assert package.blobs == reads[0].blobs
-        assert package.tiles == reads[0].tiles
+        for part in ("blobs", "tiles", "bindings_1", "bindings_2", "bindings_3", "host_exchange",
+                     "entry_points", "device_config_writes"):
+            assert getattr(package, part) == getattr(reads[0], part), part
+        assert package.host_exchange.calls == reads[0].host_exchange.calls
         assert package.build_digest == reads[0].build_digest
+    # Equality compares values: two different elements of one list differ.
+    model = reads[0]
+    for first, second in ((model.blobs[0], model.blobs[1]), (model.tiles[0], model.tiles[1]),
+                          (model.host_exchange.pages[0], model.host_exchange.pages[1]),
+                          (model.entry_points[0], model.entry_points[1]),
+                          (model.device_config_writes[0], model.device_config_writes[1])):
+        assert first != second and not first == second
 
 
 def test_the_model(example):

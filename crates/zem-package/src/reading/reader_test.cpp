@@ -379,6 +379,8 @@ TEST(ReaderTest, EmptyObjectsAtWildOffsetsAreOutOfBounds) {
   } cases[] = {
       {"no bindings", 6, false, 6, 0, 1000,
        "Capnp(failed: Message contains out-of-bounds list pointer.)"},
+      {"no bindings of bytes", 6, false, 2, 0, 5,
+       "Capnp(failed: Message contains out-of-bounds list pointer.)"},
       {"bindings of no size", 6, false, 0, 5, 3,
        "Capnp(failed: Message contains out-of-bounds list pointer.)"},
       {"a host exchange of no size", 7, true, 0, 0, 1,

@@ -206,6 +206,19 @@ TEST(InspectTest, TextMarksTheFailingElement) {
        "  ! host_print            0     0     0          2\n",
        "! validation failed at hostExchange.calls[0]: "
        "Invalid(\"host call host_print has no invocations\")\n"},
+      // The host exchange's line stands for its startup page and offset.
+      {"startup page",
+       [] { return zt::with_model([](Application& m) { m.host_exchange.startup_page = 9; }); },
+       "! host exchange: startup page 9 at offset 0,",
+       "! validation failed at hostExchange.startupPage (startupPage 9): "
+       "Invalid(\"invalid host startup protocol\")\n"},
+      {"startup offset",
+       [] {
+         return zt::with_model([](Application& m) { m.host_exchange.startup_offset = 0x1000; });
+       },
+       "! host exchange: startup page 1 at offset 4096,",
+       "! validation failed at hostExchange.startupOffset (startupOffset 4096, page size 4096): "
+       "Invalid(\"invalid host startup protocol\")\n"},
       {"tile list", [] { return zt::out_of_bounds_pointer(3); }, "! tiles: not read\n",
        "! structure failed at tiles: Capnp(failed: "},
       // Read, and empty: its count is 0, though the failure is the list's.

@@ -1,0 +1,39 @@
+// The shells' completion scripts quote nothing: the check that stands
+// before them takes only names made of letters, digits and '-'.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <string>
+
+#include "toolkit/docs/completion_scripts.hpp"
+
+namespace zem::toolkit {
+namespace {
+
+TEST(CompletionNamesTest, TakesOnlyPlainNames) {
+  const struct {
+    std::string_view subcommand;
+    OptionSyntax option;
+    std::string error;  // empty when the names are taken
+  } cases[] = {
+      {"show", {"--out-2", "-o", "FILE", ""}, ""},
+      {"", {"--json", "", "", ""}, "subcommand name \"\" cannot be completed"},
+      {"sh ow", {"--json", "", "", ""}, "subcommand name \"sh ow\" cannot be completed"},
+      {"show;", {"--json", "", "", ""}, "subcommand name \"show;\" cannot be completed"},
+      {"show", {"--js$on", "", "", ""}, "show: option  --js$on cannot be completed"},
+      {"show", {"-json", "", "", ""}, "show: option  -json cannot be completed"},
+      {"show", {"--json", "-j'", "", ""}, "show: option -j' --json cannot be completed"},
+      {"show", {"--json", "j", "", ""}, "show: option j --json cannot be completed"},
+  };
+  for (const auto& c : cases) {
+    const std::array<OptionSyntax, 1> options = {c.option};
+    const Subcommand subcommand{.name = c.subcommand, .summary = "", .syntax = {options, {}}};
+    const std::array<const Subcommand*, 1> table = {&subcommand};
+    const Outcome<void> checked = check_completion_names(table);
+    EXPECT_EQ(checked ? std::string() : checked.error().message, c.error) << c.subcommand;
+  }
+}
+
+}  // namespace
+}  // namespace zem::toolkit
