@@ -28,7 +28,11 @@ TEST(CompletionNamesTest, TakesOnlyPlainNames) {
   };
   for (const auto& c : cases) {
     const std::array<OptionSyntax, 1> options = {c.option};
-    const Subcommand subcommand{.name = c.subcommand, .summary = "", .syntax = {options, {}}};
+    const Subcommand subcommand{.name = c.subcommand,
+                                .summary = "",
+                                .syntax = {options, {}},
+                                .details = {},
+                                .exit_status = ""};
     const std::array<const Subcommand*, 1> table = {&subcommand};
     const Outcome<void> checked = check_completion_names(table);
     EXPECT_EQ(checked ? std::string() : checked.error().message, c.error) << c.subcommand;
