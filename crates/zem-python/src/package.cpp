@@ -263,6 +263,20 @@ PackagePtr package_from_state(const py::tuple& state) {
   return finish([&] { return Package::read(bytes, options); });
 }
 
+// What every check takes besides its records, as Python gives it: the
+// tiles (every tile with a template setup when empty), how many differing
+// words of each to explain, and the threads.
+struct CheckSettings {
+  std::vector<std::uint32_t> tiles;
+  std::size_t max = 8;
+  unsigned threads = 1;
+};
+
+CheckSettings settings_of(const py::object& tiles, const py::object& max,
+                          const py::object& threads) {
+  return {tiles_of(tiles), max_of(max), threads_of(threads)};
+}
+
 // A check of the chosen tiles, with the package it belongs to, which the
 // results keep alive.
 struct PreparedCheck {
@@ -270,25 +284,23 @@ struct PreparedCheck {
   ReadResult<DeviceCheck> check;
 };
 
-// Prepares `chosen` from a package already read: its blobs are
-// decompressed again.
-PreparedCheck prepare_check(const PackagePtr& package, std::span<const std::uint32_t> chosen,
-                            unsigned threads) {
+// Prepares the tiles of `settings` from a package already read: its blobs
+// are decompressed again.
+PreparedCheck prepare_check(const PackagePtr& package, const CheckSettings& settings) {
   valid(*package);
   std::optional<ReadResult<DeviceCheck>> check;
   {
     py::gil_scoped_release released;
-    check.emplace(DeviceCheck::prepare(*package, chosen, threads));
+    check.emplace(DeviceCheck::prepare(*package, settings.tiles, settings.threads));
   }
   return {package, std::move(*check)};
 }
 
 // Reads the package at `source`, a path or a bytes-like object, and
-// prepares `chosen` in the same read, each blob decompressed once; raises
-// what `read` raises for a package it refuses.
-PreparedCheck read_and_prepare_check(const py::object& source,
-                                     std::span<const std::uint32_t> chosen, unsigned threads) {
-  const ReadOptions options{threads, ReadMode::strict};
+// prepares the tiles of `settings` in the same read, each blob decompressed
+// once; raises what `read` raises for a package it refuses.
+PreparedCheck read_and_prepare_check(const py::object& source, const CheckSettings& settings) {
+  const ReadOptions options{settings.threads, ReadMode::strict};
   std::optional<DeviceCheckRead> read;
   if (is_path(source)) {
     const std::string path = path_bytes(source);
@@ -297,14 +309,15 @@ PreparedCheck read_and_prepare_check(const py::object& source,
       py::gil_scoped_release released;
       file.emplace(io::open_regular_file(path.c_str()));
       if (*file) {
-        read.emplace(DeviceCheck::read_and_prepare(std::move((*file)->fd), chosen, options));
+        read.emplace(
+            DeviceCheck::read_and_prepare(std::move((*file)->fd), settings.tiles, options));
       }
     }
     if (!*file) raise_file_error(file->error(), source);
   } else if (PyObject_CheckBuffer(source.ptr())) {
     const std::vector<std::uint8_t> bytes = bytes_like(source, "the package");
     py::gil_scoped_release released;
-    read.emplace(DeviceCheck::read_and_prepare(bytes, chosen, options));
+    read.emplace(DeviceCheck::read_and_prepare(bytes, settings.tiles, options));
   } else {
     throw py::type_error(
         fmt::format("a package to verify is a path or a bytes-like object, not {}",
@@ -325,16 +338,17 @@ py::list fleet_items(const py::object& devices) {
 }
 
 // One device's records, a mapping or a pattern, against a prepared check.
-PyDevice verify_device(PreparedCheck prepared, std::span<const std::uint32_t> chosen,
-                       const py::object& records, std::size_t limit, unsigned threads) {
+PyDevice verify_device(PreparedCheck prepared, const CheckSettings& settings,
+                       const py::object& records) {
   std::map<std::uint32_t, std::vector<std::uint8_t>> held;
   std::optional<std::string> pattern;
   const RecordSource source = record_source(*prepared.package, records, held, pattern);
-  if (!prepared.check) raise_check_failure(*prepared.package, chosen, prepared.check.error());
+  if (!prepared.check)
+    raise_check_failure(*prepared.package, settings.tiles, prepared.check.error());
   DeviceResult result;
   {
     py::gil_scoped_release released;
-    result = prepared.check->verify(source, limit, threads);
+    result = prepared.check->verify(source, settings.max, settings.threads);
   }
   if (pattern) add_no_records_hint(result, *pattern);
   result.record_digests = {};
@@ -343,13 +357,13 @@ PyDevice verify_device(PreparedCheck prepared, std::span<const std::uint32_t> ch
                   std::move(result),
                   std::move(pattern),
                   {without.begin(), without.end()},
-                  limit};
+                  settings.max};
 }
 
 // Several devices, `items` of a mapping from names to records, against a
 // prepared check.
-PyFleet verify_devices(PreparedCheck prepared, std::span<const std::uint32_t> chosen,
-                       const py::list& items, std::size_t limit, unsigned threads) {
+PyFleet verify_devices(PreparedCheck prepared, const CheckSettings& settings,
+                       const py::list& items) {
   // Each device's records held apart, where its source finds them.
   std::vector<std::map<std::uint32_t, std::vector<std::uint8_t>>> held(items.size());
   std::vector<FleetDevice> fleet;
@@ -371,11 +385,12 @@ PyFleet verify_devices(PreparedCheck prepared, std::span<const std::uint32_t> ch
     }
     fleet.push_back(std::move(device));
   }
-  if (!prepared.check) raise_check_failure(*prepared.package, chosen, prepared.check.error());
+  if (!prepared.check)
+    raise_check_failure(*prepared.package, settings.tiles, prepared.check.error());
   FleetResult checked;
   {
     py::gil_scoped_release released;
-    checked = verify_fleet(*prepared.check, fleet, limit, threads);
+    checked = verify_fleet(*prepared.check, fleet, settings.max, settings.threads);
   }
   const std::span<const std::uint32_t> without = prepared.check->tiles_without_setup();
   PyFleet result;
@@ -384,7 +399,7 @@ PyFleet verify_devices(PreparedCheck prepared, std::span<const std::uint32_t> ch
                                                       std::move(checked.devices[i]),
                                                       fleet[i].pattern,
                                                       {without.begin(), without.end()},
-                                                      limit}});
+                                                      settings.max}});
   }
   result.matrix = std::move(checked.matrix);
   return result;
@@ -528,11 +543,8 @@ void bind_package(py::module_& module) {
           "verify",
           [](const PackagePtr& package, const py::object& records, const py::object& tiles,
              const py::object& max, const py::object& threads) {
-            const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-            const std::size_t limit = max_of(max);
-            const unsigned count = threads_of(threads);
-            return verify_device(prepare_check(package, chosen, count), chosen, records, limit,
-                                 count);
+            const CheckSettings settings = settings_of(tiles, max, threads);
+            return verify_device(prepare_check(package, settings), settings, records);
           },
           py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
           py::arg("threads") = py::none(), verify_doc)
@@ -541,11 +553,8 @@ void bind_package(py::module_& module) {
           [](const PackagePtr& package, const py::object& devices, const py::object& tiles,
              const py::object& max, const py::object& threads) {
             const py::list items = fleet_items(devices);
-            const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-            const std::size_t limit = max_of(max);
-            const unsigned count = threads_of(threads);
-            return verify_devices(prepare_check(package, chosen, count), chosen, items, limit,
-                                  count);
+            const CheckSettings settings = settings_of(tiles, max, threads);
+            return verify_devices(prepare_check(package, settings), settings, items);
           },
           py::arg("devices"), py::kw_only(), py::arg("tiles") = py::none(), py::arg("max") = 8,
           py::arg("threads") = py::none(), verify_fleet_doc)
@@ -574,11 +583,8 @@ void bind_package(py::module_& module) {
       "verify",
       [](const py::object& package, const py::object& records, const py::object& tiles,
          const py::object& max, const py::object& threads) {
-        const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-        const std::size_t limit = max_of(max);
-        const unsigned count = threads_of(threads);
-        return verify_device(read_and_prepare_check(package, chosen, count), chosen, records, limit,
-                             count);
+        const CheckSettings settings = settings_of(tiles, max, threads);
+        return verify_device(read_and_prepare_check(package, settings), settings, records);
       },
       py::arg("package"), py::arg("records"), py::kw_only(), py::arg("tiles") = py::none(),
       py::arg("max") = 8, py::arg("threads") = py::none(),
@@ -593,11 +599,8 @@ void bind_package(py::module_& module) {
       [](const py::object& package, const py::object& devices, const py::object& tiles,
          const py::object& max, const py::object& threads) {
         const py::list items = fleet_items(devices);
-        const std::vector<std::uint32_t> chosen = tiles_of(tiles);
-        const std::size_t limit = max_of(max);
-        const unsigned count = threads_of(threads);
-        return verify_devices(read_and_prepare_check(package, chosen, count), chosen, items, limit,
-                              count);
+        const CheckSettings settings = settings_of(tiles, max, threads);
+        return verify_devices(read_and_prepare_check(package, settings), settings, items);
       },
       py::arg("package"), py::arg("devices"), py::kw_only(), py::arg("tiles") = py::none(),
       py::arg("max") = 8, py::arg("threads") = py::none(),
