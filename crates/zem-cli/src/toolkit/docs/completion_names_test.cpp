@@ -1,11 +1,15 @@
 // The shells' completion scripts quote nothing: the check that stands
-// before them takes only names made of letters, digits and '-'.
+// before them takes only names made of letters, digits and '-'. A TILE is
+// completed from the operand that names the package, found by its name.
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "toolkit/docs/argument_kinds.hpp"
 #include "toolkit/docs/completion_scripts.hpp"
 
 namespace zem::toolkit {
@@ -36,6 +40,23 @@ TEST(CompletionNamesTest, TakesOnlyPlainNames) {
     const std::array<const Subcommand*, 1> table = {&subcommand};
     const Outcome<void> checked = check_completion_names(table);
     EXPECT_EQ(checked ? std::string() : checked.error().message, c.error) << c.subcommand;
+  }
+}
+
+TEST(CompletionNamesTest, FindsThePackageOperandWhereverItStands) {
+  const struct {
+    std::vector<std::string_view> operands;
+    std::optional<std::size_t> package;
+  } cases[] = {
+      {{"PACKAGE", "TILE"}, 0},
+      {{"FIRST", "PACKAGE"}, 1},
+      {{"TILE", "RECORD"}, std::nullopt},
+      {{}, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    std::vector<OperandSyntax> operands;
+    for (const std::string_view name : c.operands) operands.push_back({name, Arity::one, ""});
+    EXPECT_EQ(package_operand(Syntax{{}, operands}), c.package) << c.operands.size();
   }
 }
 
