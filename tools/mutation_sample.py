@@ -19,7 +19,8 @@ with --seed, and for each one in turn: makes the fault, rebuilds, runs ctest
 pass, and "no compile" when the build fails. It ends with a table (each
 place as file:line:column of the operator, the failing tests of each caught
 fault) and the share caught, and rebuilds the restored tree. The ctest log of
-the run is left in DIR/mutation_sample.log.
+the run is left in DIR/mutation_sample.log. Stopped early (Ctrl-C or
+SIGTERM), it puts the file back and gives the table of the faults tried.
 
 With --sanitize, a fault that every test of the normal build survives is
 built and tested once more in the sanitizer build (address and undefined
@@ -212,6 +213,9 @@ def main():
                 rows.append((f"{rel}:{number}:{col + 2}", change, outcome, test))
                 print(f"[{i}/{len(chosen)}] {rel}:{number}:{col + 2} {change}: {outcome} {test}",
                       flush=True)
+        except KeyboardInterrupt:
+            # Stopped early: the faults tried so far still get their table.
+            print(f"\nstopped after {len(rows)} of {len(chosen)} faults", flush=True)
         finally:
             # Back to the restored sources.
             for tree in [build] + ([sanitize] if sanitize else []):

@@ -56,6 +56,23 @@ TEST(ManPageTest, HelpParagraphsStandInForMissingProse) {
   EXPECT_NE(page->find(".PP\n\\&.dot starts a line; a\\eb\n.TP"), std::string::npos) << *page;
 }
 
+// A '-' that starts an option is a minus sign; one inside a word is a hyphen.
+TEST(ManPageTest, EscapesWhatRoffWouldTakeOtherwise) {
+  const struct {
+    std::string_view text;
+    std::string roff;
+  } cases[] = {
+      {"-h", "\\-h"},
+      {"a --json", "a \\-\\-json"},
+      {"a\n-o", "a\n\\-o"},
+      {"(-x) [-y]", "(\\-x) [\\-y]"},
+      {"non-empty 0-255", "non-empty 0-255"},
+      {".dot\n'quote", "\\&.dot\n\\&'quote"},
+      {"a.b a'b a\\b", "a.b a'b a\\eb"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(roff_text(c.text), c.roff) << c.text;
+}
+
 TEST(ManPageTest, RefusesProseTheTableDoesNotHold) {
   struct Case {
     ManPageProse prose;

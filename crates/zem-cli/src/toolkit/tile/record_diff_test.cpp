@@ -1,5 +1,6 @@
 #include "toolkit/tile/record_diff.hpp"
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "damaged_packages.hpp"
@@ -103,6 +104,26 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
        "templateRecordWords=10 recordWords=0 differingWords=0 status=differ\n"},
   };
   for (const auto& c : cases) EXPECT_EQ(text(c.record, c.max, c.kept), c.text) << c.name;
+}
+
+// An owner's blob is named by its digest only when the model holds it.
+TEST_F(RecordDiffTextTest, NamesAnOwnersBlobByDigestOnlyWhenTheModelHoldsIt) {
+  std::vector<std::uint32_t> changed = zt::make_template_tile().record;
+  changed[7] ^= 1U;
+  const DeviceRecord input = device_record(zt::words_to_bytes(changed), changed.size() * 4);
+  RecordDiff diff = diff_record(expected_, input, {8, &owners_, nullptr});
+  ASSERT_EQ(diff.differences.size(), 1U);
+  std::optional<BlobByte>& data = diff.differences[0].owner.segment->data;
+  ASSERT_TRUE(data);
+  const auto& blobs = package_.model().blobs;
+  for (const std::size_t blob : {blobs.size() - 1, blobs.size()}) {
+    data->blob = blob;
+    const std::string named = fmt::format("blob {} at offset", blob);
+    const bool held = blob < blobs.size();
+    EXPECT_EQ(record_diff_text(diff, package_.model(), 8, "").find(named) == std::string::npos,
+              held)
+        << blob;
+  }
 }
 
 }  // namespace
