@@ -31,9 +31,9 @@
 #include <span>
 #include <variant>
 
-#include "common/memory_reuse.hpp"
 #include "common/thread_count.hpp"
 #include "toolkit/command_line/command_line.hpp"
+#include "toolkit/memory_reuse.hpp"
 #include "toolkit/tool_error.hpp"
 
 namespace {
@@ -72,7 +72,7 @@ int run(std::span<const char* const> arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  zem::cli::reuse_freed_memory();
+  tk::reuse_freed_memory();
   try {
     const char* const* arguments = argv;
     return run({arguments, static_cast<std::size_t>(argc > 0 ? argc : 0)});

@@ -1,8 +1,8 @@
-#include "common/memory_reuse.hpp"
+#include "toolkit/memory_reuse.hpp"
 
 #include <malloc.h>
 
-namespace zem::cli {
+namespace zem::toolkit {
 
 void reuse_freed_memory() noexcept {
   // A run first reads the package, its threads building and freeing blob
@@ -26,4 +26,4 @@ void reuse_freed_memory() noexcept {
   static_cast<void>(::mallopt(M_TRIM_THRESHOLD, kept_free));
 }
 
-}  // namespace zem::cli
+}  // namespace zem::toolkit
