@@ -2,10 +2,12 @@
 
 #include <fmt/format.h>
 #include <openssl/crypto.h>
+#include <sched.h>
 #include <sys/utsname.h>
 #include <unistd.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <string_view>
@@ -60,6 +62,13 @@ std::string describe_machine() {
 
 std::string describe_libraries() {
   return fmt::format("zstd {}, {}", ZSTD_versionString(), OpenSSL_version(OPENSSL_VERSION));
+}
+
+unsigned tool_threads() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return std::min(static_cast<unsigned>(std::max(CPU_COUNT(&set), 1)), 16U);
 }
 
 std::string load_average() {

@@ -14,6 +14,10 @@ namespace zem::bench {
 // The versions of the decompression and hash libraries in use.
 [[nodiscard]] std::string describe_libraries();
 
+// The threads a tool starts by default here: the processors this process
+// may run on, at most 16, as the tools count them.
+[[nodiscard]] unsigned tool_threads();
+
 // The 1, 5 and 15 minute load averages: other work competes for the cores.
 [[nodiscard]] std::string load_average();
 

@@ -34,7 +34,6 @@
 // fails.
 
 #include <fmt/format.h>
-#include <sched.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -139,15 +138,6 @@ Subject generate(const LargePackageOptions& options, const Workspace& workspace)
   return subject;
 }
 
-// The threads a tool starts by default here: the processors this process
-// may run on, at most 16, as the tools count them.
-unsigned default_threads() {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  if (::sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-  return std::min(static_cast<unsigned>(std::max(CPU_COUNT(&set), 1)), 16U);
-}
-
 // What one package gave.
 struct Measured {
   std::uint64_t file_bytes = 0;
@@ -192,7 +182,7 @@ class Bench {
     static_cast<void>(verifier_seconds({"ZEM_THREADS=1"}));
     static_cast<void>(floor_seconds());
 
-    const unsigned threads = default_threads();
+    const unsigned threads = tool_threads();
     std::vector<double> parallel;
     std::vector<double> single;
     std::vector<double> floor;
