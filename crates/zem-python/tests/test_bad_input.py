@@ -51,6 +51,19 @@ def test_bad_sources(packages, tmp_path):
         zem_package.read(b"", threads=0)
 
 
+def test_thread_counts(example):
+    # From 1 to 256 threads, or None for the processors at hand; a count past
+    # either end is refused by name, not read with.
+    for threads in (1, 256, None):
+        assert zem_package.read(example, threads=threads).valid
+    for threads in (0, -1, 257):
+        with pytest.raises(ValueError, match=f"threads is from 1 to 256, not {threads}$"):
+            zem_package.read(example, threads=threads)
+    for threads in (True, "2", 2.0):
+        with pytest.raises(TypeError, match="threads must be an int or None"):
+            zem_package.read(example, threads=threads)
+
+
 def test_bad_tiles_and_records(example):
     package = zem_package.read(example)
     for tile, error in ((-1, ValueError), (2**32, ValueError), ("7", TypeError), (True, TypeError)):

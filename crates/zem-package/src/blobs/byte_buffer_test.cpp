@@ -1,6 +1,7 @@
 #include "zem_package/byte_buffer.hpp"
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -78,6 +79,24 @@ TEST(MappedRegionTest, UnmapsWhatItOwnsOnceThroughEveryOperation) {
 
   second.reset();
   EXPECT_FALSE(is_mapped(first_data));
+}
+
+// A region is whole pages of zeros, none for a size of 0; a size that cannot
+// be rounded up to whole pages is refused.
+TEST(MappedRegionTest, SizesAreWholePagesOrRefused) {
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  const struct {
+    std::size_t requested;
+    std::size_t mapped;  // 0: nothing is mapped
+  } cases[] = {{0, 0}, {1, page}, {page, page}, {page + 1, 2 * page}};
+  for (const auto& c : cases) {
+    const auto region = MappedRegion::map(c.requested);
+    ASSERT_TRUE(region.has_value()) << c.requested;
+    EXPECT_EQ(region->size(), c.mapped) << c.requested;
+    EXPECT_EQ(region->data() == nullptr, c.mapped == 0) << c.requested;
+    for (std::size_t i = 0; i < c.mapped; i += 512) EXPECT_EQ(region->data()[i], 0) << i;
+  }
+  EXPECT_FALSE(MappedRegion::map(SIZE_MAX).has_value());
 }
 
 }  // namespace

@@ -53,6 +53,9 @@ TEST(HintsTest, EachKindHoldsWhereItShould) {
       {"one word late", {0x0, 0x11, 0x22, 0x33, 0x44, 0x55}, {hint::Shifted{1}}, false},
       {"two words early", {0x33, 0x44, 0x55, 0x66, 0x7, 0x8}, {hint::Shifted{-2}}, false},
       {"cut short, zeros after", {0x11, 0x22, 0, 0, 0, 0}, {hint::Truncated{2, 0}}, true},
+      // Two words of fill are the fewest that say the record was cut short.
+      {"cut short, two words left", {0x11, 0x22, 0x33, 0x44, 0, 0}, {hint::Truncated{4, 0}}, true},
+      {"the last word zero", {0x11, 0x22, 0x33, 0x44, 0x55, 0}, {}, false},
       {"cut short, ones after",
        {0x11, 0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff, 0xffffffff},
        {hint::Truncated{1, 0xffffffff}},

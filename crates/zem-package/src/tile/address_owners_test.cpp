@@ -51,6 +51,20 @@ TEST(AddressOwnersTest, SegmentBlobByteAndSlices) {
   }
 }
 
+// A model that fails validation may name a blob it does not hold: the segment
+// still owns its addresses, but no blob byte stands behind them.
+TEST(AddressOwnersTest, ASegmentNamingNoBlobOwnsNoBlobByte) {
+  PackageModel model;
+  model.blobs.resize(1);
+  model.blobs[0].storage.file_offset = 0x100;  // stored plain there
+  model.tiles.push_back(TileImage{
+      5, 0, 0, 0, {Segment{0x4c000, 0x10, 0, 0, 0x10, 0}, Segment{0x4c010, 0x10, 1, 0, 0x10, 0}}});
+  const AddressOwners owners(model);
+  EXPECT_EQ(owners.owner(5, 0x4c00f).segment,
+            (SegmentOwner{0, 0, 0x4c000, 0x4c010, BlobByte{0, 0xf, 0x10f}}));
+  EXPECT_EQ(owners.owner(5, 0x4c010).segment, (SegmentOwner{0, 1, 0x4c010, 0x4c020, std::nullopt}));
+}
+
 TEST(TileMemorySourceTest, GivesWhatEachTileGivesAloneFromSeveralThreads) {
   // Four tiles share blob 0; each has a blob of its own too.
   Application model = zt::example_application();

@@ -3,6 +3,7 @@
 // large to draw. What a browser makes of the pages is tested in
 // pages/page_browser_test.cpp.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "format/hex.hpp"
@@ -129,12 +130,21 @@ TEST_F(ZemPackageTest, PagesStayWithinTheirBound) {
   EXPECT_LE(device.out.size(), bound);
   EXPECT_NE(device.out.find("data-tile=\"1023\""), std::string::npos);
   EXPECT_NE(device.out.find("tiles do not fit the page"), std::string::npos);
+  // The views on the page and the count of those left out make every tile.
+  std::size_t views = 0;
+  for (std::size_t at = 0; (at = device.out.find("<section class=\"tile", at)) != std::string::npos;
+       ++at) {
+    ++views;
+  }
+  EXPECT_NE(device.out.find(fmt::format("data-omitted=\"{}\"", 1024 - views)), std::string::npos)
+      << views << " views";
 
   const ProgramRun tile = run({"map", "crowded.zpkg", "5", "-o", "-"});
   ASSERT_EQ(tile.status, tool_success) << tile.err;
   EXPECT_LE(tile.out.size(), bound);
   EXPECT_NE(tile.out.find("400 of 100000 segments drawn"), std::string::npos);
   EXPECT_NE(tile.out.find("4800 more binding slices not listed"), std::string::npos);
+  EXPECT_NE(tile.out.find("99600 more segments not listed"), std::string::npos);
 }
 
 }  // namespace

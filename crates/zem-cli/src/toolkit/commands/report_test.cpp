@@ -3,6 +3,7 @@
 // documents that are no verify document refused; the JUnit XML read by a
 // real JUnit reader.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -56,6 +57,11 @@ class ReportTest : public ZemPackageTest {
     std::string twice(as_text("shard2.json"));
     twice.replace(twice.find("\"physicalTile\": 10"), 18, "\"physicalTile\": 7");
     write("twice.json", as_bytes(twice));
+    // Arrays in arrays, as deep as a document may nest and one level more.
+    for (const std::size_t levels : {std::size_t{17}, std::size_t{18}}) {
+      write(fmt::format("deep{}.json", levels),
+            as_bytes(std::string(levels, '[') + std::string(levels, ']')));
+    }
   }
 
   void shard(const std::string& name, const std::string& package,
@@ -114,6 +120,13 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
       {"first failure",
        {"shard1.json", "older.json", "bad.json", "none.json", "shard2.json"},
        "older.json: a verify document of format 3; report reads format 4"},
+      {"nested to the limit",
+       {"deep17.json"},
+       "deep17.json: not a verify document (as zem-package verify --json writes): it lacks "
+       "format, devices, noTemplateSetup or summary"},
+      {"nested past the limit",
+       {"deep18.json"},
+       "deep18.json: not a verify document: nested deeper than 16"},
       {"missing", {"none.json"}, "none.json: No such file or directory (os error 2)"},
       {"junit nowhere",
        {"shard1.json", "--junit", "x/r.xml"},
@@ -150,6 +163,12 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
        }) {
     EXPECT_NE(text.out.find(line), std::string::npos) << line << "\nin\n" << text.out;
   }
+  // The first line counts the documents merged.
+  EXPECT_NE(text.out.find("(build digest " + digest + "), 2 documents\n"), std::string::npos)
+      << text.out;
+  const ProgramRun one = run({"report", "shard2.json"});
+  EXPECT_NE(one.out.find("(build digest " + digest + "), 1 document\n"), std::string::npos)
+      << one.out;
 
   const ProgramRun json = run({"report", "--json", "shard1.json", "shard2.json", "--junit",
                                "fleet.xml", "--html", "fleet.html"});

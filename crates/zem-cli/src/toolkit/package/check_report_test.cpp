@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "damaged_packages.hpp"
 #include "format/hex.hpp"
 #include "toolkit/package/failure_report.hpp"
@@ -98,6 +100,39 @@ TEST(CheckTest, LinesLocateEveryFailureWithItsContext) {
           "from index 0)\n"
           "validation    skipped\n"
           "build digest  skipped\n");
+}
+
+// A failing blob's users: the first eight segments that take bytes from it,
+// in the model's order, then a count of the rest; a segment of no data that
+// names the blob takes nothing and is not one of them.
+TEST(CheckTest, NamesAFailingBlobsFirstUsersAndCountsTheRest) {
+  const ReadFailure failure{
+      PackageError::invalid("blob digest mismatch"), ReadStage::blobs, {{F::blobs, 1}}, {}};
+  const struct {
+    std::uint32_t users;
+    std::string ending;  // of the "used by" line
+  } cases[] = {
+      {0, "no segment"},
+      {1, "tile 0 (tiles[1].segments[1])"},
+      {8, "tile 7 (tiles[8].segments[1])"},
+      {9, "tile 7 (tiles[8].segments[1]), and 1 more segment"},
+      {10, "tile 7 (tiles[8].segments[1]), and 2 more segments"},
+  };
+  for (const auto& c : cases) {
+    PackageModel model;
+    model.blobs.resize(2);
+    model.tiles.push_back(TileImage{100, 0, 0, 0, {Segment{0x4c000, 16, 1, 0, 0, 0}}});
+    for (std::uint32_t t = 0; t < c.users; ++t) {
+      model.tiles.push_back(TileImage{
+          t, 0, 0, 0, {Segment{0x4c000, 16, 0, 0, 16, 0}, Segment{0x4d000, 16, 1, 0, 16, 0}}});
+    }
+    const std::vector<ContextLine> context = failure_context(failure, &model);
+    ASSERT_FALSE(context.empty());
+    EXPECT_EQ(context.back().name, "used by");
+    const std::string& used_by = context.back().value;
+    EXPECT_TRUE(used_by.ends_with(c.ending)) << used_by;
+    EXPECT_EQ(std::ranges::count(used_by, '('), std::min(c.users, 8U)) << used_by;
+  }
 }
 
 // Notes never make a package invalid; each kind is found where it is.
