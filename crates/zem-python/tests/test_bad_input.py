@@ -45,6 +45,13 @@ def test_bad_sources(packages, tmp_path):
         zem_package.read(closed)
     with pytest.raises(TypeError, match="binary mode"):
         zem_package.read(io.StringIO("text"))
+
+    class ReadsNothing:  # a file object whose read gives neither bytes nor text
+        def read(self):
+            return None
+
+    with pytest.raises(TypeError, match="binary mode"):
+        zem_package.read(ReadsNothing())
     with pytest.raises(TypeError):
         zem_package.read(42)
     with pytest.raises(ValueError):

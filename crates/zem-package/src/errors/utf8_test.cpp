@@ -117,6 +117,14 @@ TEST(Utf8Test, NextCodePointDecodesEveryWidth) {
   EXPECT_EQ(next_code_point(text), U'\u20ac');
   EXPECT_EQ(next_code_point(text), U'\U0001f600');
   EXPECT_TRUE(text.empty());
+
+  // Bytes that are not UTF-8 are outside its contract; it still moves on by
+  // one byte each, and never past the end of the text.
+  for (const std::string_view bad : {"\x80z", "\xffz", "\xe2\x82"}) {
+    std::string_view rest = bad;
+    static_cast<void>(next_code_point(rest));
+    EXPECT_EQ(rest, bad.substr(1)) << testing::PrintToString(std::string(bad));
+  }
 }
 
 }  // namespace

@@ -158,6 +158,14 @@ TEST(PackageTest, BlobFailuresSayWhatTheCheckFound) {
       dv::Text{fmt::format(
           "the contents are larger than the declared uncompressed size of {} bytes", size - 1)}};
   EXPECT_NE(std::ranges::find(too_small->details, explanation), too_small->details.end());
+
+  // A frame that does not decompress at all is not said to be too large.
+  const auto corrupt =
+      failure_of(zt::tweaked([](auto root) { root.getBlobs()[0].getData()[0] ^= 1U; }));
+  ASSERT_TRUE(corrupt);
+  EXPECT_EQ(std::ranges::count(corrupt->details, std::string("explanation"), &FailureDetail::name),
+            0)
+      << corrupt->error.to_string();
 }
 
 // A survey checks every blob and lists each that fails, in file order,

@@ -107,6 +107,52 @@ TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
 // of work lasts long enough for every thread started to take some, and the
 // threads are told apart by their ids (a count of the process's threads
 // would also see those a sanitizer's runtime starts).
+// Two devices are one dump twice only when some record they share differs
+// from what its tile expects: devices verified on different tiles, whose
+// shared tiles match alike, each differing on a tile of its own, are not.
+TEST(DeviceHintsTest, SameRecordsOnlyWhereASharedRecordDiffers) {
+  struct Tile {
+    std::uint32_t tile;
+    TileStatus status;
+    std::uint8_t record;  // the record's digest, filled with this byte
+  };
+  const auto device = [](const std::vector<Tile>& tiles) {
+    DeviceResult result;
+    for (const Tile& t : tiles) {
+      result.tiles.push_back(TileVerdict{t.tile, t.status, "", RecordDiff{}});
+      result.counts.add(t.status);
+      Digest digest{};
+      digest.fill(t.record);
+      result.record_digests.emplace_back(digest);
+    }
+    return result;
+  };
+  const TileStatus differ = TileStatus::differ;
+  const TileStatus match = TileStatus::match;
+  const struct {
+    const char* name;
+    std::vector<Tile> a, b;
+    bool same;
+  } cases[] = {
+      {"one dump twice", {{1, differ, 9}, {2, match, 2}}, {{1, differ, 9}, {2, match, 2}}, true},
+      {"each differing apart",
+       {{1, differ, 9}, {2, match, 2}},
+       {{2, match, 2}, {3, differ, 8}},
+       false},
+      {"different wrong records", {{1, differ, 9}}, {{1, differ, 8}}, false},
+  };
+  for (const auto& c : cases) {
+    std::vector<DeviceResult> results{device(c.a), device(c.b)};
+    const std::vector<std::string> names{"a", "b"};
+    add_same_records_hints(results, names);
+    const std::vector<DeviceHint> a_hints =
+        c.same ? std::vector<DeviceHint>{device_hint::SameRecords{1, "b"}}
+               : std::vector<DeviceHint>{};
+    EXPECT_EQ(results[0].hints, a_hints) << c.name;
+    EXPECT_EQ(results[1].hints.size(), a_hints.size()) << c.name;
+  }
+}
+
 TEST(ForEachIndexTest, WorksEachIndexOnceOnAtMostTheThreadsAsked) {
   for (const unsigned threads : {0U, 1U, 2U, 4U}) {
     std::mutex mutex;
