@@ -102,11 +102,6 @@ TEST(DeviceCheckTest, EveryTileEndsInOneStatus) {
             FailureSubject::unknown_tile);
 }
 
-// Each index is worked on once, on no more threads than asked for, the
-// calling one included: with one (or none), no thread is started. Each piece
-// of work lasts long enough for every thread started to take some, and the
-// threads are told apart by their ids (a count of the process's threads
-// would also see those a sanitizer's runtime starts).
 // Two devices are one dump twice only when some record they share differs
 // from what its tile expects: devices verified on different tiles, whose
 // shared tiles match alike, each differing on a tile of its own, are not.
@@ -153,6 +148,11 @@ TEST(DeviceHintsTest, SameRecordsOnlyWhereASharedRecordDiffers) {
   }
 }
 
+// Each index is worked on once, on no more threads than asked for, the
+// calling one included: with one (or none), no thread is started. Each piece
+// of work lasts long enough for every thread started to take some, and the
+// threads are told apart by their ids (a count of the process's threads
+// would also see those a sanitizer's runtime starts).
 TEST(ForEachIndexTest, WorksEachIndexOnceOnAtMostTheThreadsAsked) {
   for (const unsigned threads : {0U, 1U, 2U, 4U}) {
     std::mutex mutex;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "format/hex.hpp"
+#include "text_count.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
@@ -131,11 +132,7 @@ TEST_F(ZemPackageTest, PagesStayWithinTheirBound) {
   EXPECT_NE(device.out.find("data-tile=\"1023\""), std::string::npos);
   EXPECT_NE(device.out.find("tiles do not fit the page"), std::string::npos);
   // The views on the page and the count of those left out make every tile.
-  std::size_t views = 0;
-  for (std::size_t at = 0; (at = device.out.find("<section class=\"tile", at)) != std::string::npos;
-       ++at) {
-    ++views;
-  }
+  const std::size_t views = occurrences(device.out, "<section class=\"tile");
   EXPECT_NE(device.out.find(fmt::format("data-omitted=\"{}\"", 1024 - views)), std::string::npos)
       << views << " views";
 

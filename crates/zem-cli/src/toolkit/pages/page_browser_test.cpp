@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "text_count.hpp"
 #include "toolkit/pages/palette.hpp"
 #include "toolkit_fixture.hpp"
 #include "zem_package/package_model.hpp"
@@ -48,15 +49,6 @@ Application browser_model() {
     model.bindings_3.push_back(Binding{name, name, {}, {RegionSlice{7, 0x4c800, 0, 16}}});
   }
   return model;
-}
-
-std::size_t count(std::string_view text, std::string_view needle) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(needle); at != std::string_view::npos;
-       at = text.find(needle, at + needle.size())) {
-    ++n;
-  }
-  return n;
 }
 
 // The serialised element that starts with `start`, up to its `</section>`.
@@ -137,17 +129,17 @@ TEST_F(PageBrowserTest, DeviceAndTileViewsHoldThePackage) {
   ASSERT_EQ(run({"map", "device.zpkg", "-o", "device.html"}).status, tool_success);
   const std::string page = dom("device.html");
   const Application model = browser_model();
-  ASSERT_EQ(count(page, R"(<g class="cell")"), model.tiles.size()) << page;
+  ASSERT_EQ(occurrences(page, R"(<g class="cell")"), model.tiles.size()) << page;
   for (const TileImage& tile : model.tiles) {
     const std::string n = std::to_string(tile.physical_tile);
-    EXPECT_EQ(count(page, R"(<g class="cell" data-tile=")" + n + '"'), 1U) << n;
-    EXPECT_EQ(count(page, R"(<a href="#tile-)" + n + '"'), 1U) << n;
+    EXPECT_EQ(occurrences(page, R"(<g class="cell" data-tile=")" + n + '"'), 1U) << n;
+    EXPECT_EQ(occurrences(page, R"(<a href="#tile-)" + n + '"'), 1U) << n;
     const std::string_view view = section(page, R"(<section class="tile" id="tile-)" + n + '"');
     ASSERT_FALSE(view.empty()) << n;
-    EXPECT_EQ(count(view, R"(class="segment" data-segment=)"), tile.segments.size()) << n;
+    EXPECT_EQ(occurrences(view, R"(class="segment" data-segment=)"), tile.segments.size()) << n;
     for (std::size_t i = 0; i < tile.segments.size(); ++i) {
-      EXPECT_EQ(count(view, fmt::format(R"(class="segment" data-segment="{}" data-blob="{}")", i,
-                                        tile.segments[i].blob)),
+      EXPECT_EQ(occurrences(view, fmt::format(R"(class="segment" data-segment="{}" data-blob="{}")",
+                                              i, tile.segments[i].blob)),
                 1U)
           << n << " " << i;
     }
@@ -158,25 +150,26 @@ TEST_F(PageBrowserTest, DeviceAndTileViewsHoldThePackage) {
             std::ranges::count(b.slices, tile.physical_tile, &RegionSlice::physical_tile));
       }
     }
-    EXPECT_EQ(count(view, R"(<g class="bracket" data-binding=)"), slices) << n;
+    EXPECT_EQ(occurrences(view, R"(<g class="bracket" data-binding=)"), slices) << n;
     // Only the tiles that load the example's template have a setup marked.
     const bool setup = tile.physical_tile == 7 || tile.physical_tile == 8;
-    EXPECT_EQ(count(view, R"(data-region="template-setup")"), setup ? 1U : 0U) << n;
-    EXPECT_EQ(count(view, R"(data-region="primary")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(data-region="template-setup")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(data-region="primary")"), setup ? 1U : 0U) << n;
     // Those tiles' views zoom in on their template in an inset, its span
     // outlined on the full axis; and their device cells are the ones not
     // hatched.
-    EXPECT_EQ(count(view, R"(<g class="setup-inset")"), setup ? 1U : 0U) << n;
-    EXPECT_EQ(count(view, R"(class="inset-range")"), setup ? 1U : 0U) << n;
-    EXPECT_EQ(count(view, R"(data-inset-region="primary")"), setup ? 1U : 0U) << n;
-    EXPECT_EQ(count(view, R"(data-inset-region="patch-words")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(<g class="setup-inset")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(class="inset-range")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(data-inset-region="primary")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(data-inset-region="patch-words")"), setup ? 1U : 0U) << n;
     const std::string_view cell = section(page, R"(<g class="cell" data-tile=")" + n + '"');
-    EXPECT_EQ(count(cell.substr(0, cell.find("</g>")), R"(class="no-setup")"), setup ? 0U : 1U)
+    EXPECT_EQ(occurrences(cell.substr(0, cell.find("</g>")), R"(class="no-setup")"),
+              setup ? 0U : 1U)
         << n;
   }
   // Package text is text: no script ran or was made, quotes stay inside
   // their attribute, a direction override shows as its code.
-  EXPECT_EQ(count(page, "<script"), 0U);
+  EXPECT_EQ(occurrences(page, "<script"), 0U);
   EXPECT_NE(page.find("<title>zem-package map: device.zpkg</title>"), std::string::npos);
   EXPECT_NE(page.find("&lt;script&gt;document.title='taken'&lt;/script&gt;"), std::string::npos);
   EXPECT_NE(page.find(R"(data-binding="a&quot;b'c&amp;d")"), std::string::npos);
@@ -198,22 +191,22 @@ TEST_F(PageBrowserTest, VerifyPageMarksStatusesAndWords) {
   const std::string_view first = section(page, R"(<section class="device" data-device="0")");
   for (const auto& [tile, status] : std::vector<std::pair<int, std::string>>{
            {3, "no-template-setup"}, {7, "differ"}, {8, "match"}, {9, "no-template-setup"}}) {
-    EXPECT_EQ(count(first, fmt::format(R"(<g class="cell" data-tile="{}" data-status="{}")", tile,
-                                       status)),
+    EXPECT_EQ(occurrences(first, fmt::format(R"(<g class="cell" data-tile="{}" data-status="{}")",
+                                             tile, status)),
               1U)
         << tile;
   }
-  EXPECT_EQ(count(page, R"(<g class="cell" data-tile="7" data-status="missing")"), 1U);
+  EXPECT_EQ(occurrences(page, R"(<g class="cell" data-tile="7" data-status="missing")"), 1U);
   // Only the cells with no template setup are hatched.
-  EXPECT_EQ(count(first, R"(class="no-setup")"), 2U) << first;
+  EXPECT_EQ(occurrences(first, R"(class="no-setup")"), 2U) << first;
   EXPECT_NE(first.find(R"(data-records="dev/tile{tile}.rec")"), std::string_view::npos);
   const std::string_view differ = section(page, R"(<section class="tile" id="d0-tile-7")");
-  EXPECT_EQ(count(differ, R"(<line class="word" data-word="1")"), 1U) << differ;
-  EXPECT_EQ(count(differ, R"(<line class="word" data-word="3")"), 1U) << differ;
-  EXPECT_EQ(count(differ, R"(<line class="word")"), 2U);
+  EXPECT_EQ(occurrences(differ, R"(<line class="word" data-word="1")"), 1U) << differ;
+  EXPECT_EQ(occurrences(differ, R"(<line class="word" data-word="3")"), 1U) << differ;
+  EXPECT_EQ(occurrences(differ, R"(<line class="word")"), 2U);
   EXPECT_NE(differ.find("hint: single-bit: word 1 differs in bit 4"), std::string_view::npos)
       << differ;
-  EXPECT_EQ(count(page, R"(<section class="tile" id="d0-tile-8")"), 0U);  // a match has none
+  EXPECT_EQ(occurrences(page, R"(<section class="tile" id="d0-tile-8")"), 0U);  // a match has none
 
   const std::optional<Picture> shot = screenshot("verify.html", 1600);
   ASSERT_TRUE(shot);

@@ -8,16 +8,12 @@
 
 #include <string>
 
+#include "text_count.hpp"
+
 namespace zem::toolkit {
 namespace {
 
-std::size_t occurrences(const std::string& text, std::string_view part) {
-  std::size_t count = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-    ++count;
-  }
-  return count;
-}
+using testing::occurrences;
 
 TEST(FleetReportTest, RowsPastThePagesBoundAreCounted) {
   constexpr std::uint32_t tiles = 100'000;
