@@ -318,6 +318,28 @@ TEST_F(ZemPackageTest, PackWritesWholeOrNothing) {
   const ProgramRun written = run(pack);
   EXPECT_EQ(written.status, tool_success) << written.err;
   EXPECT_EQ(read_application(read("out/large.zpkg"))->blobs[1].data.size(), large.size());
+
+  // Every temporary name the writer tries taken already (the shell's
+  // process becomes the tool's, so the names carry its number): the write
+  // is refused in the system's words, not as an output to --force. With
+  // the last name free it is written.
+  for (const int taken : {64, 63}) {
+    const std::string script = "for i in $(seq 0 " + std::to_string(taken - 1) +
+                               "); do : > out/.taken.zpkg.$$-$i.tmp; done; exec \"$0\" \"$@\"";
+    std::vector<std::string> crowded{"-c",  script, ZEM_PACKAGE_TOOL_PATH, "pack",
+                                     "dir", "-o",   "out/taken.zpkg"};
+    const ProgramRun run =
+        run_program("/bin/sh", crowded, RunSettings{dir(), {}, std::nullopt, {}});
+    if (taken == 64) {
+      EXPECT_TRUE(failed_with(run, "out/taken.zpkg: File exists (os error 17)"));
+      EXPECT_FALSE(fs::exists(dir() + "/out/taken.zpkg"));
+    } else {
+      EXPECT_EQ(run.status, tool_success) << run.err;
+    }
+    for (const auto& entry : fs::directory_iterator(dir() + "/out")) {
+      if (entry.path().filename().string().starts_with(".taken")) fs::remove(entry.path());
+    }
+  }
 }
 
 }  // namespace

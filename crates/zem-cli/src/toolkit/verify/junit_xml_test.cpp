@@ -21,6 +21,11 @@ TEST(JunitXml, EscapesEveryText) {
        "a\xef\xbf\xbd"
        "b\xef\xbf\xbd"},
       {"\xef\xbf\xbe", "\xef\xbf\xbd"},
+      // The edges of the ranges XML 1.0 allows: U+001F and U+FFFF are
+      // replaced; U+0020, U+D7FF, U+E000, U+FFFD, U+10000 and U+10FFFF kept.
+      {"\x1f \xef\xbf\xbf", "\xef\xbf\xbd \xef\xbf\xbd"},
+      {"\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbd", "\xed\x9f\xbf\xee\x80\x80\xef\xbf\xbd"},
+      {"\xf0\x90\x80\x80\xf4\x8f\xbf\xbf", "\xf0\x90\x80\x80\xf4\x8f\xbf\xbf"},
       // Bytes that are not UTF-8: a lone continuation byte, a sequence cut
       // short at the end, an overlong form.
       {"x\x80y", "x\xef\xbf\xbdy"},
