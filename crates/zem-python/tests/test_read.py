@@ -2,6 +2,7 @@
 
 import gc
 import io
+import os
 import pathlib
 
 import pytest
@@ -32,6 +33,16 @@ def test_every_source_gives_the_same_package(packages, example):
             assert getattr(package, part) == getattr(reads[0], part), part
         assert package.host_exchange.calls == reads[0].host_exchange.calls
         assert package.build_digest == reads[0].build_digest
+    # With standard input closed, the descriptor the read takes of the file
+    # may be 0, which is a descriptor like any other.
+    with open(path, "rb") as opened:
+        saved = os.dup(0)
+        os.close(0)
+        try:
+            assert zem_package.read(opened).build_digest == reads[0].build_digest
+        finally:
+            os.dup2(saved, 0)
+            os.close(saved)
     # Equality compares values: two different elements of one list differ.
     model = reads[0]
     for first, second in ((model.blobs[0], model.blobs[1]), (model.tiles[0], model.tiles[1]),

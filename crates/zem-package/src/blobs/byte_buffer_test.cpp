@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "blobs/blob_memory.hpp"
 #include "message/mapped_region.hpp"
 
 namespace zem {
@@ -98,6 +99,31 @@ TEST(MappedRegionTest, SizesAreWholePagesOrRefused) {
   }
   EXPECT_FALSE(MappedRegion::map(SIZE_MAX).has_value());
 }
+
+#ifndef ZEM_BLOB_MEMORY_SEPARATE
+// Past the first MiB, buffers are carved from one region one after the
+// other: the last one shrunk gives its unused end to the next, at the heap's
+// alignment; one shrunk that is no longer the last gives nothing back.
+TEST(BlobMemoryTest, AShrunkLastBufferGivesItsEndToTheNext) {
+  const struct {
+    std::size_t shrunk_to;
+    std::size_t next_at;  // the next buffer's offset from the shrunk one's
+  } cases[] = {{0, 0}, {1, 16}, {16, 16}, {17, 32}, {4096, 4096}};
+  for (const auto& c : cases) {
+    BlobMemory memory;
+    ASSERT_TRUE(memory.take(mapped_buffer_threshold));
+    std::optional<ByteBuffer> shrunk = memory.take(4096);
+    ASSERT_TRUE(shrunk);
+    memory.shrink_last(*shrunk, c.shrunk_to);
+    EXPECT_EQ(shrunk->size(), c.shrunk_to);
+    std::optional<ByteBuffer> next = memory.take(64);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->data() - shrunk->data(), static_cast<std::ptrdiff_t>(c.next_at)) << c.shrunk_to;
+    memory.shrink_last(*shrunk, 0);
+    EXPECT_EQ(memory.take(1)->data() - next->data(), 64) << c.shrunk_to;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace zem

@@ -1,6 +1,7 @@
-// The assembler's bound on a message's size, driven to its end: a message
-// of exactly the most words one message holds is written, and one word more
-// is refused, without 4 GiB of memory.
+// The bounds of one message, driven to their ends: a message of exactly
+// the most words one message holds is written, and one word more is
+// refused, without 4 GiB of memory; a text of the most bytes one text holds
+// is counted, and one byte more is refused.
 
 #include "writing/package_assembly.hpp"
 
@@ -83,6 +84,20 @@ TEST(PackageAssemblyTest, AMessageOfTheMostWordsIsWrittenAndNoLarger) {
                     " bytes, more than one message holds (" + std::to_string(largest) + ")");
     }
   }
+}
+
+TEST(PackageAssemblyTest, ATextOfTheMostBytesIsCountedAndNoLonger) {
+  PackageModel model;
+  model.compiler.reserve(max_list_elements);
+  model.compiler.assign(max_list_elements - 1, 'c');  // and its NUL
+  const auto counted = structure_words(model);
+  ASSERT_TRUE(counted) << counted.error().to_string();
+  EXPECT_GT(*counted, max_list_elements / 8);
+  model.compiler += 'c';
+  const auto refused = structure_words(model);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error().to_string(),
+            "compiler: a text of 536870911 bytes is longer than one text holds (536870910)");
 }
 
 }  // namespace

@@ -201,5 +201,25 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
   }
 }
 
+// A value at either end of an option's range is taken; one past it is not.
+TEST(CommandLineTest, RangesHoldAtBothEnds) {
+  const struct {
+    std::vector<std::string> words;
+    bool taken;
+  } cases[] = {
+      {{"repack", "p", "-o", "q", "--zstd", "0"}, false},
+      {{"repack", "p", "-o", "q", "--zstd", "1"}, true},
+      {{"repack", "p", "-o", "q", "--zstd", "22"}, true},
+      {{"diff", "p", "7", "r", "--max", "0"}, true},
+      {{"diff", "p", "7", "r", "--max", "4294967295"}, true},
+  };
+  for (const auto& c : cases) {
+    const Arguments arguments(c.words, true);
+    const auto parsed = parse_command_line(arguments.span());
+    EXPECT_EQ(parsed.has_value(), c.taken)
+        << c.words.back() << ": " << (parsed ? "" : parsed.error().message);
+  }
+}
+
 }  // namespace
 }  // namespace zem::toolkit

@@ -100,6 +100,13 @@ TEST_P(RoundTripTest, UnpackThenPackGivesThePackageBack) {
               std::vector<std::uint8_t>(model->blobs[i].data.bytes().begin(),
                                         model->blobs[i].data.bytes().end()));
   }
+  // The counts unpack reports are of the files it wrote.
+  std::size_t frames = 0;
+  for (const auto& entry : fs::directory_iterator(dir() + "/dir/blobs")) {
+    frames += entry.path().extension() == ".zst" ? 1U : 0U;
+  }
+  EXPECT_EQ(unpacked.err, fmt::format("blobs={} frames={} tiles={} directory=dir\n",
+                                      model->blobs.size(), frames, model->tiles.size()));
 
   const ProgramRun packed = run({"pack", "dir", "-o", "packed.zpkg"});
   ASSERT_EQ(packed.status, tool_success) << packed.err;
@@ -188,6 +195,11 @@ std::vector<BadDirectory> bad_directories() {
        "blob once"},
       {"UnknownKey", edit([](ToolJson& m) { m["tiles"][0]["colour"] = "red"; }),
        "dir/manifest.json: tiles[0]: unknown key \"colour\""},
+      // Bytes that would not show as themselves in one line are escaped;
+      // a space and a tilde, at the edges of what shows, are not.
+      {"UnknownKeyOfControlAndWideBytes",
+       edit([](ToolJson& m) { m["tiles"][0]["a \x1f~\x7f\xc3\xa9"] = "red"; }),
+       "dir/manifest.json: tiles[0]: unknown key \"a \\x1f~\\x7f\\xc3\\xa9\""},
       {"KeyTwice", text(R"({"format": 1, "compiler": "1", "blobs": [{"file": "a", "file": "b"}]})"),
        "dir/manifest.json: blobs[0].file: appears twice in one object"},
       {"MissingKey", edit([](ToolJson& m) { m["hostExchange"].erase("calls"); }),

@@ -162,10 +162,19 @@ TEST_F(PageBrowserTest, DeviceAndTileViewsHoldThePackage) {
     EXPECT_EQ(occurrences(view, R"(class="inset-range")"), setup ? 1U : 0U) << n;
     EXPECT_EQ(occurrences(view, R"(data-inset-region="primary")"), setup ? 1U : 0U) << n;
     EXPECT_EQ(occurrences(view, R"(data-inset-region="patch-words")"), setup ? 1U : 0U) << n;
+    // The legend names the regions where they are drawn, and no others.
+    EXPECT_EQ(occurrences(view, R"(class="swatch region primary")"), setup ? 1U : 0U) << n;
+    EXPECT_EQ(occurrences(view, R"(class="swatch word")"), 0U) << n;
     const std::string_view cell = section(page, R"(<g class="cell" data-tile=")" + n + '"');
     EXPECT_EQ(occurrences(cell.substr(0, cell.find("</g>")), R"(class="no-setup")"),
               setup ? 0U : 1U)
         << n;
+    // Its title counts the tile's segments, in the singular for one.
+    const std::size_t segments = tile.segments.size();
+    EXPECT_NE(cell.find(fmt::format("<title>tile {}: {} segment{},", n, segments,
+                                    segments == 1 ? "" : "s")),
+              std::string_view::npos)
+        << cell;
   }
   // Package text is text: no script ran or was made, quotes stay inside
   // their attribute, a direction override shows as its code.
@@ -204,6 +213,7 @@ TEST_F(PageBrowserTest, VerifyPageMarksStatusesAndWords) {
   EXPECT_EQ(occurrences(differ, R"(<line class="word" data-word="1")"), 1U) << differ;
   EXPECT_EQ(occurrences(differ, R"(<line class="word" data-word="3")"), 1U) << differ;
   EXPECT_EQ(occurrences(differ, R"(<line class="word")"), 2U);
+  EXPECT_EQ(occurrences(differ, R"(class="swatch word")"), 1U) << differ;
   EXPECT_NE(differ.find("hint: single-bit: word 1 differs in bit 4"), std::string_view::npos)
       << differ;
   EXPECT_EQ(occurrences(page, R"(<section class="tile" id="d0-tile-8")"), 0U);  // a match has none
