@@ -148,6 +148,55 @@ TEST(DeviceHintsTest, SameRecordsOnlyWhereASharedRecordDiffers) {
   }
 }
 
+// Records that are the expected records of the tiles on both sides of their
+// own are said to be numbered off by -1, the nearer offset downward, however
+// many other offsets the first record's tiles give to try, and in whatever
+// order.
+TEST(DeviceHintsTest, AnOffsetThatHoldsBothWaysIsTakenDownward) {
+  // From tile 120, the tiles that expect what tiles 120 and 122 hold.
+  const std::set<std::int64_t> offsets{-24, -23, -22, -21, -20, -17, -15, -14, -11, -7, -4, -1,
+                                       1,   3,   7,   8,   9,   10,  11,  15,  16,  17, 18, 19,
+                                       20,  22,  23,  26,  29,  30,  31,  33,  36,  37, 39, 40};
+  Application model = zt::example_application();
+  const zt::TemplateTile tile = zt::make_template_tile();
+  // Two templates, raised by 1 and by 2 in the words the record holds.
+  for (std::uint8_t raise = 1; raise <= 2; ++raise) {
+    std::vector<std::uint8_t> raised = tile.image;
+    for (std::size_t offset :
+         {0x400U, 0x404U, 0x408U, 0x40cU, 0x410U, 0x414U, 0x800U, 0x804U, 0x808U, 0x80cU}) {
+      raised[offset] = static_cast<std::uint8_t>(raised[offset] + raise);
+    }
+    model.blobs.push_back(zt::make_blob(raised));
+  }
+  std::vector<std::uint32_t> verified;
+  for (std::uint32_t t = 96; t <= 160; ++t) {
+    const bool second = offsets.contains(std::int64_t{t} - 120);
+    model.tiles.push_back(
+        TileImage{t,
+                  0,
+                  0,
+                  0,
+                  {Segment{0x4c000, 0x1000, model.blobs.size() - (second ? 1 : 2), 0, 0x1000, 0}}});
+    verified.push_back(t);
+  }
+  zt::index_blobs(model);
+  const auto package = zt::read_checked(zt::build_package(model, zt::example_options()));
+  ASSERT_TRUE(package) << package.error().error.to_string();
+  const auto check = DeviceCheck::prepare(*package, verified, 1);
+  ASSERT_TRUE(check) << check.error().error.to_string();
+
+  std::vector<std::uint32_t> second = tile.record;
+  for (std::uint32_t& word : second) word += 2;
+  const RecordSource records = [&](std::uint32_t t, std::uint64_t) {
+    if (t == 120 || t == 122) return record_of(second);
+    return io::Result<DeviceRecord>(
+        std::unexpected(io::FileError{io::FileError::Step::open, ENOENT, io::FileType::regular}));
+  };
+  const DeviceResult result = check->verify(records, 8, 1);
+  EXPECT_EQ(result.counts.of(TileStatus::differ), 2U);
+  EXPECT_EQ(result.hints, (std::vector<DeviceHint>{device_hint::OffBy{-1, 2}}));
+}
+
 // Each index is worked on once, on no more threads than asked for, the
 // calling one included: with one (or none), no thread is started. Each piece
 // of work lasts long enough for every thread started to take some, and the
