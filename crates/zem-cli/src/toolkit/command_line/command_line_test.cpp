@@ -201,8 +201,9 @@ TEST(CommandLineTest, UsageErrorsNameTheSubcommandAndItsHelp) {
   }
 }
 
-// A value at either end of an option's range is taken; one past it is not.
-TEST(CommandLineTest, RangesHoldAtBothEnds) {
+// A value at either end of an option's range is taken, and one past it is
+// not; standard input is taken once.
+TEST(CommandLineTest, WhatIsTakenAtTheEdges) {
   const struct {
     std::vector<std::string> words;
     bool taken;
@@ -212,6 +213,8 @@ TEST(CommandLineTest, RangesHoldAtBothEnds) {
       {{"repack", "p", "-o", "q", "--zstd", "22"}, true},
       {{"diff", "p", "7", "r", "--max", "0"}, true},
       {{"diff", "p", "7", "r", "--max", "4294967295"}, true},
+      {{"compare", "-", "b"}, true},
+      {{"compare", "a", "-"}, true},
   };
   for (const auto& c : cases) {
     const Arguments arguments(c.words, true);
