@@ -146,6 +146,13 @@ TEST(DeviceHintsTest, SameRecordsOnlyWhereASharedRecordDiffers) {
     EXPECT_EQ(results[0].hints, a_hints) << c.name;
     EXPECT_EQ(results[1].hints.size(), a_hints.size()) << c.name;
   }
+  // Only the devices given are compared, however many lie beyond them.
+  std::vector<DeviceResult> three(3, device({{1, differ, 9}}));
+  const std::vector<std::string> names{"a", "b", "c"};
+  add_same_records_hints(std::span(three).first(2), std::span(names).first(2));
+  EXPECT_EQ(three[0].hints, (std::vector<DeviceHint>{device_hint::SameRecords{1, "b"}}));
+  EXPECT_EQ(three[1].hints, (std::vector<DeviceHint>{device_hint::SameRecords{0, "a"}}));
+  EXPECT_EQ(three[2].hints, std::vector<DeviceHint>{});
 }
 
 // Records that are the expected records of the tiles on both sides of their

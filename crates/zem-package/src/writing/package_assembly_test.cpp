@@ -56,7 +56,9 @@ TEST(PackageAssemblyTest, AMessageOfTheMostWordsIsWrittenAndNoLarger) {
   std::uint64_t words_left = max_message_words - root_pointer_words - *structure_words_taken;
   for (const PreparedBlob& blob : blobs) words_left -= words_for_bytes(blob.payload.size());
 
-  for (const std::uint64_t extra : {0U, 1U}) {
+  // One word more than fits, and the blobs alone taking every word: the
+  // whole message is refused, by the size it would have.
+  for (const std::uint64_t extra : {std::uint64_t{0}, std::uint64_t{1}, *structure_words_taken}) {
     ExtentSink sink;
     PackageAssembler assembler(sink);
     for (const PreparedBlob& blob : blobs) ASSERT_TRUE(assembler.add_blob(blob));
@@ -80,7 +82,7 @@ TEST(PackageAssemblyTest, AMessageOfTheMostWordsIsWrittenAndNoLarger) {
     } else {
       ASSERT_FALSE(written);
       EXPECT_EQ(written.error().to_string(),
-                "the package would take " + std::to_string(largest + 8) +
+                "the package would take " + std::to_string(largest + 8 * extra) +
                     " bytes, more than one message holds (" + std::to_string(largest) + ")");
     }
   }

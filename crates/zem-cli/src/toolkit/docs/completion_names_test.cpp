@@ -22,6 +22,16 @@ TEST(CompletionNamesTest, TakesOnlyPlainNames) {
     std::string error;  // empty when the names are taken
   } cases[] = {
       {"show", {"--out-2", "-o", "FILE", ""}, ""},
+      // Each end of each range of characters taken, and the one past it.
+      {"az-AZ09", {"--az-AZ09", "-z", "", ""}, ""},
+      {"show", {"--json", "-Z", "", ""}, ""},
+      {"show", {"--json", "-9", "", ""}, ""},
+      {"show`", {"--json", "", "", ""}, "subcommand name \"show`\" cannot be completed"},
+      {"show{", {"--json", "", "", ""}, "subcommand name \"show{\" cannot be completed"},
+      {"show@", {"--json", "", "", ""}, "subcommand name \"show@\" cannot be completed"},
+      {"show[", {"--json", "", "", ""}, "subcommand name \"show[\" cannot be completed"},
+      {"show/", {"--json", "", "", ""}, "subcommand name \"show/\" cannot be completed"},
+      {"show:", {"--json", "", "", ""}, "subcommand name \"show:\" cannot be completed"},
       {"", {"--json", "", "", ""}, "subcommand name \"\" cannot be completed"},
       {"sh ow", {"--json", "", "", ""}, "subcommand name \"sh ow\" cannot be completed"},
       {"show;", {"--json", "", "", ""}, "subcommand name \"show;\" cannot be completed"},
