@@ -18,6 +18,7 @@
 #include "damaged_packages.hpp"
 #include "package_builder.hpp"
 #include "package_reads.hpp"
+#include "writing/output_sink.hpp"
 #include "zem_package/package_writer.hpp"
 
 namespace zem {
@@ -233,6 +234,25 @@ TEST(PackageWriterTest, AFileTakesItsNameOnlyWhenWholeAndValid) {
       write_package_file(model, example_storage(), locked, {.replace_existing = true});
   ASSERT_FALSE(not_a_file);
   EXPECT_EQ(not_a_file.error().message, "not a regular file (a directory)");
+}
+
+// A file that takes the target's name while the package is written is
+// kept, and the write refused as if the file had been there first.
+TEST(PackageWriterTest, AFileAppearingMeanwhileIsKept) {
+  const ScratchDirectory dir;
+  const std::string target = dir.file("out.zpkg");
+  auto sink = FileSink::create(target, false);
+  ASSERT_TRUE(sink) << sink.error().to_string();
+  const std::vector<std::uint8_t> ours{1, 2, 3};
+  ASSERT_TRUE((*sink)->write_at(0, ours));
+  std::ofstream(target) << "theirs";
+  const auto committed = (*sink)->commit(ours.size());
+  ASSERT_FALSE(committed);
+  EXPECT_EQ(committed.error().message, "exists");
+  EXPECT_EQ(committed.error().os_error, EEXIST);
+  sink->reset();
+  EXPECT_EQ(dir.names(), std::vector<std::string>{"out.zpkg"});
+  EXPECT_EQ(file_bytes(target), (std::vector<std::uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
 }
 
 }  // namespace
