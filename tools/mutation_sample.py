@@ -36,6 +36,10 @@ Options:
                 formatting check, which would fail on line length alone)
   --sanitize [DIR]  test the faults the normal build misses in this configured
                 sanitizer build too (default DIR: build-sanitize)
+  --only RE     draw only from the places in files whose path matches RE (a
+                Python regex searched in the path), to go through one part
+                of the sources closely; without it the draw over every place
+                is the same for the same seed
   --list        only print every candidate place and their number
 
 Run it from the root of a clean worktree; it refuses a dirty product file.
@@ -182,6 +186,7 @@ def main():
     parser.add_argument("--build", default="build")
     parser.add_argument("--exclude", default="^sources_are_formatted$")
     parser.add_argument("--sanitize", nargs="?", const="build-sanitize", default=None)
+    parser.add_argument("--only", default=None)
     parser.add_argument("--list", action="store_true")
     args = parser.parse_args()
 
@@ -190,6 +195,9 @@ def main():
     build = pathlib.Path(args.build).resolve()
     sanitize = pathlib.Path(args.sanitize).resolve() if args.sanitize else None
     every = sites(root)
+    if args.only:
+        pattern = re.compile(args.only)
+        every = [site for site in every if pattern.search(str(site[0]))]
     if args.list:
         for rel, number, col, old, new in every:
             print(f"{rel}:{number}:{col + 2}  '{old.strip()}' -> '{new.strip()}'")
