@@ -1,5 +1,5 @@
-// A record from a FIFO arrives whole when the writer sends it a little at a
-// time and signals interrupt the wait between pieces.
+// A record from a FIFO or a pipe arrives whole when the writer sends it a
+// little at a time and signals interrupt the wait or the read between pieces.
 
 #include "zem_package/device_record.hpp"
 
@@ -58,11 +58,25 @@ class Watchdog {
   std::thread thread_;
 };
 
-TEST(DeviceRecordTest, AFifoInterruptedBySignalsIsReadWhole) {
+// Sends `sent` to `fd` in pieces, signalling `reader` before each, then
+// closes it.
+void send_in_signalled_pieces(int fd, pthread_t reader, const std::vector<std::uint8_t>& sent) {
+  for (std::size_t done = 0; fd >= 0 && done < sent.size(); done += 512) {
+    std::this_thread::sleep_for(1ms);
+    ::pthread_kill(reader, SIGUSR1);
+    std::this_thread::sleep_for(1ms);
+    if (::write(fd, sent.data() + done, 512) != 512) break;
+  }
+  if (fd >= 0) ::close(fd);
+}
+
+// A record read while signals interrupt it, from a FIFO waited for by its
+// path and from a pipe read without waiting, as standard input is.
+TEST(DeviceRecordTest, ARecordInterruptedBySignalsIsReadWhole) {
   struct sigaction action {};
   action.sa_handler = [](int) { interruptions.fetch_add(1); };
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a wait that a signal interrupts returns EINTR
+  action.sa_flags = 0;  // no SA_RESTART: a wait or a read that a signal interrupts gives EINTR
   struct sigaction previous {};
   ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
 
@@ -73,31 +87,36 @@ TEST(DeviceRecordTest, AFifoInterruptedBySignalsIsReadWhole) {
   std::vector<std::uint8_t> sent(4096);
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 7);
 
-  io::Result<DeviceRecord> read = std::unexpected(io::FileError{});
-  {
-    const Watchdog watchdog(60s);
-    const pthread_t reader = ::pthread_self();
-    std::thread writer([&] {
-      const int fd = ::open(fifo.c_str(), O_WRONLY);  // once the reader has opened it
-      for (std::size_t done = 0; fd >= 0 && done < sent.size(); done += 512) {
-        std::this_thread::sleep_for(1ms);
-        ::pthread_kill(reader, SIGUSR1);
-        std::this_thread::sleep_for(1ms);
-        if (::write(fd, sent.data() + done, 512) != 512) break;
+  for (const bool from_fifo : {true, false}) {
+    interruptions = 0;
+    io::Result<DeviceRecord> read = std::unexpected(io::FileError{});
+    {
+      const Watchdog watchdog(60s);
+      const pthread_t reader = ::pthread_self();
+      if (from_fifo) {
+        std::thread writer([&] {
+          // Opens once the reader has opened it.
+          send_in_signalled_pieces(::open(fifo.c_str(), O_WRONLY), reader, sent);
+        });
+        read = read_device_record(fifo, {.limit = 8192, .pipe_wait = 10s});
+        writer.join();
+      } else {
+        int ends[2] = {-1, -1};
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        std::thread writer([&] { send_in_signalled_pieces(ends[1], reader, sent); });
+        read = read_device_record(ends[0], 8192);
+        writer.join();
+        ::close(ends[0]);
       }
-      if (fd >= 0) ::close(fd);
-    });
-    read = read_device_record(fifo, {.limit = 8192, .pipe_wait = 10s});
-    writer.join();
+    }
+    ASSERT_TRUE(read.has_value()) << from_fifo;
+    EXPECT_EQ(read->bytes, sent) << from_fifo;
+    EXPECT_EQ(read->size, sent.size()) << from_fifo;
+    EXPECT_FALSE(read->more_than_size) << from_fifo;
+    EXPECT_GT(interruptions.load(), 0) << from_fifo;
   }
   ::sigaction(SIGUSR1, &previous, nullptr);
   std::filesystem::remove_all(dir);
-
-  ASSERT_TRUE(read.has_value());
-  EXPECT_EQ(read->bytes, sent);
-  EXPECT_EQ(read->size, sent.size());
-  EXPECT_FALSE(read->more_than_size);
-  EXPECT_GT(interruptions.load(), 0);
 }
 
 }  // namespace
