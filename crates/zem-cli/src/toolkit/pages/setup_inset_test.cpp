@@ -40,6 +40,11 @@ TEST(SetupInsetTest, SpansEveryRangeWithItsMarginInTileMemory) {
        0xe8000, 4},
       {"region outside tile memory", marks(0x4c100, {0x1000, 0x4c200, 4, 4, 0x4c130}), 0x4c0ef,
        0x4c221, 3},
+      // Regions that end where tile memory starts and start where it ends.
+      {"region ending at the base", marks(0x4c100, {0x4bff0, 0x4c200, 4, 4, 0x4c130}), 0x4c0ef,
+       0x4c221, 3},
+      {"region starting at the end", marks(0x4c100, {0xe8000, 0x4c200, 4, 4, 0x4c130}), 0x4c0ef,
+       0x4c221, 3},
       {"empty region highest", marks(0x4c100, {0x4c140, 0x4c500, 0, 0, 0x4c130}), 0x4c0c0, 0x4c540,
        4},
   };
