@@ -34,6 +34,8 @@ TEST(RecordPattern, EachFormat) {
       {"t{tile:X}", 1, nullptr, unknown_format, "{tile:X}"},
       {"t{tile:03", 1, nullptr, unknown_format, "{tile:03"},
       {"{tile}{tile:011}", 1, nullptr, width_too_large, "{tile:011}"},
+      // Digits read past a width of exactly the limit still count.
+      {"{tile:0100}", 1, nullptr, width_too_large, "{tile:0100}"},
       {"{tile:099999999999999999999x}", 1, nullptr, width_too_large,
        "{tile:099999999999999999999x}"},
   };
