@@ -4,7 +4,9 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
+#include <ranges>
 #include <new>
 #include <set>
 #include <string>
@@ -556,6 +558,17 @@ WriteResult<PackageManifest> parse_manifest(std::span<const std::uint8_t> text) 
         WriteFailure::manifest_error("", "",
                                      fmt::format("{} bytes are more than a manifest may hold ({})",
                                                  text.size(), max_manifest_bytes)));
+  }
+  // The parser takes a NUL byte for the end of its input and would ignore
+  // whatever follows; JSON text never holds one.
+  if (const auto nul = std::ranges::find(text, std::uint8_t{0}); nul != text.end()) {
+    const auto before = std::span(text.begin(), nul);
+    const auto line_start = std::ranges::find(before | std::views::reverse, std::uint8_t{'\n'});
+    return std::unexpected(
+        WriteFailure::manifest_error("", "",
+                                     fmt::format("not JSON: a NUL byte at line {}, column {}",
+                                                 std::ranges::count(before, std::uint8_t{'\n'}) + 1,
+                                                 std::distance(before.rbegin(), line_start) + 1)));
   }
   try {
     Json document;

@@ -227,6 +227,15 @@ std::vector<BadDirectory> bad_directories() {
       {"NestedTooDeep", text(std::string(40, '[') + std::string(40, ']')),
        "dir/manifest.json: [0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0][0]: values nested "
        "deeper than 16 levels"},
+      // JSON text holds no NUL byte: nothing after one is ignored.
+      {"NulAfterTheManifest",
+       [](const std::string& dir) { fs::resize_file(dir + "/manifest.json", 64U << 20U); },
+       "dir/manifest.json: not JSON: a NUL byte at line 162, column 1"},
+      {"NulInTheManifest", text(std::string("{\"format\": 1,\n  \"a\0\": 2}", 24)),
+       "dir/manifest.json: not JSON: a NUL byte at line 2, column 5"},
+      {"ManifestPastTheLargestSize",
+       [](const std::string& dir) { fs::resize_file(dir + "/manifest.json", (64U << 20U) + 1); },
+       "dir/manifest.json: 67108865 bytes are more than a manifest may hold (67108864)"},
       {"ManifestIsADirectory",
        [](const std::string& dir) {
          fs::remove(dir + "/manifest.json");
