@@ -261,6 +261,19 @@ TEST_P(BadDirectoryTest, IsRefusedAtItsPlaceAndNothingIsWritten) {
 INSTANTIATE_TEST_SUITE_P(Manifests, BadDirectoryTest, ::testing::ValuesIn(bad_directories()),
                          [](const auto& c) { return std::string(c.param.name); });
 
+// A manifest of the largest size, valid JSON to its last byte, is read; a
+// byte more is refused by the table above.
+TEST_F(ZemPackageTest, PackReadsAManifestOfTheLargestSize) {
+  ASSERT_EQ(run({"unpack", package("original.zpkg"), "dir"}).status, tool_success);
+  const std::string manifest = dir() + "/dir/manifest.json";
+  const std::uintmax_t size = fs::file_size(manifest);
+  std::ofstream(manifest, std::ios::app) << std::string((64U << 20U) - size, ' ');
+  ASSERT_EQ(fs::file_size(manifest), 64U << 20U);
+  const ProgramRun packed = run({"pack", "dir", "-o", "out.zpkg"});
+  ASSERT_EQ(packed.status, tool_success) << packed.err;
+  EXPECT_EQ(read("out.zpkg"), example_bytes());
+}
+
 TEST_F(ZemPackageTest, PackTakesEditedBlobsOnlyWhenAsked) {
   ASSERT_EQ(run({"unpack", package("original.zpkg"), "dir"}).status, tool_success);
   // The compressed blob's contents, edited: its stored frame no longer
