@@ -55,6 +55,8 @@ class ReportTest : public ZemPackageTest {
     write("older.json", as_bytes(older));
     write("bad.json", as_bytes("{\"format\": 4,\n  \"devices\": [} "));
     write("end.json", as_bytes("{\"format\": 4}}"));  // wrong at its last byte, not cut short
+    // Whole before its NUL byte: a parser that stopped there would take it.
+    write("nul.json", as_bytes(std::string("{\"format\": 4}\0}", 15)));
     std::string twice(as_text("shard2.json"));
     twice.replace(twice.find("\"physicalTile\": 10"), 18, "\"physicalTile\": 7");
     write("twice.json", as_bytes(twice));
@@ -113,6 +115,7 @@ TEST_F(ReportTest, ShardsMergedAndDocumentsRefused) {
        "older.json: a verify document of format 3; report reads format 4"},
       {"not JSON", {"bad.json"}, "bad.json: not valid JSON at line 2, column 15"},
       {"not JSON at the end", {"end.json"}, "end.json: not valid JSON at line 1, column 14"},
+      {"a NUL byte", {"nul.json"}, "nul.json: not valid JSON at line 1, column 14"},
       {"a tile twice",
        {"twice.json"},
        "twice.json: not a verify document (as zem-package verify --json writes): devices[0] "

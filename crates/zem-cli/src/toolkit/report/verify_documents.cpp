@@ -249,6 +249,12 @@ Outcome<VerifyDocument> parse_verify_document(std::string_view text, const std::
 
 Outcome<VerifyDocument> parse_verify_document_exactly(std::string_view text,
                                                       const std::string& file) {
+  // The parser takes a NUL byte for the end of its input and would ignore
+  // whatever follows; JSON text never holds one.
+  if (const std::size_t nul = text.find('\0'); nul != std::string_view::npos) {
+    return std::unexpected(
+        file_error(file, fmt::format("not valid JSON at {}", place_of(text, nul))));
+  }
   Document json;
   try {
     // Within the depth, parsed without watching it, which is much faster.
