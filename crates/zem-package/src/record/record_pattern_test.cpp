@@ -29,6 +29,9 @@ TEST(RecordPattern, EachFormat) {
       {"{tile{tile}}", 1, "{tile1}", {}, ""},
       {"t{tile:q}", 1, nullptr, unknown_format, "{tile:q}"},
       {"t{tile:3}", 1, nullptr, unknown_format, "{tile:3}"},
+      // Two digits without the zero that starts a width: no width.
+      {"t{tile:12}", 1, nullptr, unknown_format, "{tile:12}"},
+      {"t{tile:0q}", 1, nullptr, unknown_format, "{tile:0q}"},
       {"t{tile:00}", 1, nullptr, unknown_format, "{tile:00}"},
       {"t{tile:}", 1, nullptr, unknown_format, "{tile:}"},
       {"t{tile:X}", 1, nullptr, unknown_format, "{tile:X}"},

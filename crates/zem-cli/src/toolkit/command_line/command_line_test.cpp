@@ -59,6 +59,8 @@ TEST(ArgumentsTest, OptionsOperandsAndTheEndOfOptions) {
       {{"p", "--", "--json"}, {{"PACKAGE", "p"}, {"TILE", "--json"}}},
       {{"--", "-h"}, {{"PACKAGE", "-h"}}},
       {{"p", "-7"}, {{"PACKAGE", "p"}, {"TILE", "-7"}}},
+      {{"p", "-0"}, {{"PACKAGE", "p"}, {"TILE", "-0"}}},
+      {{"p", "-9"}, {{"PACKAGE", "p"}, {"TILE", "-9"}}},
       {{"-", "--json", "--json"}, {{"PACKAGE", "-"}, {"--json", ""}}},
   };
   for (const auto& c : cases) {

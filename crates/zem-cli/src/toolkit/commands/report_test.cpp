@@ -236,6 +236,36 @@ TEST_F(ReportTest, TheFastReaderAgreesWithTheExactOne) {
       {"a float tile", edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": 7.0"),
        false},
       {"not JSON", as_text("bad.json"), false},
+      // Numbers at the edges of what a tile number takes.
+      {"tile 0", edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": 0"), true},
+      {"the largest tile",
+       edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": 4294967295"), true},
+      {"a tile past the largest",
+       edited("shard2.json", "\"physicalTile\": 7", "\"physicalTile\": 4294967296"), false},
+      {"a negative number in a hint", edited("shard2.json", "\"kind\": ", "\"z\": -2, \"kind\": "),
+       true},
+      // A first difference that is not whole is shown as none, by both.
+      {"a difference without its actual word", edited("shard2.json", "\"actual\": ", "\"got\": "),
+       true},
+      {"a difference whose actual word is a number",
+       edited("shard2.json", "\"actual\": ", "\"actual\": 1, \"got\": "), true},
+      // Every member missing or of the wrong kind is the exact reader's to
+      // refuse.
+      {"no package", edited("shard2.json", "\"package\": ", "\"pkg\": "), false},
+      {"a package that is a number",
+       edited("shard2.json", "\"package\": ", "\"package\": 1, \"pkg\": "), false},
+      {"tiles without setups not a list",
+       edited("shard2.json", "\"noTemplateSetup\": ", "\"noTemplateSetup\": 1, \"x\": "), false},
+      {"a device without records", edited("shard2.json", "\"records\": ", "\"pattern\": "), false},
+      {"a device whose tiles are no list",
+       edited("shard2.json", "\"tiles\": ", "\"tiles\": 1, \"x\": "), false},
+      {"a tile without a status", edited("shard2.json", "\"status\": ", "\"state\": "), false},
+      {"a status that is a number",
+       edited("shard2.json", "\"status\": ", "\"status\": 1, \"state\": "), false},
+      {"hints that are no list", edited("shard2.json", "\"hints\": ", "\"hints\": {}, \"x\": "),
+       false},
+      {"differences that are no list",
+       edited("shard2.json", "\"differences\": ", "\"differences\": {}, \"x\": "), false},
   };
   for (const auto& c : cases) {
     const std::optional<toolkit::VerifyDocument> fast =

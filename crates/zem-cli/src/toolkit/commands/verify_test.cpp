@@ -2,6 +2,7 @@
 // in code, each status and each hint where it belongs, JSON whose every key
 // holds one type.
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -185,6 +186,7 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
     ++links;
   }
   EXPECT_GT(links, 0U);
+  EXPECT_NE(page.find("<h2>Across devices</h2>"), std::string::npos);
 
   // What a whole device's records say, each on a device made to say it.
   std::filesystem::create_directory(dir() + "/empty");
@@ -229,36 +231,53 @@ TEST_F(VerifyTest, ADeviceWithSeveralFaultsAtOnce) {
   }
 }
 
-// A dump numbered off by one: each record is the one the tile before
-// expects, and the device says so.
+// A dump numbered off by one: each record is the one the tile before (or
+// after) expects, and the device says so, at either end of the tile numbers.
 TEST_F(VerifyTest, ADumpNumberedOffByOne) {
-  Application model = example_application();
   const TemplateTile tile = make_template_tile();
-  for (std::uint8_t raise = 1; raise <= 3; ++raise) {
-    std::vector<std::uint8_t> raised = tile.image;
-    for (std::size_t offset :
-         {0x400U, 0x404U, 0x408U, 0x40cU, 0x410U, 0x414U, 0x800U, 0x804U, 0x808U, 0x80cU}) {
-      raised[offset] = static_cast<std::uint8_t>(raised[offset] + raise);
+  const struct {
+    std::uint32_t first;  // of three tiles
+    int by;               // the tile whose record each record is, from its own
+    std::vector<std::uint32_t> read;
+    const char* hint;
+  } cases[] = {
+      {0, -1, {1, 2}, "tile numbered 1 lower: the records are numbered off by -1\n"},
+      {4294967293U,
+       1,
+       {4294967293U, 4294967294U},
+       "tile numbered 1 higher: the records are numbered off by 1\n"},
+  };
+  for (const auto& c : cases) {
+    Application model = example_application();
+    for (std::uint32_t n = 0; n < 3; ++n) {
+      std::vector<std::uint8_t> raised = tile.image;
+      for (std::size_t offset :
+           {0x400U, 0x404U, 0x408U, 0x40cU, 0x410U, 0x414U, 0x800U, 0x804U, 0x808U, 0x80cU}) {
+        raised[offset] = static_cast<std::uint8_t>(raised[offset] + n + 1);
+      }
+      model.blobs.push_back(make_blob(raised));
+      model.tiles.push_back(TileImage{
+          c.first + n, 0, 0, 0, {Segment{0x4c000, 0x1000, model.blobs.size() - 1, 0, 0x1000, 0}}});
     }
-    model.blobs.push_back(make_blob(raised));
-    model.tiles.push_back(TileImage{
-        19U + raise, 0, 0, 0, {Segment{0x4c000, 0x1000, model.blobs.size() - 1, 0, 0x1000, 0}}});
+    index_blobs(model);
+    write("fleet.zpkg", build_package(model, example_options()));
+    std::filesystem::create_directories(dir() + "/off");
+    for (const std::uint32_t t : c.read) {
+      Words words = tile.record;
+      // Tile t + by's record: raised by its place among the three, plus one.
+      for (std::uint32_t& w : words) w += t + static_cast<std::uint32_t>(c.by) - c.first + 1;
+      record(words, "off/tile" + std::to_string(t) + ".rec");
+    }
+    const ProgramRun off =
+        run({"verify", "fleet.zpkg", "--tiles", fmt::format("{}-{}", c.first, c.first + 2),
+             "--records", "off/tile{tile}.rec"});
+    EXPECT_NE(
+        off.out.find(fmt::format("device hint: off-by: no record matches its own tile, but "
+                                 "each of the 2 records read is the expected record of the ") +
+                     c.hint),
+        std::string::npos)
+        << off.out;
   }
-  index_blobs(model);
-  write("fleet.zpkg", build_package(model, example_options()));
-  std::filesystem::create_directory(dir() + "/off");
-  for (std::uint32_t t : {21U, 22U}) {
-    Words words = tile.record;
-    for (std::uint32_t& w : words) w += t - 20;  // tile t - 1's record
-    record(words, "off/tile" + std::to_string(t) + ".rec");
-  }
-  const ProgramRun off =
-      run({"verify", "fleet.zpkg", "--tiles", "20-22", "--records", "off/tile{tile}.rec"});
-  EXPECT_NE(off.out.find("device hint: off-by: no record matches its own tile, but each of the 2 "
-                         "records read is the expected record of the tile numbered 1 lower: the "
-                         "records are numbered off by -1\n"),
-            std::string::npos)
-      << off.out;
 }
 
 // Each hint on a record made to have it, in tile 7 of the device.
@@ -350,7 +369,10 @@ TEST_F(VerifyTest, RecordsOfEveryKindAndBadArguments) {
                 .status,
             tool_success);
   const std::vector<std::uint8_t> page = read("one.html");
-  EXPECT_NE(std::string(page.begin(), page.end()).find("<p>1 device."), std::string::npos);
+  const std::string one(page.begin(), page.end());
+  EXPECT_NE(one.find("<p>1 device."), std::string::npos);
+  // Devices side by side need two.
+  EXPECT_EQ(one.find("<h2>Across devices</h2>"), std::string::npos);
 
   EXPECT_TRUE(failed_with(run({"verify", "device.zpkg", "--records", "one.rec"}),
                           "verify: --records \"one.rec\" has no {tile}: every tile would read the "

@@ -62,6 +62,10 @@ TEST(ComparisonTest, FindsEachKindOfDifference) {
        [](Application& m) { m.tiles[1].segments[1].data_size = 0x40; },
        {"  changed   tile 7\n", "    changed   segment at 0x4e000: dataSize 128 -> 64\n",
         "    image     differs from 0x4e040: 63 bytes differ, 8704 -> 8704 bytes\n"}},
+      // The bytes only the larger image holds differ too.
+      {"segment grown",
+       [](Application& m) { m.tiles[1].segments[1].memory_size = 0x300; },
+       {"    image     differs from 0x4e200: 256 bytes differ, 8704 -> 8960 bytes\n"}},
       {"tile added",
        [](Application& m) {
          m.tiles.push_back(TileImage{9, 0, 0, 0, {}});
@@ -77,6 +81,14 @@ TEST(ComparisonTest, FindsEachKindOfDifference) {
        },
        {"  changed   binding weights: label f32 -> f16\n",
         "    changed   slices[0]: length 24 -> 28\n"}},
+      // Eight values are shown, more are counted.
+      {"values",
+       [](Application& m) {
+         m.bindings_1[0].values = {1, 2, 3, 4, 5, 6, 7, 8};
+         m.bindings_2[0].values = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+       },
+       {"  changed   binding weights: values 1 2 -> 1 2 3 4 5 6 7 8\n",
+        "  changed   binding scratch: values none -> 1 2 3 4 5 6 7 8 ... (9 values)\n"}},
       {"slice added",
        [](Application& m) {
          m.bindings_1[0].slices.push_back(RegionSlice{7, 0x4c800, 0, 8});

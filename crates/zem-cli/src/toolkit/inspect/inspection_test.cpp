@@ -281,6 +281,17 @@ TEST(InspectTest, TextShowsSummaryAndTables) {
   EXPECT_EQ(rows, blob_rows);
 }
 
+// A binding's values are listed up to eight, then counted.
+TEST(InspectTest, BindingValuesAreListedUpToEight) {
+  const std::vector<std::uint8_t> bytes = zt::with_model([](Application& m) {
+    m.bindings_1[0].values = {1, 2, 3, 4, 5, 6, 7, 8};
+    m.bindings_2[0].values = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  });
+  const std::string text = inspection_text(inspect(bytes)->inspection);
+  EXPECT_NE(text.find(" 1 2 3 4 5 6 7 8 ... (9 values) "), std::string::npos) << text;
+  EXPECT_EQ(text.find("(8 values)"), std::string::npos) << text;
+}
+
 TEST(InspectTest, TextOfAnUnreadablePackageIsItsCheck) {
   const auto inspected = inspect(std::vector<std::uint8_t>{});
   EXPECT_EQ(inspection_text(inspected->inspection),

@@ -1,5 +1,7 @@
 #include "toolkit/tile/blob_lookup.hpp"
 
+#include <fmt/format.h>
+#include <fmt/ranges.h>
 #include <gtest/gtest.h>
 
 #include "common/tile_lookup.hpp"
@@ -34,12 +36,12 @@ Outcome<TileMemory> extract_tile(const Package& package, std::uint32_t tile) {
 }
 
 TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
-  const std::vector<BlobInfo> blobs = blobs_with_digests({0xab, 0xac, 0x12});
+  const std::vector<BlobInfo> blobs = blobs_with_digests({0xab, 0xac, 0x12, 0x9f});
   const std::string full = hex_bytes(blobs[2].digest);
   const struct {
     std::string digest;
     std::size_t blob;
-  } found[] = {{full, 2}, {"ab", 0}, {"AC1", 1}, {"digest:1", 2}, {"ab1111", 0}};
+  } found[] = {{full, 2}, {"ab", 0}, {"AC1", 1}, {"digest:1", 2}, {"ab1111", 0}, {"9F", 3}};
   for (const auto& c : found) {
     const Outcome<std::size_t> blob = find_blob(blobs, c.digest);
     ASSERT_TRUE(blob) << c.digest << ": " << blob.error().message;
@@ -62,6 +64,18 @@ TEST(ExtractTest, FindsABlobByDigestOrUniquePrefix) {
     ASSERT_FALSE(blob) << c.digest;
     EXPECT_EQ(blob.error().message, c.message);
   }
+
+  // Four candidates are named, more are counted.
+  const std::vector<BlobInfo> many = blobs_with_digests({0xc1, 0xc2, 0xc3, 0xc4, 0xc5});
+  std::vector<std::string> named;
+  for (std::size_t i = 0; i < 4; ++i) {
+    named.push_back(fmt::format("blobs[{}] {}", i, hex_bytes(many[i].digest)));
+  }
+  const std::string four = fmt::format("{}", fmt::join(named, ", "));
+  EXPECT_EQ(find_blob(std::span(many).first(4), "c").error().message,
+            "blob digest c is ambiguous: 4 blobs start with it: " + four);
+  EXPECT_EQ(find_blob(many, "c").error().message,
+            "blob digest c is ambiguous: 5 blobs start with it: " + four + ", and 1 more");
 }
 
 TEST(ExtractTest, TileImageStartsAtTheLowestSegment) {
@@ -112,7 +126,8 @@ TEST(ExtractTest, FindsABlobByPositionAndRefusesWhatCouldBeEither) {
   const struct {
     std::string argument;
     std::size_t blob;
-  } found[] = {{"1", 1}, {"index:2", 2}, {"digest:40", 2}, {"40", 2}, {"3", 3}, {"77", 3}};
+  } found[] = {{"0", 0},  {"1", 1}, {"index:2", 2}, {"digest:40", 2},
+               {"40", 2}, {"3", 3}, {"77", 3}};
   for (const auto& c : found) {
     const Outcome<std::size_t> blob = find_blob(blobs, c.argument);
     ASSERT_TRUE(blob) << c.argument << ": " << blob.error().message;
@@ -129,6 +144,8 @@ TEST(ExtractTest, FindsABlobByPositionAndRefusesWhatCouldBeEither) {
       {"index:x", "invalid blob position \"x\": expected a whole number"},
       {"9", "no blob 9: the package has 4 blobs, and no blob has a digest starting with 9"},
   };
+  EXPECT_EQ(find_blob(std::span(blobs).first(1), "index:1").error().message,
+            "no blob 1: the package has 1 blob");
   blobs[3].digest[0] = 0x2c;  // now "2" is blob 2 by position and blob 3 by digest
   for (const auto& c : refused) {
     const Outcome<std::size_t> blob = find_blob(blobs, c.argument);
