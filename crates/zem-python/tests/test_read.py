@@ -48,8 +48,19 @@ def test_every_source_gives_the_same_package(packages, example):
     for first, second in ((model.blobs[0], model.blobs[1]), (model.tiles[0], model.tiles[1]),
                           (model.host_exchange.pages[0], model.host_exchange.pages[1]),
                           (model.entry_points[0], model.entry_points[1]),
-                          (model.device_config_writes[0], model.device_config_writes[1])):
+                          (model.device_config_writes[0], model.device_config_writes[1]),
+                          (model.tiles[1].segments[0], model.tiles[1].segments[1]),
+                          (model.host_exchange.calls[0].page_refs_1[0],
+                           model.host_exchange.calls[0].page_refs_2[0])):
         assert first != second and not first == second
+    # The same element of two reads is equal, at every level of the model.
+    def elements(m):
+        return (m.blobs[0], m.tiles[1], m.tiles[1].segments[1], m.bindings_1[0],
+                m.bindings_1[0].slices[0], m.host_exchange, m.host_exchange.pages[1],
+                m.host_exchange.calls[0], m.host_exchange.calls[0].page_refs_1[0],
+                m.entry_points[1], m.device_config_writes[1], m.template_setup(7))
+    for mine, theirs in zip(elements(model), elements(reads[2]), strict=True):
+        assert mine == theirs and not mine != theirs, type(mine).__name__
 
 
 def test_the_model(example):

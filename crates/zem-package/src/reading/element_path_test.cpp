@@ -21,6 +21,12 @@ TEST(ElementPathTest, TextForms) {
       {{{F::host_exchange}, {F::calls, 2}, {F::page_refs1, 0}},
        "hostExchange.calls[2].pageRefs1[0]"},
       {ElementPath{{F::blobs, 17}}.then(F::uncompressed_size), "blobs[17].uncompressedSize"},
+      // Four steps are kept, however a path is made; more are dropped.
+      {{{F::host_exchange}, {F::calls, 2}, {F::page_refs1, 0}, {F::data}, {F::digest}},
+       "hostExchange.calls[2].pageRefs1[0].data"},
+      {ElementPath{{F::host_exchange}, {F::calls, 2}, {F::page_refs1, 0}}.then(F::data).then(
+           F::digest),
+       "hostExchange.calls[2].pageRefs1[0].data"},
   };
   for (const auto& c : cases) EXPECT_EQ(c.path.to_string(), c.text);
 }

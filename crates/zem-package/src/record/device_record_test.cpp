@@ -10,75 +10,25 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "signalled_pipe.hpp"
 
 namespace zem {
 namespace {
 
 using namespace std::chrono_literals;
 
-std::atomic<int> interruptions{0};
-
-// Ends the process when what it watches is not done in time: a read that
-// loops for ever fails the test instead of holding the whole run.
-class Watchdog {
- public:
-  explicit Watchdog(std::chrono::seconds limit)
-      : thread_([this, limit] {
-          std::unique_lock lock(mutex_);
-          if (!done_changed_.wait_for(lock, limit, [this] { return done_; })) {
-            std::fputs("the watched call did not return in time\n", stderr);
-            std::abort();
-          }
-        }) {}
-  Watchdog(const Watchdog&) = delete;
-  Watchdog& operator=(const Watchdog&) = delete;
-  ~Watchdog() {
-    {
-      const std::scoped_lock lock(mutex_);
-      done_ = true;
-    }
-    done_changed_.notify_one();
-    thread_.join();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable done_changed_;
-  bool done_ = false;  // guarded by `mutex_`
-  std::thread thread_;
-};
-
-// Sends `sent` to `fd` in pieces, signalling `reader` before each, then
-// closes it.
-void send_in_signalled_pieces(int fd, pthread_t reader, const std::vector<std::uint8_t>& sent) {
-  for (std::size_t done = 0; fd >= 0 && done < sent.size(); done += 512) {
-    std::this_thread::sleep_for(1ms);
-    ::pthread_kill(reader, SIGUSR1);
-    std::this_thread::sleep_for(1ms);
-    if (::write(fd, sent.data() + done, 512) != 512) break;
-  }
-  if (fd >= 0) ::close(fd);
-}
-
 // A record read while signals interrupt it, from a FIFO waited for by its
 // path and from a pipe read without waiting, as standard input is.
 TEST(DeviceRecordTest, ARecordInterruptedBySignalsIsReadWhole) {
-  struct sigaction action {};
-  action.sa_handler = [](int) { interruptions.fetch_add(1); };
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;  // no SA_RESTART: a wait or a read that a signal interrupts gives EINTR
-  struct sigaction previous {};
-  ASSERT_EQ(::sigaction(SIGUSR1, &action, &previous), 0);
+  using testing::send_in_signalled_pieces;
+  using testing::Watchdog;
 
   std::string dir = ::testing::TempDir() + "zem-record-XXXXXX";
   ASSERT_NE(::mkdtemp(dir.data()), nullptr);
@@ -88,7 +38,7 @@ TEST(DeviceRecordTest, ARecordInterruptedBySignalsIsReadWhole) {
   for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 7);
 
   for (const bool from_fifo : {true, false}) {
-    interruptions = 0;
+    const testing::InterruptingSignal signal;
     io::Result<DeviceRecord> read = std::unexpected(io::FileError{});
     {
       const Watchdog watchdog(60s);
@@ -113,10 +63,29 @@ TEST(DeviceRecordTest, ARecordInterruptedBySignalsIsReadWhole) {
     EXPECT_EQ(read->bytes, sent) << from_fifo;
     EXPECT_EQ(read->size, sent.size()) << from_fifo;
     EXPECT_FALSE(read->more_than_size) << from_fifo;
-    EXPECT_GT(interruptions.load(), 0) << from_fifo;
+    EXPECT_GT(signal.count(), 0) << from_fifo;
   }
-  ::sigaction(SIGUSR1, &previous, nullptr);
   std::filesystem::remove_all(dir);
+}
+
+// Only a record file that does not exist is missing; a file that cannot be
+// opened for another reason, or read, is unreadable.
+TEST(DeviceRecordTest, OnlyAnAbsentFileIsMissing) {
+  using Step = io::FileError::Step;
+  const struct {
+    Step step;
+    int os_error;
+    bool missing;
+  } cases[] = {
+      {Step::open, ENOENT, true},
+      {Step::open, EACCES, false},
+      {Step::open, ENOTDIR, false},
+      {Step::read, ENOENT, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(record_missing(io::FileError{c.step, c.os_error, io::FileType::regular}), c.missing)
+        << c.os_error;
+  }
 }
 
 }  // namespace

@@ -91,5 +91,27 @@ TEST(FileDescriptorTest, ClosesWhatItOwnsOnceThroughEveryOperation) {
   EXPECT_FALSE(is_open(first_fd));  // closed when its last owner went
 }
 
+// Descriptor 0 is owned like any other: with standard input closed, the
+// next file opened takes it.
+TEST(FileDescriptorTest, DescriptorZeroIsClosedToo) {
+  const int saved = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 3);
+  for (const bool by_assignment : {false, true}) {
+    ::close(STDIN_FILENO);
+    ASSERT_EQ(::open("/dev/null", O_RDONLY), 0);
+    {
+      FileDescriptor zero(0);
+      if (by_assignment) {
+        zero = FileDescriptor();
+        EXPECT_FALSE(is_open(0));
+      }
+    }
+    EXPECT_FALSE(is_open(0)) << by_assignment;
+  }
+  if (saved >= 0) {
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+  }
+}
+
 }  // namespace
 }  // namespace zem::io

@@ -64,6 +64,18 @@ TEST(TileImageTest, SegmentWithoutDataIsZeros) {
   EXPECT_EQ(image, std::vector<std::uint8_t>(0x20, 0));
 }
 
+// A model that was never validated may hold segments that overlap: they are
+// copied in list order, and the later one wins, whatever their blobs.
+TEST(TileImageTest, OverlappingSegmentsAreCopiedInListOrder) {
+  Application model =
+      tile_with({Segment{0x4c000, 0x20, 1, 0, 0x20, 0}, Segment{0x4c010, 0x20, 0, 0, 0x20, 0}});
+  model.blobs.push_back(make_blob(std::vector<std::uint8_t>(0x20, 0xee)));
+  const auto image = image_of(model);
+  ASSERT_EQ(image.size(), 0x30U);
+  EXPECT_EQ(image[0xf], 0xee);
+  for (std::size_t i = 0x10; i < 0x30; ++i) EXPECT_EQ(image[i], i - 0xf) << i;
+}
+
 TEST(TileImageTest, OnlyEmptySegmentsGiveAnEmptyImage) {
   const auto image =
       image_of(tile_with({Segment{0x4c800, 0, 0, 0, 0, 0}, Segment{0x4c800, 0, 0, 0, 0, 0}}));

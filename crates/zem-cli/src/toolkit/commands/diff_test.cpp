@@ -68,7 +68,13 @@ TEST_F(ZemPackageTest, DiffOfARecordWithSeveralDifferences) {
 TEST_F(ZemPackageTest, DiffJson) {
   std::vector<std::uint32_t> words = make_template_tile().record;
   words[7] = 8;
-  const ProgramRun result = run({"diff", "--json", package(), "7", record(words)});
+  // The word lies in a slice of the second list and one of the third.
+  const std::string bound =
+      write("bound.zpkg", with_model([](Application& m) {
+              m.bindings_2.push_back(Binding{"b2", "", {}, {RegionSlice{7, 0x4c800, 0, 8}}});
+              m.bindings_3.push_back(Binding{"b3", "", {}, {RegionSlice{7, 0x4c804, 0, 4}}});
+            }));
+  const ProgramRun result = run({"diff", "--json", bound, "7", record(words)});
   EXPECT_EQ(result.status, tool_negative) << result.err;
   const ToolJson document = ToolJson::parse(result.out);
   EXPECT_EQ(document["format"], 4);
@@ -81,7 +87,8 @@ TEST_F(ZemPackageTest, DiffJson) {
       "patch": {"group": 1, "entry": 0, "delta": "0x00000005"},
       "segment": {"index": 0, "start": "0x4c000", "end": "0x4d000"},
       "blob": {"index": 0, "digest": "2db03c286234", "offset": "2052", "fileOffset": null},
-      "bindings": []})"));
+      "bindings": [{"name": "b2", "list": 2, "binding": 1, "slice": 0},
+                   {"name": "b3", "list": 3, "binding": 0, "slice": 0}]})"));
   EXPECT_EQ(document["status"], "differ");
 }
 

@@ -57,6 +57,25 @@ TEST_F(ZemPackageTest, UnpackWritesAWholeDirectoryOrNothing) {
                           "empty.zpkg: invalid package: framing failed: Capnp(failed: premature "
                           "end of file: the message framing needs 4 bytes but the file holds 0)",
                           {"the file is empty"}));
+
+  // Every staging name the unpack tries taken already (the shell's process
+  // becomes the tool's, so the names carry its number): refused in the
+  // system's words. With the last name free, it unpacks.
+  for (const int taken : {64, 63}) {
+    const std::string script = "for i in $(seq 0 " + std::to_string(taken - 1) +
+                               "); do mkdir dir/.unpack-$$-$i; done; exec \"$0\" \"$@\"";
+    const ProgramRun crowded = run_program(
+        "/bin/sh", {"-c", script, ZEM_PACKAGE_TOOL_PATH, "unpack", good, "dir", "--force"},
+        RunSettings{dir(), {}, std::nullopt, {}});
+    if (taken == 64) {
+      EXPECT_TRUE(failed_with(crowded, "dir: File exists (os error 17)"));
+    } else {
+      EXPECT_EQ(crowded.status, tool_success) << crowded.err;
+    }
+    for (const auto& entry : fs::directory_iterator(dir() + "/dir")) {
+      if (entry.path().filename().string().starts_with(".unpack")) fs::remove_all(entry.path());
+    }
+  }
 }
 
 TEST_F(ZemPackageTest, UnpackIgnoresOnlyTheBuildDigestAndOnlyWhenAsked) {

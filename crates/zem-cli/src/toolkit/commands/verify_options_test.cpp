@@ -159,6 +159,11 @@ TEST_F(VerifyOptionsTest, BadInput) {
       {{"--records", "t{tile}", "--tiles", "0x100000000"},
        usage("invalid tile list \"0x100000000\": \"0x100000000\" is not a tile number or a range "
              "of them")},
+      // 2^20 tiles are the most a list names, however they are written.
+      {{"--records", "t{tile}", "--tiles", "0-1048576"},
+       usage("invalid tile list \"0-1048576\": it names more than a million tiles")},
+      {{"--records", "t{tile}", "--tiles", "1-1048576,0"},
+       usage("invalid tile list \"1-1048576,0\": it names more than a million tiles")},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args{"verify", "two.zpkg"};
@@ -166,6 +171,11 @@ TEST_F(VerifyOptionsTest, BadInput) {
     EXPECT_TRUE(failed_with(run(args), c.message)) << c.args[1];
   }
   EXPECT_FALSE(exists("x.xml"));
+  // The most tiles a list may name are taken, and the first the package
+  // lacks is said.
+  EXPECT_TRUE(failed_with(
+      run({"verify", "two.zpkg", "--records", "t{tile}", "--tiles", "0-1048575"}),
+      "two.zpkg: no tile has physical tile number 0", {"the package has tiles 3, 7, 10"}));
 }
 
 }  // namespace

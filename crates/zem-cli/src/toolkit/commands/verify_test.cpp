@@ -9,6 +9,7 @@
 #include <map>
 #include <set>
 
+#include "text_count.hpp"
 #include "toolkit_fixture.hpp"
 
 namespace zem::testing {
@@ -278,6 +279,29 @@ TEST_F(VerifyTest, ADumpNumberedOffByOne) {
         std::string::npos)
         << off.out;
   }
+}
+
+// A device of more tiles than their views can show on one page: every grid
+// stays, and the page counts the views it leaves out.
+TEST_F(VerifyTest, ViewsPastThePagesBoundAreCounted) {
+  Application model = example_application();
+  for (std::uint32_t t = 100; t < 1124; ++t) {
+    model.tiles.push_back(TileImage{t, 0, 0, 0, {Segment{0x4c000, 0x1000, 0, 0, 0x1000, 0}}});
+  }
+  write("many.zpkg", build_package(model, example_options()));
+  ASSERT_EQ(run({"verify", "many.zpkg", "--records", "none/tile{tile}.rec", "--html", "many.html"})
+                .status,
+            tool_negative);
+  const std::vector<std::uint8_t> bytes = read("many.html");
+  const std::string page(bytes.begin(), bytes.end());
+  EXPECT_LE(page.size(), std::size_t{2} << 20);
+  // Tile 7 and the 1,024 added, all missing.
+  const std::size_t views = occurrences(page, "<section class=\"tile");
+  EXPECT_LT(views, 1025U);
+  EXPECT_NE(page.find(fmt::format(R"(data-omitted="{0}">{0} tile views and 0 device views do not)",
+                                  1025 - views)),
+            std::string::npos)
+      << views << " views";
 }
 
 // Each hint on a record made to have it, in tile 7 of the device.

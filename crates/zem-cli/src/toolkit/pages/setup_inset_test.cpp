@@ -45,6 +45,9 @@ TEST(SetupInsetTest, SpansEveryRangeWithItsMarginInTileMemory) {
        0x4c221, 3},
       {"region starting at the end", marks(0x4c100, {0xe8000, 0x4c200, 4, 4, 0x4c130}), 0x4c0ef,
        0x4c221, 3},
+      // An empty region counts where it stands, at the base too.
+      {"empty region at the base", marks(0x4c100, {0x4c000, 0x4c200, 0, 4, 0x4c130}), 0x4c000,
+       0x4c231, 4},
       {"empty region highest", marks(0x4c100, {0x4c140, 0x4c500, 0, 0, 0x4c130}), 0x4c0c0, 0x4c540,
        4},
   };

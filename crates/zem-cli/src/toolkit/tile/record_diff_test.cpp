@@ -106,6 +106,25 @@ TEST_F(RecordDiffTextTest, WordsOwnersLengthsAndHints) {
   for (const auto& c : cases) EXPECT_EQ(text(c.record, c.max, c.kept), c.text) << c.name;
 }
 
+// Words that differ in one bit are listed up to --max, the last after
+// "and", the rest counted.
+TEST(HintTextTest, SingleBitWordsAreListed) {
+  const struct {
+    std::vector<std::size_t> words;
+    std::size_t max;
+    const char* text;
+  } cases[] = {
+      {{4}, 8, "single-bit: word 4 differs in bit 3 only"},
+      {{4, 9}, 8, "single-bit: words 4 and 9 differ in bit 3 only"},
+      {{4, 9, 12}, 8, "single-bit: words 4, 9 and 12 differ in bit 3 only"},
+      {{4, 9, 12}, 2, "single-bit: words 4, 9 and 1 more differ in bit 3 only"},
+      {{4, 9, 12}, 0, "single-bit: 3 words differ in bit 3 only"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(hint_text(hint::SingleBit{3, c.words}, c.max), c.text) << c.max;
+  }
+}
+
 // An owner's blob is named by its digest only when the model holds it.
 TEST_F(RecordDiffTextTest, NamesAnOwnersBlobByDigestOnlyWhenTheModelHoldsIt) {
   std::vector<std::uint32_t> changed = zt::make_template_tile().record;
