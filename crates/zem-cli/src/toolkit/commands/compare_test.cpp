@@ -33,6 +33,18 @@ TEST_F(ZemPackageTest, CompareTwoBuilds) {
   EXPECT_EQ(document["entryPoints"][0]["fields"]["aux"],
             ToolJson::parse(R"({"first": 0, "second": 5})"));
 
+  // A package that fails validation is compared as read, with a note.
+  const std::string invalid =
+      write("invalid.zpkg",
+            with_model([](Application& m) { m.device_config_writes[1].address = 0x106; }));
+  const ProgramRun as_read = run({"compare", first, invalid});
+  EXPECT_EQ(as_read.status, tool_negative) << as_read.err;
+  EXPECT_NE(
+      as_read.out.find(
+          "is not valid, and is compared as read: validation failed at deviceConfigWrites[1]"),
+      std::string::npos)
+      << as_read.out;
+
   // A package that cannot be read up to its structure cannot be compared.
   const std::string broken =
       write("broken.zpkg", tweaked([](auto root) { root.getBlobs()[1].getDigest()[0] ^= 1U; }));

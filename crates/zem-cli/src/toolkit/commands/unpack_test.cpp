@@ -58,6 +58,16 @@ TEST_F(ZemPackageTest, UnpackWritesAWholeDirectoryOrNothing) {
                           "end of file: the message framing needs 4 bytes but the file holds 0)",
                           {"the file is empty"}));
 
+  // A file that cannot be written whole (the file size limit stands in for
+  // a full disk) ends the unpack with the system's words, and nothing is
+  // left behind.
+  const ProgramRun limited = run_program("/bin/sh",
+                                         {"-c", "trap '' XFSZ; ulimit -f 4; exec \"$0\" \"$@\"",
+                                          ZEM_PACKAGE_TOOL_PATH, "unpack", good, "full"},
+                                         RunSettings{dir(), {}, std::nullopt, {}});
+  EXPECT_TRUE(failed_with(limited, "full/blobs/0.bin: File too large (os error 27)"));
+  EXPECT_FALSE(exists("full"));
+
   // Every staging name the unpack tries taken already (the shell's process
   // becomes the tool's, so the names carry its number): refused in the
   // system's words. With the last name free, it unpacks.

@@ -176,6 +176,14 @@ TEST_F(VerifyOptionsTest, BadInput) {
   EXPECT_TRUE(failed_with(
       run({"verify", "two.zpkg", "--records", "t{tile}", "--tiles", "0-1048575"}),
       "two.zpkg: no tile has physical tile number 0", {"the package has tiles 3, 7, 10"}));
+  // Hexadecimal tile numbers, at the edges of each range of digits.
+  for (const auto& [list, tile] :
+       std::vector<std::pair<std::string, int>>{{"0x9", 9}, {"0xa,0xf", 15}, {"0XA,0XF", 15}}) {
+    EXPECT_TRUE(failed_with(run({"verify", "two.zpkg", "--records", "t{tile}", "--tiles", list}),
+                            "two.zpkg: no tile has physical tile number " + std::to_string(tile),
+                            {"the package has tiles 3, 7, 10"}))
+        << list;
+  }
 }
 
 }  // namespace
