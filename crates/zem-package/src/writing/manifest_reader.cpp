@@ -4,9 +4,7 @@
 
 #include <fmt/format.h>
 
-#include <algorithm>
 #include <charconv>
-#include <ranges>
 #include <new>
 #include <set>
 #include <string>
@@ -18,6 +16,7 @@
 
 #include "zem_package/manifest.hpp"
 #include "zem_package/package_writer.hpp"
+#include "zem_package/text_place.hpp"
 
 namespace zem {
 namespace {
@@ -561,14 +560,12 @@ WriteResult<PackageManifest> parse_manifest(std::span<const std::uint8_t> text) 
   }
   // The parser takes a NUL byte for the end of its input and would ignore
   // whatever follows; JSON text never holds one.
-  if (const auto nul = std::ranges::find(text, std::uint8_t{0}); nul != text.end()) {
-    const auto before = std::span(text.begin(), nul);
-    const auto line_start = std::ranges::find(before | std::views::reverse, std::uint8_t{'\n'});
-    return std::unexpected(
-        WriteFailure::manifest_error("", "",
-                                     fmt::format("not JSON: a NUL byte at line {}, column {}",
-                                                 std::ranges::count(before, std::uint8_t{'\n'}) + 1,
-                                                 std::distance(before.rbegin(), line_start) + 1)));
+  const std::string_view chars(reinterpret_cast<const char*>(text.data()), text.size());
+  if (const std::size_t nul = chars.find('\0'); nul != std::string_view::npos) {
+    const TextPlace place = text_place(chars, nul);
+    return std::unexpected(WriteFailure::manifest_error(
+        "", "",
+        fmt::format("not JSON: a NUL byte at line {}, column {}", place.line, place.column)));
   }
   try {
     Json document;

@@ -16,6 +16,7 @@
 #include "toolkit/package/package_input.hpp"
 #include "toolkit/report/well_formed_document.hpp"
 #include "toolkit/verify/verify_report.hpp"
+#include "zem_package/text_place.hpp"
 
 namespace zem::toolkit {
 namespace {
@@ -31,13 +32,8 @@ struct TooDeep {};
 
 // "line 3, column 7" of the byte at `offset` (0-based) of `text`.
 std::string place_of(std::string_view text, std::size_t offset) {
-  offset = std::min(offset, text.size());
-  const std::string_view before = text.substr(0, offset);
-  const std::size_t line = 1 + static_cast<std::size_t>(std::ranges::count(before, '\n'));
-  const std::size_t line_start = before.rfind('\n');
-  const std::size_t column =
-      1 + offset - (line_start == std::string_view::npos ? 0 : line_start + 1);
-  return fmt::format("line {}, column {}", line, column);
+  const TextPlace place = text_place(text, offset);
+  return fmt::format("line {}, column {}", place.line, place.column);
 }
 
 // Why a document is not a verify document: where, and what is wrong there.
